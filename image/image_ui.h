@@ -1,0 +1,21 @@
+// What the image component needs of a user interface: the modal error box and the busy cursor.
+//
+// The window implements it with Qt, the command line with standard error, tests with a recorder, so
+// every message the component shows can be observed.
+#pragma once
+
+#include <string>
+
+namespace kavrimo {
+
+class ImageUi {
+ public:
+  virtual ~ImageUi() = default;
+  // A modal message box of the error kind (title "Error", error icon, one "OK" button); returns when
+  // it is closed.
+  virtual void ShowError(const std::string& text) = 0;
+  // The application-wide busy cursor on (true) or back to normal (false).
+  virtual void SetBusyCursor(bool busy) = 0;
+};
+
+}  // namespace kavrimo

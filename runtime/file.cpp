@@ -1,0 +1,190 @@
+#include "runtime/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <utility>
+
+#include "runtime/errors.h"
+
+namespace kavrimo {
+namespace {
+
+std::atomic<OpenMode> g_file_mode{OpenMode::ReadWrite};
+
+bool IsMalformedPath(const std::string& path) {
+  return path.empty() || path.find('\0') != std::string::npos;
+}
+
+int OpenFlags(OpenMode mode) {
+  switch (mode) {
+    case OpenMode::ReadOnly: return O_RDONLY;
+    case OpenMode::WriteOnly: return O_WRONLY;
+    case OpenMode::ReadWrite: return O_RDWR;
+  }
+  return O_RDWR;
+}
+
+int OpenChecked(const std::string& path, int flags) {
+  if (IsMalformedPath(path)) throw EInOutError(3);
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) RaiseIoErrorFromErrno(errno);
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    RaiseIoErrorFromErrno(EISDIR);
+  }
+  return fd;
+}
+
+}  // namespace
+
+OpenMode FileMode() { return g_file_mode.load(); }
+void SetFileMode(OpenMode mode) { g_file_mode.store(mode); }
+
+int IoCodeFromErrno(int error_number) {
+  switch (error_number) {
+    case ENOENT: return 2;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case EINVAL: return 3;
+    case EMFILE:
+    case ENFILE: return 4;
+    case EACCES:
+    case EPERM:
+    case EROFS: return 5;
+    case ENOSPC: return 101;
+    default: return error_number;
+  }
+}
+
+void RaiseIoErrorFromErrno(int error_number) { throw EInOutError(IoCodeFromErrno(error_number)); }
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return !IsMalformedPath(path) && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+BinaryFile::BinaryFile(BinaryFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
+
+BinaryFile& BinaryFile::operator=(BinaryFile&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+    path_ = std::move(other.path_);
+  }
+  return *this;
+}
+
+BinaryFile::~BinaryFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+BinaryFile BinaryFile::OpenExisting(const std::string& path) { return OpenExisting(path, FileMode()); }
+
+BinaryFile BinaryFile::OpenExisting(const std::string& path, OpenMode mode) {
+  return BinaryFile(OpenChecked(path, OpenFlags(mode)), path);
+}
+
+BinaryFile BinaryFile::Create(const std::string& path) {
+  return BinaryFile(OpenChecked(path, O_WRONLY | O_CREAT | O_TRUNC), path);
+}
+
+void BinaryFile::Seek(std::int64_t position) {
+  if (::lseek(fd_, position, SEEK_SET) < 0) RaiseIoErrorFromErrno(errno);
+}
+
+std::int64_t BinaryFile::Size() const {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) RaiseIoErrorFromErrno(errno);
+  return st.st_size;
+}
+
+std::size_t BinaryFile::Read(void* buffer, std::size_t count) {
+  auto* out = static_cast<char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::read(fd_, out + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      RaiseIoErrorFromErrno(errno);
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+std::size_t BinaryFile::ReadAt(std::int64_t position, void* buffer, std::size_t count) const {
+  auto* out = static_cast<char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::pread(fd_, out + done, count - done, position + static_cast<std::int64_t>(done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      RaiseIoErrorFromErrno(errno);
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+std::size_t BinaryFile::Write(const void* buffer, std::size_t count) {
+  const auto* in = static_cast<const char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(fd_, in + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (done > 0) break;  // report the short count; the caller decides
+      RaiseIoErrorFromErrno(errno);
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+std::size_t BinaryFile::WriteAt(std::int64_t position, const void* buffer, std::size_t count) {
+  const auto* in = static_cast<const char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::pwrite(fd_, in + done, count - done, position + static_cast<std::int64_t>(done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (done > 0) break;
+      RaiseIoErrorFromErrno(errno);
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+void BinaryFile::ReadExactly(void* buffer, std::size_t count) {
+  if (Read(buffer, count) != count) throw EInOutError(100);
+}
+
+void BinaryFile::WriteExactly(const void* buffer, std::size_t count) {
+  if (Write(buffer, count) != count) throw EInOutError(101);
+}
+
+void BinaryFile::WriteExactlyAt(std::int64_t position, const void* buffer, std::size_t count) {
+  if (WriteAt(position, buffer, count) != count) throw EInOutError(101);
+}
+
+void BinaryFile::Close() {
+  if (fd_ < 0) return;
+  const int fd = std::exchange(fd_, -1);
+  if (::close(fd) != 0 && errno != EINTR) RaiseIoErrorFromErrno(errno);
+}
+
+}  // namespace kavrimo

@@ -1,0 +1,68 @@
+// Files as byte streams, checked after every call.
+//
+// Every failing system call raises EInOutError with the code its errno maps to, so users see the same
+// words on every platform. Existing files are opened in the process-wide open mode unless a caller
+// names a mode; creating a file replaces any file of that name.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kavrimo {
+
+// The process-wide open mode for opening existing files: 0 read only, 1 write only, 2 read and write.
+// It starts as 2.
+enum class OpenMode : int { ReadOnly = 0, WriteOnly = 1, ReadWrite = 2 };
+OpenMode FileMode();
+void SetFileMode(OpenMode mode);
+
+// The runtime code for an errno value: ENOENT 2; ENOTDIR, ENAMETOOLONG, EINVAL 3; EMFILE, ENFILE 4;
+// EACCES, EPERM, EROFS 5; ENOSPC 101; anything else the errno value itself.
+int IoCodeFromErrno(int error_number);
+[[noreturn]] void RaiseIoErrorFromErrno(int error_number);
+
+// True when path names an existing file that is not a directory.
+bool FileExists(const std::string& path);
+
+class BinaryFile {
+ public:
+  BinaryFile() = default;
+  BinaryFile(BinaryFile&& other) noexcept;
+  BinaryFile& operator=(BinaryFile&& other) noexcept;
+  BinaryFile(const BinaryFile&) = delete;
+  BinaryFile& operator=(const BinaryFile&) = delete;
+  ~BinaryFile();  // closes without raising
+
+  // Opens an existing file, positioned at byte 0.
+  static BinaryFile OpenExisting(const std::string& path);  // in the process-wide mode
+  static BinaryFile OpenExisting(const std::string& path, OpenMode mode);
+  // Creates the file for writing, replacing any file of that name.
+  static BinaryFile Create(const std::string& path);
+
+  bool IsOpen() const { return fd_ >= 0; }
+  int Descriptor() const { return fd_; }
+  const std::string& Path() const { return path_; }
+
+  void Seek(std::int64_t position);
+  std::int64_t Size() const;
+  // Transfers up to count bytes and returns how many came; fewer only at the end of the file.
+  std::size_t Read(void* buffer, std::size_t count);
+  std::size_t ReadAt(std::int64_t position, void* buffer, std::size_t count) const;
+  // Transfers up to count bytes and returns how many went; fewer only when the system stopped
+  // part-way (disk full, file-size limit). A write that transfers nothing raises.
+  std::size_t Write(const void* buffer, std::size_t count);
+  std::size_t WriteAt(std::int64_t position, const void* buffer, std::size_t count);
+  // As Read and Write, but a short transfer raises 100 "Read beyond end of file" or 101 "Disk full".
+  void ReadExactly(void* buffer, std::size_t count);
+  void WriteExactly(const void* buffer, std::size_t count);
+  void WriteExactlyAt(std::int64_t position, const void* buffer, std::size_t count);
+  void Close();  // checked
+
+ private:
+  BinaryFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  int fd_ = -1;
+  std::string path_;
+};
+
+}  // namespace kavrimo
