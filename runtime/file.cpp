@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <utility>
 
@@ -13,7 +12,9 @@
 namespace kavrimo {
 namespace {
 
-std::atomic<OpenMode> g_file_mode{OpenMode::ReadWrite};
+// One conversion runs on one thread, so for it the mode behaves process-wide; conversions that a batch
+// runs side by side on several threads do not disturb each other's opens.
+thread_local OpenMode g_file_mode = OpenMode::ReadWrite;
 
 bool IsMalformedPath(const std::string& path) {
   return path.empty() || path.find('\0') != std::string::npos;
@@ -45,8 +46,8 @@ int OpenChecked(const std::string& path, int flags) {
 
 }  // namespace
 
-OpenMode FileMode() { return g_file_mode.load(); }
-void SetFileMode(OpenMode mode) { g_file_mode.store(mode); }
+OpenMode FileMode() { return g_file_mode; }
+void SetFileMode(OpenMode mode) { g_file_mode = mode; }
 
 int IoCodeFromErrno(int error_number) {
   switch (error_number) {

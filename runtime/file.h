@@ -12,7 +12,7 @@
 namespace kavrimo {
 
 // The process-wide open mode for opening existing files: 0 read only, 1 write only, 2 read and write.
-// It starts as 2.
+// It starts as 2. It is held per thread: each conversion runs on one thread.
 enum class OpenMode : int { ReadOnly = 0, WriteOnly = 1, ReadWrite = 2 };
 OpenMode FileMode();
 void SetFileMode(OpenMode mode);
