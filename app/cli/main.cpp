@@ -1,12 +1,16 @@
-// kavrimo-cli: the command-line front end (batch conversion, image inspection).
-#include <cstdio>
-#include <cstring>
+// kavrimo-cli: the command-line front end over the same engine as the window.
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <iostream>
+
+#include "app/cli/cli.h"
 
 int main(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
-    std::puts("kavrimo-cli 1.0.0");
-    return 0;
-  }
-  std::puts("Usage: kavrimo-cli [--help] [--version]");
-  return 0;
+  QCoreApplication app(argc, argv);  // Qt serves argument parsing, JSON and PNG; no display is used
+  std::vector<std::string> args(argv + 1, argv + argc);
+  kavrimo::cli::Streams io{std::cin, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1};
+  const int status = kavrimo::cli::Run(args, io);
+  std::cout.flush();
+  return status;
 }

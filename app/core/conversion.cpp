@@ -1,1 +1,125 @@
-// placeholder
+// The Convert command, step by step. Both passes stream the data file in blocks; the output is built
+// under a temporary name and renamed over the output name when complete.
+#include "app/core/conversion.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/core/cell_coding.h"
+#include "app/core/grid_header.h"
+#include "app/core/number_text.h"
+#include "app/core/passes.h"
+#include "app/core/temporary_output.h"
+#include "runtime/errors.h"
+#include "runtime/file.h"
+
+namespace kavrimo {
+namespace {
+
+constexpr int kMaxImageSide = 32767;
+
+// Shows the busy cursor for the life of the command, and always restores it.
+class BusyCursor {
+ public:
+  explicit BusyCursor(ImageUi& ui) : ui_(ui) { ui_.SetBusyCursor(true); }
+  ~BusyCursor() { Release(); }
+  void Release() {
+    if (active_) ui_.SetBusyCursor(false);
+    active_ = false;
+  }
+
+ private:
+  ImageUi& ui_;
+  bool active_ = true;
+};
+
+void StartPass(ConversionHost& host, const char* status) {
+  host.SetProgress(0);
+  host.SetStatus(status);
+  host.ProcessMessages();
+}
+
+// Decimals shown for the physical values; -1 leaves the template's value.
+int DecimalsForSlope(float slope) {
+  if (slope > 1.0) return 0;
+  if (slope > 0.1) return 1;
+  if (slope > 0.01) return 2;
+  if (slope > 0.001) return 3;
+  return -1;
+}
+
+void WriteImageHeader(TKelImg& image, const GridHeader& header, const CellScale& scale) {
+  image.SetColumns(static_cast<std::int16_t>(header.ncols));
+  image.SetRows(static_cast<std::int16_t>(header.nrows));
+  image.SetGain(scale.slope);
+  image.SetOffset(scale.intercept);
+  image.SetImageType(200);
+  image.SetProjection(3);
+  image.SetRefLongitude(header.xllcorner);
+  // The top edge of the grid, worked out in extended precision and handed over as a double.
+  const long double top = static_cast<long double>(header.nrows) * header.cellsize + header.yllcorner;
+  image.SetRefLatitude(static_cast<double>(top));
+  image.SetRefColumn(0);
+  image.SetRefRow(0);
+  image.SetColumnSpacing(header.cellsize);
+  image.SetRowSpacing(header.cellsize);
+  if (const int decimals = DecimalsForSlope(scale.slope); decimals >= 0) {
+    image.SetDecimals(static_cast<std::uint8_t>(decimals));
+  }
+}
+
+std::string Format(const char* pattern, long long a, long long b) {
+  char text[256];
+  std::snprintf(text, sizeof text, pattern, a, b);
+  return text;
+}
+
+}  // namespace
+
+void Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost& host) {
+  SetDecimalSeparator('.');
+  BusyCursor busy(host);
+  host.SaveNames(request.input, request.output);
+
+  const GridHeader header = ReadGridHeader(request.input);
+  if (header.ncols < 1 || header.ncols > kMaxImageSide || header.nrows < 1 || header.nrows > kMaxImageSide) {
+    throw ECommandError(Format("Grid of %lld columns and %lld rows cannot be converted: a Miradel image "
+                               "holds 1 to 32767 of each",
+                               header.ncols, header.nrows));
+  }
+  const PassOptions options{std::max(1, request.threads)};
+  const ProgressSink progress = [&host](int position) { host.SetProgress(position); };
+
+  BinaryFile data = BinaryFile::OpenExisting(ReplaceExtension(request.input, ".flt"), OpenMode::ReadOnly);
+  StartPass(host, "Step 1 of 2");
+  const CellRange range = ScanRange(data, header, progress, options);
+  host.SetStatus("Max = " + FormatReal(range.maximum) + " and Min = " + FormatReal(range.minimum));
+  const CellScale scale = ScaleFor(range);
+  host.SetStatus("Slope = " + FormatReal(scale.slope) + " and Intecept = " + FormatReal(scale.intercept));
+
+  const std::string template_path = std::filesystem::absolute(request.template_path).string();
+  KelImg1.SetFileName(template_path);
+  if (KelImg1.State() != ImageState::ValidImage) {
+    throw ECommandError("Template " + template_path + " is not a valid image");
+  }
+  TemporaryOutput temporary(request.output);
+  KelImg1.CreateFromTemplate(temporary.Path(), true);
+  KelImg1.SetFileName(temporary.Path());
+  WriteImageHeader(KelImg1, header, scale);
+
+  SetFileMode(OpenMode::ReadWrite);
+  BinaryFile output = BinaryFile::OpenExisting(temporary.Path());
+  StartPass(host, "Step 2 of 2");
+  CodeGrid(data, header, scale, output, progress, options);
+  data.Close();
+  output.Close();
+
+  temporary.Commit();
+  KelImg1.SetFileName(request.output);
+  busy.Release();
+  host.ShowInformation("Image created succesfully");
+}
+
+}  // namespace kavrimo

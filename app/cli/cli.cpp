@@ -1,0 +1,72 @@
+#include "app/cli/cli.h"
+
+#include <QCoreApplication>
+#include <array>
+#include <functional>
+
+#include "runtime/errors.h"
+
+namespace kavrimo::cli {
+namespace {
+
+struct Command {
+  const char* name;
+  const char* summary;
+  int (*run)(const std::vector<std::string>&, Streams&);
+};
+
+constexpr std::array<Command, 4> kCommands{{
+    {"convert", "convert ArcGIS float grids to Miradel images", RunConvert},
+    {"info", "print the header fields and extent of an image", RunInfo},
+    {"locate", "latitude and longitude of pixel positions", RunLocate},
+    {"preview", "write a grey-scale PNG quick-look of an image", RunPreview},
+}};
+
+void PrintUsage(std::ostream& out) {
+  out << "Usage: kavrimo-cli COMMAND [OPTIONS] ARGUMENTS\n\n"
+         "Converts ArcGIS float grids (*.hdr + *.flt) to 8-bit Miradel images and inspects images.\n\n"
+         "Commands:\n";
+  for (const Command& c : kCommands) out << "  " << c.name << std::string(10 - std::string(c.name).size(), ' ') << c.summary << "\n";
+  out << "\nOptions:\n  --help     show this help (also after a command)\n  --version  show the version\n";
+}
+
+}  // namespace
+
+std::string ExecutableDirectory() {
+  return QCoreApplication::applicationDirPath().toStdString() + "/";
+}
+
+void PrintError(std::ostream& err, const std::string& message) {
+  err << "kavrimo-cli: " << WithFullStop(message) << std::endl;
+}
+
+int Run(const std::vector<std::string>& args, Streams& io) {
+  if (args.empty()) {
+    PrintUsage(io.err);
+    return kExitUsage;
+  }
+  const std::string& first = args.front();
+  if (first == "--help" || first == "-h" || first == "help") {
+    PrintUsage(io.out);
+    return 0;
+  }
+  if (first == "--version") {
+    io.out << "kavrimo-cli 1.0.0\n";
+    return 0;
+  }
+  for (const Command& c : kCommands) {
+    if (first == c.name) {
+      const std::vector<std::string> rest(args.begin() + 1, args.end());
+      try {
+        return c.run(rest, io);
+      } catch (const Error& e) {
+        PrintError(io.err, e.Message());
+        return kExitFailure;
+      }
+    }
+  }
+  PrintError(io.err, "unknown command '" + first + "' (try --help)");
+  return kExitUsage;
+}
+
+}  // namespace kavrimo::cli

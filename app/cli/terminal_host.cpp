@@ -1,0 +1,45 @@
+#include "app/cli/terminal_host.h"
+
+#include "app/cli/cli.h"
+
+namespace kavrimo::cli {
+
+std::mutex& StreamMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+TerminalHost::TerminalHost(std::ostream& out, std::ostream& err, bool progress_bar, bool quiet,
+                           std::string prefix)
+    : out_(out), err_(err), progress_bar_(progress_bar), quiet_(quiet), prefix_(std::move(prefix)) {}
+
+void TerminalHost::SetStatus(const std::string& text) {
+  if (quiet_) return;
+  std::lock_guard lock(StreamMutex());
+  out_ << text << std::endl;
+}
+
+void TerminalHost::SetProgress(int position) {
+  if (!progress_bar_ || position == shown_) return;
+  shown_ = position;
+  constexpr int kWidth = 40;
+  const int filled = position * kWidth / 100;
+  std::lock_guard lock(StreamMutex());
+  err_ << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
+       << std::string(static_cast<std::size_t>(kWidth - filled), ' ') << "] " << position << "%";
+  if (position == 100) err_ << "\n";
+  err_.flush();
+}
+
+void TerminalHost::ShowInformation(const std::string& text) {
+  if (quiet_) return;
+  std::lock_guard lock(StreamMutex());
+  out_ << text << std::endl;
+}
+
+void TerminalHost::ShowError(const std::string& text) {
+  std::lock_guard lock(StreamMutex());
+  PrintError(err_, prefix_ + text);
+}
+
+}  // namespace kavrimo::cli

@@ -1,0 +1,141 @@
+// The two passes: chunks of the data file, each read block by block, handed to threads by RunChunks.
+#include "app/core/passes.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "app/core/chunk_runner.h"
+#include "app/core/grid_stream.h"
+#include "runtime/errors.h"
+
+namespace kavrimo {
+namespace {
+
+constexpr std::int64_t kHeaderBytes = 512;
+
+// Turns "cells handled so far" into the positions the outer loop of a pass shows.
+class PassProgress {
+ public:
+  PassProgress(const ProgressSink& sink, std::int32_t ncols, std::int32_t nrows)
+      : sink_(sink), ncols_(ncols), nrows_(nrows) {}
+  // Every step whose first cell lies before end has started.
+  void Through(std::int64_t end) {
+    const std::int64_t started = nrows_ > 0 ? std::min(ncols_, (end - 1) / nrows_ + 1) : ncols_;
+    while (step_ < started) {
+      ++step_;
+      const auto position = static_cast<int>(step_ * 100 / ncols_);
+      if (position != shown_) sink_(shown_ = position);
+    }
+  }
+
+ private:
+  const ProgressSink& sink_;
+  std::int64_t ncols_;
+  std::int64_t nrows_;
+  std::int64_t step_ = 0;
+  int shown_ = 0;  // a pass starts with the bar at 0
+};
+
+// The cells of a grid cut into chunks, each read in blocks.
+struct Layout {
+  Layout(const GridHeader& header, const PassOptions& options)
+      : cells(header.ncols > 0 && header.nrows > 0 ? std::int64_t{header.ncols} * header.nrows : 0),
+        block(static_cast<std::int64_t>(std::max<std::size_t>(options.block_cells, 1))),
+        chunk(std::max(block, static_cast<std::int64_t>(options.chunk_cells) / block * block)),
+        chunks((cells + chunk - 1) / chunk) {}
+  std::int64_t First(std::int64_t c) const { return c * chunk; }
+  std::int64_t End(std::int64_t c) const { return std::min(cells, (c + 1) * chunk); }
+  std::size_t BlockFor(std::int64_t first, std::int64_t end) const {
+    return static_cast<std::size_t>(std::min(block, end - first));
+  }
+  std::size_t BufferCells() const { return static_cast<std::size_t>(std::min(block, std::max<std::int64_t>(cells, 1))); }
+  std::size_t ChunkBytes() const { return static_cast<std::size_t>(std::min(chunk, std::max<std::int64_t>(cells, 1))); }
+
+  std::int64_t cells;
+  std::int64_t block;   // cells per read
+  std::int64_t chunk;   // cells per share of work, a whole number of blocks
+  std::int64_t chunks;
+};
+
+// Runs a pass whose chunks report nothing but progress (and failures) back.
+void RunPass(const GridHeader& header, const Layout& layout, const ProgressSink& progress, int threads,
+             const std::function<void(std::int64_t, int)>& work,
+             const std::function<void(std::int64_t)>& after = {}) {
+  PassProgress steps(progress, header.ncols, header.nrows);
+  if (layout.cells == 0) {
+    if (header.ncols > 0) steps.Through(1);  // steps without cells only move the bar
+    return;
+  }
+  RunChunks(layout.chunks, threads, work, [&](std::int64_t chunk) {
+    if (after) after(chunk);
+    steps.Through(layout.End(chunk));
+  });
+}
+
+}  // namespace
+
+CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const ProgressSink& progress,
+                    const PassOptions& options) {
+  const Layout layout(header, options);
+  const GridStream grid(data, layout.cells, header.big_endian);
+  grid.AdviseSequential();
+  const int threads = std::max(options.threads, 1);
+  std::vector<std::optional<BlockBuffer<float>>> blocks(static_cast<std::size_t>(threads));
+  std::vector<CellRange> ranges(static_cast<std::size_t>(layout.chunks));
+  CellRange range;
+  RunPass(
+      header, layout, progress, threads,
+      [&](std::int64_t chunk, int worker) {
+        auto& block = blocks[static_cast<std::size_t>(worker)];
+        if (!block) block.emplace(layout.BufferCells());
+        CellRange part;
+        for (std::int64_t first = layout.First(chunk), end = layout.End(chunk); first < end;) {
+          const std::size_t wanted = layout.BlockFor(first, end);
+          const std::size_t got = grid.ReadCells(first, wanted, block->data());
+          ScanCells(block->data(), got, header.NODATA_value, part);
+          if (got < wanted) throw EInOutError(100);
+          first += static_cast<std::int64_t>(got);
+        }
+        ranges[static_cast<std::size_t>(chunk)] = part;
+      },
+      [&](std::int64_t chunk) {
+        // Each part started at 0, like the whole range, so the ends combine as one long scan finds them.
+        const CellRange& part = ranges[static_cast<std::size_t>(chunk)];
+        if (part.maximum > range.maximum) range.maximum = part.maximum;
+        if (part.minimum < range.minimum) range.minimum = part.minimum;
+      });
+  return range;
+}
+
+void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale& scale, BinaryFile& output,
+              const ProgressSink& progress, const PassOptions& options) {
+  const Layout layout(header, options);
+  const GridStream grid(data, layout.cells, header.big_endian);
+  grid.AdviseSequential();
+  const int threads = std::max(options.threads, 1);
+  struct Buffers {
+    explicit Buffers(const Layout& layout) : cells(layout.BufferCells()), bytes(layout.ChunkBytes()) {}
+    BlockBuffer<float> cells;
+    BlockBuffer<std::uint8_t> bytes;
+  };
+  std::vector<std::optional<Buffers>> buffers(static_cast<std::size_t>(threads));
+  RunPass(header, layout, progress, threads, [&](std::int64_t chunk, int worker) {
+    auto& own = buffers[static_cast<std::size_t>(worker)];
+    if (!own) own.emplace(layout);
+    const std::int64_t start = layout.First(chunk);
+    std::int64_t first = start;
+    for (const std::int64_t end = layout.End(chunk); first < end;) {
+      const std::size_t wanted = layout.BlockFor(first, end);
+      const std::size_t got = grid.ReadCells(first, wanted, own->cells.data());
+      CodeCells(own->cells.data(), got, header.NODATA_value, scale, own->bytes.data() + (first - start));
+      first += static_cast<std::int64_t>(got);
+      if (got < wanted) break;
+    }
+    // The bytes before a short read are written first, so a full disk there is the error a user sees.
+    output.WriteExactlyAt(kHeaderBytes + start, own->bytes.data(), static_cast<std::size_t>(first - start));
+    if (first < layout.End(chunk)) throw EInOutError(100);
+  });
+}
+
+}  // namespace kavrimo

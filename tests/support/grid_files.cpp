@@ -1,0 +1,83 @@
+#include "tests/support/grid_files.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <fstream>
+
+#include "runtime/errors.h"
+
+namespace kavrimo::testing_support {
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  path_ = std::filesystem::temp_directory_path() /
+          ("kavrimo-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+  std::filesystem::remove_all(path_);
+  std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::permissions(path_, std::filesystem::perms::all, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::vector<std::string> ListFolder(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void WriteGrid(const std::string& base, int ncols, int nrows, const std::vector<float>& cells,
+               const std::string& extra_header, bool big_endian, float xllcorner, float yllcorner,
+               float cellsize) {
+  char header[512];
+  std::snprintf(header, sizeof header, "ncols %d\nnrows %d\nxllcorner %.9g\nyllcorner %.9g\ncellsize %.9g\n", ncols,
+                nrows, static_cast<double>(xllcorner), static_cast<double>(yllcorner), static_cast<double>(cellsize));
+  WriteText(base + ".hdr", header + extra_header);
+  std::string data(cells.size() * 4, '\0');
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    std::uint32_t word;
+    std::memcpy(&word, &cells[i], 4);
+    if (big_endian) word = __builtin_bswap32(word);
+    std::memcpy(&data[i * 4], &word, 4);
+  }
+  WriteText(base + ".flt", data);
+}
+
+std::string TemplatePath() { return KAVRIMO_TEMPLATE_PATH; }
+
+void RecordingHost::SaveNames(const std::string& input, const std::string& output) {
+  events.push_back("save " + input + "|" + output);
+  if (fail_save) throw EIniFileException("Unable to write to /settings/kavrimo.ini");
+}
+void RecordingHost::SetStatus(const std::string& text) {
+  events.push_back("status " + text);
+  statuses.push_back(text);
+}
+void RecordingHost::SetProgress(int position) {
+  events.push_back("progress " + std::to_string(position));
+  progress.push_back(position);
+}
+void RecordingHost::ProcessMessages() { events.push_back("process"); }
+void RecordingHost::ShowInformation(const std::string& text) { events.push_back("info " + text); }
+void RecordingHost::ShowError(const std::string& text) { events.push_back("error " + text); }
+void RecordingHost::SetBusyCursor(bool on) {
+  events.push_back(on ? "busy 1" : "busy 0");
+  busy = on;
+}
+
+}  // namespace kavrimo::testing_support
