@@ -21,9 +21,10 @@ struct GridHeader {
 // "old.grids/dem" -> "old.grids/dem.hdr".
 std::string ReplaceExtension(const std::string& name, const std::string& extension);
 
-// Reads the header file named after InputName (extension ".hdr"). Missing keys leave 0. Raises
-// EFOpenError "Cannot open file <hdr>", EConvertError for a value that does not convert, EOverflow for a
-// real beyond single precision. Expects the decimal separator to be ".".
+// Reads the header file named after InputName (extension ".hdr"). Missing keys leave 0; a header that
+// places the grid by "xllcenter" / "yllcenter" instead of the corner gets the corner half a cell off.
+// Raises EFOpenError "Cannot open file <hdr>", EConvertError for a value that does not convert,
+// EOverflow for a real beyond single precision. Expects the decimal separator to be ".".
 GridHeader ReadGridHeader(const std::string& InputName);
 
 }  // namespace kavrimo

@@ -20,9 +20,12 @@ char LocaleDecimalSeparator();
 // EConvertError "'<text>' is not a valid integer value".
 std::int32_t ParseInteger(std::string_view text);
 // Real with optional sign, fraction (decimal separator) and exponent, spaces allowed around it.
-// Raises EConvertError "'<text>' is not a valid floating point value".
+// Tiny values underflow quietly to a denormal or zero. Raises EConvertError "'<text>' is not a valid
+// floating point value" for a malformed text or one beyond the 80-bit range. Leaves the caller's
+// floating-point flags as they were.
 long double ParseReal(std::string_view text);
-// General format with 15 significant digits: "253", "0.100000001490116", "1.49999996210681E-5".
+// General format with 15 significant digits: "253", "0.100000001490116", "1.49999996210681E-5";
+// "0" for zero and denormals, "INF", "-INF", "NAN". Raises nothing.
 std::string FormatReal(long double value);
 // Nearest 64-bit integer, ties to even. Raises EInvalidOp for a NaN or a value outside the range.
 std::int64_t RoundHalfEven(long double value);
