@@ -110,6 +110,11 @@ class TKelImg {
 
  private:
   void ComputeDerivedValues();
+  // Algorithm of every property set: report without a valid image, skip an unchanged value, else
+  // store it in the held value and the header and write the field through.
+  void SetByteField(std::uint8_t TImageHeader::*field, std::uint8_t value, HeaderFieldId id);
+  void SetWordField(std::int16_t TImageHeader::*field, std::int16_t value, HeaderFieldId id);
+  void SetRealField(Real48 TImageHeader::*field, double value, HeaderFieldId id);
 
   ImageUi& ui_;
   TImageHeader header_;  // as read (after the type defaults) and as changed since
