@@ -1,0 +1,46 @@
+// TIniFile: the settings file, an initialisation-style text file of [section] lines and key=value
+// lines, read and written one key at a time straight to the file (no cache).
+//
+// Sections and keys match without regard to ASCII letter case; every line the writer does not
+// replace is kept byte for byte. A write replaces the file as a whole through a temporary file in
+// the same directory, so a failure never leaves a half-written settings file.
+#pragma once
+
+#include <string>
+
+namespace kavrimo {
+
+class TIniFile {
+ public:
+  // Keeps the full path only; neither opens nor creates the file.
+  explicit TIniFile(std::string file_name);
+  // Flushes the file to disk (as UpdateFile); never raises.
+  ~TIniFile();
+  TIniFile(const TIniFile&) = delete;
+  TIniFile& operator=(const TIniFile&) = delete;
+
+  const std::string& FileName() const { return file_name_; }
+
+  // The value of key in section, blanks around it removed, cut to its first kMaxValueLength
+  // characters; default_value when the file, the section or the key is missing or the file cannot
+  // be read. Never raises.
+  std::string ReadString(const std::string& section, const std::string& key,
+                         const std::string& default_value) const;
+
+  // Sets key in section to value, creating the file, the section or the key when missing and
+  // replacing an existing value. A value is one line: it is cut at its first line break. Raises
+  // EIniFileException "Unable to write to <FileName>" when the file or its directory cannot be
+  // written; the file is then as it was.
+  void WriteString(const std::string& section, const std::string& key, const std::string& value);
+
+  // Asks the system to write the file's cached data to disk; does nothing when there is no file.
+  // Never raises.
+  void UpdateFile() const;
+
+  static constexpr std::size_t kMaxValueLength = 2047;
+
+ private:
+  std::string file_name_;
+};
+
+}  // namespace kavrimo

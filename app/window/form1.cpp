@@ -1,0 +1,221 @@
+// TForm1: building the window, its settings file, the browse and Convert handlers and the default
+// error display.
+#include "app/window/form1.h"
+
+#include <QCoreApplication>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <algorithm>
+#include <cmath>
+#include <thread>
+
+#include "app/window/app_identity.h"
+#include "runtime/errors.h"
+
+namespace kavrimo {
+namespace {
+
+const char* const kCaption = "ArcGIS raster to Miradel image converter";
+const char* const kCredit = "Kavrimo - grids to Miradel images";
+const char* const kOpenFilter = "ArcGIS export raster (*.flt *.FLT)";
+const char* const kSaveFilter = "Miradel files (*.IMG *.img)";
+const char* const kSettingsName = "kavrimo.ini";
+const char* const kTemplateName = "header.bin";
+
+// The client area, in pixels at 96 dpi, that an outer size of 550 x 258 leaves inside a sizeable
+// frame (4-pixel borders, 26-pixel caption).
+constexpr int kClientWidth = 542;
+constexpr int kClientHeight = 224;
+
+const char* const kLabel1Text = "ArcGIS export raster (*.flt)";
+// Room for the longest field label: from its left edge (16) to a gap of 8 before the fields (144).
+constexpr int kLabelSpace = 120;
+
+// A sans-serif at 8 points, the narrow families first. Where only a wide face is to be had, it is
+// condensed just enough for the field labels to keep clear of the fields.
+QFont WindowFont(int label_space) {
+  QFont font;
+  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                    QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"),
+                    QStringLiteral("Helvetica")});
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSize(8);
+  const int width = QFontMetrics(font).horizontalAdvance(QString::fromLatin1(kLabel1Text));
+  if (width > label_space) font.setStretch(std::max(70, label_space * 100 / width));
+  return font;
+}
+
+QString WithTrailingSeparator(QString directory) {
+  if (!directory.endsWith(QLatin1Char('/'))) directory += QLatin1Char('/');
+  return directory;
+}
+
+// Restores the Convert button and the cursor however the command ends.
+class CommandGuard {
+ public:
+  CommandGuard(QPushButton& button, WindowHost& host) : button_(button), host_(host) {
+    had_focus_ = button_.hasFocus();
+    button_.setEnabled(false);
+  }
+  ~CommandGuard() {
+    host_.SetBusyCursor(false);
+    button_.setEnabled(true);
+    if (had_focus_) button_.setFocus();
+  }
+  CommandGuard(const CommandGuard&) = delete;
+  CommandGuard& operator=(const CommandGuard&) = delete;
+
+ private:
+  QPushButton& button_;
+  WindowHost& host_;
+  bool had_focus_ = false;
+};
+
+}  // namespace
+
+TForm1::TForm1(const QString& program_dir, FormDialogs* dialogs, QWidget* parent)
+    : QWidget(parent),
+      Label1(new QLabel(this)),
+      Label2(new QLabel(this)),
+      Edit1(new QLineEdit(this)),
+      Edit2(new QLineEdit(this)),
+      Button1(new QPushButton(this)),
+      Button2(new QPushButton(this)),
+      Button3(new QPushButton(this)),
+      Label3(new QLabel(this)),
+      Label4(new QLabel(this)),
+      ProgressBar1(new QProgressBar(this)),
+      program_dir_(WithTrailingSeparator(
+          program_dir.isEmpty() ? QCoreApplication::applicationDirPath() : program_dir)),
+      own_dialogs_(dialogs == nullptr ? std::make_unique<QtFormDialogs>() : nullptr),
+      dialogs_(dialogs == nullptr ? *own_dialogs_ : *dialogs),
+      host_(*Label4, *ProgressBar1, dialogs_,
+            [this](const std::string& input, const std::string& output) {
+              SaveNames(input, output);
+            }),
+      KelImg1(host_) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QString::fromLatin1(kCaption));
+  setWindowIcon(ApplicationIcon());
+  const double scale = screen()->logicalDotsPerInch() / 96.0;
+  const auto px = [scale](int pixels) { return static_cast<int>(std::lround(pixels * scale)); };
+  setFont(WindowFont(px(kLabelSpace)));
+
+  // Positions and sizes are given at 96 dpi and follow the screen's logical resolution.
+  const auto place = [&](QWidget* widget, const char* name, int left, int top, int width,
+                         int height) {
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(px(left), px(top), px(width), px(height));
+  };
+  const auto place_label = [&](QLabel* label, const char* name, int left, int top,
+                               const char* text) {
+    label->setObjectName(QString::fromLatin1(name));
+    label->setText(QString::fromLatin1(text));
+    label->move(px(left), px(top));
+    label->adjustSize();
+  };
+  place_label(Label1, "Label1", 16, 18, kLabel1Text);
+  place_label(Label2, "Label2", 16, 51, "Miradel image to export");
+  place_label(Label4, "Label4", 16, 120, "");
+  place_label(Label3, "Label3", 280, 208, kCredit);
+  place(Edit1, "Edit1", 144, 16, 345, 21);
+  place(Button1, "Button1", 496, 14, 33, 25);
+  place(Edit2, "Edit2", 144, 48, 345, 21);
+  place(Button2, "Button2", 496, 46, 33, 25);
+  place(Button3, "Button3", 16, 80, 75, 25);
+  place(ProgressBar1, "ProgressBar1", 16, 144, 513, 16);
+  Button1->setText(QStringLiteral("..."));
+  Button2->setText(QStringLiteral("..."));
+  Button3->setText(QStringLiteral("Convert"));
+  ProgressBar1->setRange(0, 100);
+  ProgressBar1->setValue(0);
+  ProgressBar1->setTextVisible(false);
+  ProgressBar1->setFocusPolicy(Qt::NoFocus);
+  for (QPushButton* button : {Button1, Button2, Button3}) button->setAutoDefault(false);
+
+  setTabOrder(Edit1, Edit2);
+  setTabOrder(Edit2, Button1);
+  setTabOrder(Button1, Button2);
+  setTabOrder(Button2, Button3);
+  Edit1->setFocus();
+
+  resize(px(kClientWidth), px(kClientHeight));
+
+  connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
+  connect(Button2, &QPushButton::clicked, this, [this] { Guarded([this] { Button2Click(); }); });
+  connect(Button3, &QPushButton::clicked, this, [this] { Guarded([this] { Button3Click(); }); });
+
+  FormCreate();
+}
+
+TForm1::~TForm1() { FormDestroy(); }
+
+void TForm1::FormCreate() {
+  IniFile = std::make_unique<TIniFile>(ToNative(program_dir_ + QLatin1String(kSettingsName)));
+  Edit1->setText(FromNative(IniFile->ReadString("files", "input", "")));
+  Edit2->setText(FromNative(IniFile->ReadString("files", "output", "")));
+}
+
+void TForm1::FormDestroy() { IniFile.reset(); }
+
+void TForm1::Button1Click() {
+  const QString chosen =
+      dialogs_.ChooseOpenFile(this, QString::fromLatin1(kOpenFilter), open_dialog_name_);
+  if (chosen.isEmpty()) return;
+  open_dialog_name_ = chosen;
+  Edit1->setText(chosen);
+}
+
+void TForm1::Button2Click() {
+  const QString chosen =
+      dialogs_.ChooseSaveFile(this, QString::fromLatin1(kSaveFilter), save_dialog_name_);
+  if (chosen.isEmpty()) return;
+  save_dialog_name_ = chosen;
+  Edit2->setText(chosen);
+}
+
+void TForm1::Button3Click() {
+  ConversionRequest request;
+  request.input = ToNative(Edit1->text());
+  request.output = ToNative(Edit2->text());
+  request.template_path = ToNative(program_dir_ + QLatin1String(kTemplateName));
+  request.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const CommandGuard guard(*Button3, host_);
+  Convert(request, KelImg1, host_);
+}
+
+void TForm1::SaveNames(const std::string& input, const std::string& output) {
+  IniFile->WriteString("files", "input", input);
+  IniFile->WriteString("files", "output", output);
+}
+
+void TForm1::ShowException(const std::exception& error) {
+  dialogs_.ShowMessage(FormDialogs::Icon::Critical, QCoreApplication::applicationName(),
+                       FromNative(WithFullStop(error.what())));
+}
+
+template <typename Handler>
+void TForm1::Guarded(Handler handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    ShowException(error);
+  }
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (shown_before_ || event->spontaneous()) return;
+  shown_before_ = true;
+  // Centred on the screen, frame included.
+  QRect frame = frameGeometry();
+  frame.moveCenter(screen()->availableGeometry().center());
+  move(frame.topLeft());
+}
+
+}  // namespace kavrimo

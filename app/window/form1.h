@@ -1,0 +1,86 @@
+// TForm1: the converter's one window: two file-name fields with browse buttons, Convert, a status
+// line, a progress bar and a credit line; the settings file beside the executable; the default
+// error display for an error that escapes a command.
+#pragma once
+
+#include <QWidget>
+#include <exception>
+#include <memory>
+
+#include "app/core/ini_file.h"
+#include "app/window/form_dialogs.h"
+#include "app/window/window_host.h"
+#include "image/kel_img.h"
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace kavrimo {
+
+class TForm1 : public QWidget {
+  Q_OBJECT
+
+ public:
+  // program_dir: the directory that holds "kavrimo.ini" and the template "header.bin"; empty for
+  // the executable's directory. dialogs: where message boxes and file dialogs go; null for the real
+  // ones. Runs FormCreate.
+  explicit TForm1(const QString& program_dir = QString(), FormDialogs* dialogs = nullptr,
+                  QWidget* parent = nullptr);
+  // Runs FormDestroy.
+  ~TForm1() override;
+
+  // Fills Edit1 and Edit2 from the settings file; creates nothing.
+  void FormCreate();
+  // Frees the settings object, which flushes the settings file. Writes no setting.
+  void FormDestroy();
+  // Browse for the input grid / the output image: a confirmed choice replaces the field's text.
+  void Button1Click();
+  void Button2Click();
+  // The Convert command over Edit1 and Edit2; raises the failing step's error. Button3 is disabled
+  // and the busy cursor shown only while it runs.
+  void Button3Click();
+
+  // The default error display: the message with a full stop as needed, under the application title,
+  // with the error icon.
+  void ShowException(const std::exception& error);
+
+  // The directory of the settings file and the template, ending in "/".
+  const QString& ProgramDir() const { return program_dir_; }
+
+  // The window's controls, named by kind and number (object names alike).
+  QLabel* const Label1;
+  QLabel* const Label2;
+  QLineEdit* const Edit1;
+  QLineEdit* const Edit2;
+  QPushButton* const Button1;
+  QPushButton* const Button2;
+  QPushButton* const Button3;
+  QLabel* const Label3;
+  QLabel* const Label4;
+  QProgressBar* const ProgressBar1;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  // Runs a handler; an error that escapes it goes to the default error display.
+  template <typename Handler>
+  void Guarded(Handler handler);
+  void SaveNames(const std::string& input, const std::string& output);
+
+  QString program_dir_;
+  std::unique_ptr<FormDialogs> own_dialogs_;
+  FormDialogs& dialogs_;
+  WindowHost host_;
+  std::unique_ptr<TIniFile> IniFile;
+  QString open_dialog_name_;  // the last name chosen in each dialog during this run
+  QString save_dialog_name_;
+  bool shown_before_ = false;
+
+ public:
+  TKelImg KelImg1;
+};
+
+}  // namespace kavrimo

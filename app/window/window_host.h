@@ -1,0 +1,58 @@
+// WindowHost: the Convert command's front end in the window: status label, progress bar, pending
+// events, message boxes and the application-wide busy cursor.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/core/conversion.h"
+#include "app/window/form_dialogs.h"
+
+class QLabel;
+class QProgressBar;
+
+namespace kavrimo {
+
+class WindowHost : public ConversionHost {
+ public:
+  using SaveNamesHandler = std::function<void(const std::string& input, const std::string& output)>;
+
+  // The widgets and dialogs must outlive the host.
+  WindowHost(QLabel& status, QProgressBar& progress, FormDialogs& dialogs,
+             SaveNamesHandler save_names);
+  // Takes back a busy cursor still shown.
+  ~WindowHost() override;
+  WindowHost(const WindowHost&) = delete;
+  WindowHost& operator=(const WindowHost&) = delete;
+
+  // Passes both names to the handler given at construction; raises what it raises.
+  void SaveNames(const std::string& input, const std::string& output) override;
+  // Sets the status label's text (8-bit text of the system's encoding); the label fits itself to
+  // it.
+  void SetStatus(const std::string& text) override;
+  // position 0 to 100; a value outside is clamped to the nearer end.
+  void SetProgress(int position) override;
+  // Handles every pending event, paint requests included.
+  void ProcessMessages() override;
+  // The modal box titled "Information" with the information icon.
+  void ShowInformation(const std::string& text) override;
+  // The modal box titled "Error" with the error icon.
+  void ShowError(const std::string& text) override;
+  // Busy on or off; repeating a state changes nothing, so the cursor never stacks.
+  void SetBusyCursor(bool busy) override;
+
+  bool Busy() const { return busy_; }
+
+ private:
+  QLabel& status_;
+  QProgressBar& progress_;
+  FormDialogs& dialogs_;
+  SaveNamesHandler save_names_;
+  bool busy_ = false;
+};
+
+// 8-bit text of the system's encoding (file names, messages) to and from Qt's strings.
+QString FromNative(const std::string& text);
+std::string ToNative(const QString& text);
+
+}  // namespace kavrimo
