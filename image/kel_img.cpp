@@ -65,18 +65,8 @@ void TKelImg::SetFileName(const std::string& path) {
   ComputeDerivedValues();
 }
 
-void TKelImg::SetByteField(std::uint8_t TImageHeader::*field, std::uint8_t value, HeaderFieldId id) {
-  if (state_ != ImageState::ValidImage) {
-    ReportNoImage();
-    return;
-  }
-  if (value == held_.*field) return;
-  held_.*field = value;
-  header_.*field = value;
-  WriteHeaderField(id);
-}
-
-void TKelImg::SetWordField(std::int16_t TImageHeader::*field, std::int16_t value, HeaderFieldId id) {
+template <typename Integer>
+void TKelImg::SetIntegerField(Integer TImageHeader::*field, Integer value, HeaderFieldId id) {
   if (state_ != ImageState::ValidImage) {
     ReportNoImage();
     return;
@@ -101,14 +91,14 @@ void TKelImg::SetRealField(Real48 TImageHeader::*field, double value, HeaderFiel
 }
 
 void TKelImg::SetImageType(std::uint8_t value) {
-  SetByteField(&TImageHeader::ImageType, value, HeaderFieldId::ImageType);
+  SetIntegerField(&TImageHeader::ImageType, value, HeaderFieldId::ImageType);
 }
 void TKelImg::SetProjection(std::uint8_t value) {
-  SetByteField(&TImageHeader::Projection, value, HeaderFieldId::Projection);
+  SetIntegerField(&TImageHeader::Projection, value, HeaderFieldId::Projection);
 }
-void TKelImg::SetRows(std::int16_t value) { SetWordField(&TImageHeader::Rows, value, HeaderFieldId::Rows); }
+void TKelImg::SetRows(std::int16_t value) { SetIntegerField(&TImageHeader::Rows, value, HeaderFieldId::Rows); }
 void TKelImg::SetColumns(std::int16_t value) {
-  SetWordField(&TImageHeader::Columns, value, HeaderFieldId::Columns);
+  SetIntegerField(&TImageHeader::Columns, value, HeaderFieldId::Columns);
 }
 void TKelImg::SetRefLatitude(double value) {
   SetRealField(&TImageHeader::RefLatitude, value, HeaderFieldId::RefLatitude);
@@ -129,7 +119,7 @@ void TKelImg::SetRowSpacing(double value) {
 void TKelImg::SetGain(double value) { SetRealField(&TImageHeader::Gain, value, HeaderFieldId::Gain); }
 void TKelImg::SetOffset(double value) { SetRealField(&TImageHeader::Offset, value, HeaderFieldId::Offset); }
 void TKelImg::SetDecimals(std::uint8_t value) {
-  SetByteField(&TImageHeader::Decimals, value, HeaderFieldId::Decimals);
+  SetIntegerField(&TImageHeader::Decimals, value, HeaderFieldId::Decimals);
 }
 
 void TKelImg::WriteHeaderField(HeaderFieldId id) {

@@ -112,8 +112,9 @@ class TKelImg {
   void ComputeDerivedValues();
   // Algorithm of every property set: report without a valid image, skip an unchanged value, else
   // store it in the held value and the header and write the field through.
-  void SetByteField(std::uint8_t TImageHeader::*field, std::uint8_t value, HeaderFieldId id);
-  void SetWordField(std::int16_t TImageHeader::*field, std::int16_t value, HeaderFieldId id);
+  // Sets an 8-bit or 16-bit field (write-through unless the value is the held one).
+  template <typename Integer>
+  void SetIntegerField(Integer TImageHeader::*field, Integer value, HeaderFieldId id);
   void SetRealField(Real48 TImageHeader::*field, double value, HeaderFieldId id);
 
   ImageUi& ui_;

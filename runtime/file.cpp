@@ -108,66 +108,51 @@ std::int64_t BinaryFile::Size() const {
   return st.st_size;
 }
 
-std::size_t BinaryFile::Read(void* buffer, std::size_t count) {
-  auto* out = static_cast<char*>(buffer);
+namespace {
+
+// Repeats a read or write call until count bytes have moved, the call reports the end (0), or it
+// fails. A failure after some bytes moved reports the short count when report_partial is set, as a
+// write cut short by a full disk or a file-size limit does; otherwise it raises.
+template <typename Call>
+std::size_t Transfer(std::size_t count, bool report_partial, Call call) {
   std::size_t done = 0;
   while (done < count) {
-    const ssize_t n = ::read(fd_, out + done, count - done);
+    const ssize_t n = call(done);
     if (n < 0) {
       if (errno == EINTR) continue;
+      if (report_partial && done > 0) break;
       RaiseIoErrorFromErrno(errno);
     }
     if (n == 0) break;
     done += static_cast<std::size_t>(n);
   }
   return done;
+}
+
+}  // namespace
+
+std::size_t BinaryFile::Read(void* buffer, std::size_t count) {
+  auto* out = static_cast<char*>(buffer);
+  return Transfer(count, false, [&](std::size_t done) { return ::read(fd_, out + done, count - done); });
 }
 
 std::size_t BinaryFile::ReadAt(std::int64_t position, void* buffer, std::size_t count) const {
   auto* out = static_cast<char*>(buffer);
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::pread(fd_, out + done, count - done, position + static_cast<std::int64_t>(done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      RaiseIoErrorFromErrno(errno);
-    }
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
+  return Transfer(count, false, [&](std::size_t done) {
+    return ::pread(fd_, out + done, count - done, position + static_cast<std::int64_t>(done));
+  });
 }
 
 std::size_t BinaryFile::Write(const void* buffer, std::size_t count) {
   const auto* in = static_cast<const char*>(buffer);
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::write(fd_, in + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (done > 0) break;  // report the short count; the caller decides
-      RaiseIoErrorFromErrno(errno);
-    }
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
+  return Transfer(count, true, [&](std::size_t done) { return ::write(fd_, in + done, count - done); });
 }
 
 std::size_t BinaryFile::WriteAt(std::int64_t position, const void* buffer, std::size_t count) {
   const auto* in = static_cast<const char*>(buffer);
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::pwrite(fd_, in + done, count - done, position + static_cast<std::int64_t>(done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (done > 0) break;
-      RaiseIoErrorFromErrno(errno);
-    }
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
+  return Transfer(count, true, [&](std::size_t done) {
+    return ::pwrite(fd_, in + done, count - done, position + static_cast<std::int64_t>(done));
+  });
 }
 
 void BinaryFile::ReadExactly(void* buffer, std::size_t count) {
