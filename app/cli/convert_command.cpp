@@ -24,7 +24,8 @@ int ConvertOne(const std::string& input, const std::string& output, const std::s
                Streams& io) {
   TerminalHost host(io.out, io.err, io.err_is_terminal);
   TKelImg image(host);
-  Convert({input, output, template_path, 1}, image, host);
+  const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  Convert({input, output, template_path, threads}, image, host);
   return 0;
 }
 
