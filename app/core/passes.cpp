@@ -1,4 +1,5 @@
-// The two passes: chunks of the data file, each read block by block, handed to threads by RunChunks.
+// The two passes: chunks of the data file, each visited as one window (mapped, or read block by block),
+// handed to threads by RunChunks.
 #include "app/core/passes.h"
 
 #include <algorithm>
@@ -37,7 +38,7 @@ class PassProgress {
   int shown_ = 0;  // a pass starts with the bar at 0
 };
 
-// The cells of a grid cut into chunks, each read in blocks.
+// The cells of a grid cut into chunks: each chunk is one window, read in blocks where it is not mapped.
 struct Layout {
   Layout(const GridHeader& header, const PassOptions& options)
       : cells(header.ncols > 0 && header.nrows > 0 ? std::int64_t{header.ncols} * header.nrows : 0),
@@ -46,19 +47,18 @@ struct Layout {
         chunks((cells + chunk - 1) / chunk) {}
   std::int64_t First(std::int64_t c) const { return c * chunk; }
   std::int64_t End(std::int64_t c) const { return std::min(cells, (c + 1) * chunk); }
-  std::size_t BlockFor(std::int64_t first, std::int64_t end) const {
-    return static_cast<std::size_t>(std::min(block, end - first));
-  }
+  std::size_t Size(std::int64_t c) const { return static_cast<std::size_t>(End(c) - First(c)); }
   std::size_t BufferCells() const { return static_cast<std::size_t>(std::min(block, std::max<std::int64_t>(cells, 1))); }
   std::size_t ChunkBytes() const { return static_cast<std::size_t>(std::min(chunk, std::max<std::int64_t>(cells, 1))); }
 
   std::int64_t cells;
   std::int64_t block;   // cells per read
-  std::int64_t chunk;   // cells per share of work, a whole number of blocks
+  std::int64_t chunk;   // cells per window and share of work, a whole number of blocks
   std::int64_t chunks;
 };
 
-// Runs a pass whose chunks report nothing but progress (and failures) back.
+// Runs work on the chunks of a pass; after(chunk) and then the progress it brings run on the calling
+// thread, in chunk order.
 void RunPass(const GridHeader& header, const Layout& layout, const ProgressSink& progress, int threads,
              const std::function<void(std::int64_t, int)>& work,
              const std::function<void(std::int64_t)>& after = {}) {
@@ -78,7 +78,7 @@ void RunPass(const GridHeader& header, const Layout& layout, const ProgressSink&
 CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const ProgressSink& progress,
                     const PassOptions& options) {
   const Layout layout(header, options);
-  const GridStream grid(data, layout.cells, header.big_endian);
+  const GridStream grid(data, layout.cells, header.big_endian, options.map_data);
   grid.AdviseSequential();
   const int threads = std::max(options.threads, 1);
   std::vector<std::optional<BlockBuffer<float>>> blocks(static_cast<std::size_t>(threads));
@@ -90,13 +90,12 @@ CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const Prog
         auto& block = blocks[static_cast<std::size_t>(worker)];
         if (!block) block.emplace(layout.BufferCells());
         CellRange part;
-        for (std::int64_t first = layout.First(chunk), end = layout.End(chunk); first < end;) {
-          const std::size_t wanted = layout.BlockFor(first, end);
-          const std::size_t got = grid.ReadCells(first, wanted, block->data());
-          ScanCells(block->data(), got, header.NODATA_value, part);
-          if (got < wanted) throw EInOutError(100);
-          first += static_cast<std::int64_t>(got);
-        }
+        const std::size_t wanted = layout.Size(chunk);
+        const std::size_t got = grid.Visit(layout.First(chunk), wanted, *block,
+                                           [&](const float* cells, std::size_t count, std::size_t) {
+                                             ScanCells(cells, count, header.NODATA_value, part);
+                                           });
+        if (got < wanted) throw EInOutError(100);
         ranges[static_cast<std::size_t>(chunk)] = part;
       },
       [&](std::int64_t chunk) {
@@ -111,7 +110,7 @@ CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const Prog
 void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale& scale, BinaryFile& output,
               const ProgressSink& progress, const PassOptions& options) {
   const Layout layout(header, options);
-  const GridStream grid(data, layout.cells, header.big_endian);
+  const GridStream grid(data, layout.cells, header.big_endian, options.map_data);
   grid.AdviseSequential();
   const int threads = std::max(options.threads, 1);
   struct Buffers {
@@ -123,18 +122,15 @@ void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale&
   RunPass(header, layout, progress, threads, [&](std::int64_t chunk, int worker) {
     auto& own = buffers[static_cast<std::size_t>(worker)];
     if (!own) own.emplace(layout);
-    const std::int64_t start = layout.First(chunk);
-    std::int64_t first = start;
-    for (const std::int64_t end = layout.End(chunk); first < end;) {
-      const std::size_t wanted = layout.BlockFor(first, end);
-      const std::size_t got = grid.ReadCells(first, wanted, own->cells.data());
-      CodeCells(own->cells.data(), got, header.NODATA_value, scale, own->bytes.data() + (first - start));
-      first += static_cast<std::int64_t>(got);
-      if (got < wanted) break;
-    }
+    const std::size_t wanted = layout.Size(chunk);
+    const std::size_t got = grid.Visit(layout.First(chunk), wanted, own->cells,
+                                       [&](const float* cells, std::size_t count, std::size_t offset) {
+                                         CodeCells(cells, count, header.NODATA_value, scale,
+                                                   own->bytes.data() + offset);
+                                       });
     // The bytes before a short read are written first, so a full disk there is the error a user sees.
-    output.WriteExactlyAt(kHeaderBytes + start, own->bytes.data(), static_cast<std::size_t>(first - start));
-    if (first < layout.End(chunk)) throw EInOutError(100);
+    output.WriteExactlyAt(kHeaderBytes + layout.First(chunk), own->bytes.data(), got);
+    if (got < wanted) throw EInOutError(100);
   });
 }
 

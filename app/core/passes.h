@@ -1,7 +1,7 @@
 // The two passes over a grid's data file: the range scan and the coding of every cell into the output.
 //
-// Both stream the file in blocks, so memory does not depend on the grid's size: each thread holds one
-// block of cells and one chunk of coded bytes. The file is split into chunks that the threads take in
+// Both stream the file in windows, so memory does not depend on the grid's size: each thread holds one
+// window of cells (mapped, or a block buffer where it reads) and one window of coded bytes. The file is split into chunks that the threads take in
 // turn; results, progress and errors come out as the one-thread order gives them. Progress follows the
 // outer loop of a pass: step i (1 to ncols) holds nrows cells and shows (i * 100) div ncols.
 #pragma once
@@ -19,13 +19,14 @@ namespace kavrimo {
 // Receives each new progress position of a pass (1 to 100), in increasing order, on the calling thread.
 using ProgressSink = std::function<void(int position)>;
 
-inline constexpr std::size_t kPassBlockCells = std::size_t{1} << 16;  // one read: 256 KiB of cells
-inline constexpr std::size_t kPassChunkCells = std::size_t{1} << 20;  // one share of work, one write
+inline constexpr std::size_t kPassBlockCells = std::size_t{1} << 18;  // one read: 1 MiB of cells
+inline constexpr std::size_t kPassChunkCells = std::size_t{1} << 20;  // one window, one share, one write
 
 struct PassOptions {
   int threads = 1;                             // 1: the calling thread only
-  std::size_t block_cells = kPassBlockCells;   // cells per read
-  std::size_t chunk_cells = kPassChunkCells;   // cells per share of work (and per write of pass 2)
+  std::size_t block_cells = kPassBlockCells;   // cells per read, where windows are read
+  std::size_t chunk_cells = kPassChunkCells;   // cells per window and share of work (and per write)
+  bool map_data = true;                        // false: always read, never map
 };
 
 // Pass 1: the range of the valid cells of data (ncols x nrows cells from byte 0). Raises

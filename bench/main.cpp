@@ -1,0 +1,273 @@
+// kavrimo-bench: the conversion engine against the floor (reading the data twice and writing a quarter
+// of it) and against the plain one-cell-at-a-time reference, on synthetic grids of 8192^2 and 16384^2
+// cells; its peak resident memory; and its bytes against the reference's, on those grids and on
+// adversarial grids. Prints medians of several runs and their ratios.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cstdlib>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/core/passes.h"
+#include "bench/bench_files.h"
+#include "bench/engine_child.h"
+#include "bench/plain_passes.h"
+
+namespace kavrimo::bench {
+namespace {
+
+constexpr int kRuns = 5;
+constexpr int kThreads = 2;
+
+double Seconds(const std::function<void()>& run) {
+  const auto start = std::chrono::steady_clock::now();
+  run();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::string TemplateBesideExecutable() {
+  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "header.bin").string();
+}
+
+void Remove(const std::string& path) { std::filesystem::remove(path); }
+
+// CPU seconds spent by the whole machine (all processors, not idle) and by this process and its
+// waited-for children, so the time other programs took can be told apart.
+struct CpuClock {
+  double machine = 0;
+  double ours = 0;
+  double wall = 0;
+  static CpuClock Now() {
+    CpuClock clock;
+    if (std::FILE* stat = std::fopen("/proc/stat", "r")) {
+      unsigned long long user, nice, system, idle, iowait, irq, softirq, steal;
+      if (std::fscanf(stat, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &user, &nice, &system, &idle, &iowait,
+                      &irq, &softirq, &steal) == 8) {
+        clock.machine = static_cast<double>(user + nice + system + irq + softirq) /
+                        static_cast<double>(::sysconf(_SC_CLK_TCK));
+      }
+      std::fclose(stat);
+    }
+    for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+      rusage usage{};
+      ::getrusage(who, &usage);
+      clock.ours += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                    static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    clock.wall = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return clock;
+  }
+  // Processors kept busy by other programs since start, on average.
+  double OthersSince(const CpuClock& start) const {
+    return std::max(0.0, ((machine - start.machine) - (ours - start.ours)) / (wall - start.wall));
+  }
+};
+
+// One grid size measured: medians in seconds, peaks in MiB.
+struct SizeResult {
+  int side = 0;
+  double floor = 0, engine1 = 0, engine2 = 0, engine1_busy = 0, engine2_busy = 0, plain = 0;
+  double peak1 = 0, peak2 = 0;
+  double others = 0;  // processors other programs kept busy while the engine ran without the busy loop
+  bool identical = true;
+};
+
+SizeResult MeasureSize(const ScratchFolder& folder, int side, const std::string& template_path) {
+  SizeResult result;
+  result.side = side;
+  const std::string base = folder.File("grid" + std::to_string(side));
+  const std::int64_t cells = std::int64_t{side} * side;
+  std::printf("  %d x %d: writing the grid (%.0f MiB)...", side, side, static_cast<double>(cells) * 4 / (1 << 20));
+  std::fflush(stdout);
+  std::printf(" %.1f s\n", Seconds([&] { WriteSyntheticGrid(base, side, 0x5eed0000u + static_cast<unsigned>(side)); }));
+
+  const std::string data = base + ".flt";
+  const std::string reference = folder.File("reference.img");
+  const std::string floor_out = folder.File("floor.img");
+  const std::string engine_out = folder.File("engine.img");
+  const std::size_t read_bytes = kPassBlockCells * sizeof(float);
+  const std::size_t write_bytes = kPassChunkCells;
+
+  std::vector<double> floor, engine1, engine2, engine1_busy, engine2_busy, plain;
+  std::vector<double> peak1, peak2, others;
+  const auto engine = [&](int threads, std::vector<double>& times, std::vector<double>* peaks) {
+    const EngineRun run = RunEngineInChild(base, engine_out, template_path, threads);
+    if (!run.error.empty()) throw std::runtime_error("engine: " + run.error);
+    times.push_back(run.seconds);
+    if (peaks) peaks->push_back(static_cast<double>(run.peak_kib) / 1024);
+    if (!SameCodedBytes(engine_out, reference)) {
+      result.identical = false;
+      std::printf("  ! %d thread(s): output differs from the plain reference\n", threads);
+    }
+    Remove(engine_out);
+  };
+
+  ReadTwiceWriteQuarter(data, cells, floor_out, read_bytes, write_bytes);  // warms the page cache
+  Remove(floor_out);
+  for (int run = 0; run < kRuns; ++run) {
+    plain.push_back(Seconds([&] { PlainConversion(data, cells, kNoData, reference); }));
+    floor.push_back(Seconds([&] { ReadTwiceWriteQuarter(data, cells, floor_out, read_bytes, write_bytes); }));
+    Remove(floor_out);
+    const CpuClock before = CpuClock::Now();
+    engine(1, engine1, &peak1);
+    engine(kThreads, engine2, &peak2);
+    others.push_back(CpuClock::Now().OthersSince(before));
+    {
+      const BusyLoop busy;
+      engine(1, engine1_busy, nullptr);
+      engine(kThreads, engine2_busy, nullptr);
+    }
+    std::printf("  run %d: floor %.3f  engine %.3f / %.3f  busy %.3f / %.3f  plain %.3f s  (other programs: %.2f "
+                "processors)\n",
+                run + 1, floor.back(), engine1.back(), engine2.back(), engine1_busy.back(), engine2_busy.back(),
+                plain.back(), others.back());
+    std::fflush(stdout);
+  }
+  Remove(reference);
+  Remove(data);
+  result.floor = Median(floor);
+  result.engine1 = Median(engine1);
+  result.engine2 = Median(engine2);
+  result.engine1_busy = Median(engine1_busy);
+  result.engine2_busy = Median(engine2_busy);
+  result.plain = Median(plain);
+  result.others = Median(others);
+  result.peak1 = *std::max_element(peak1.begin(), peak1.end());
+  result.peak2 = *std::max_element(peak2.begin(), peak2.end());
+  return result;
+}
+
+// Adversarial grids through the engine (one and two threads) against the plain reference.
+bool CheckAdversarialGrids(const ScratchFolder& folder, const std::string& template_path, std::size_t& cells) {
+  // Header reals hold magnitudes below 2^127 (about 1.7e38), so the widest convertible range stops there.
+  struct Range {
+    const char* name;
+    float minimum, maximum;
+  };
+  const Range ranges[] = {{"ordinary", -1000.37f, 2345.6f},     {"negative", -50.0f, 0.0f},
+                          {"largest", -1.7e38f, 1.7e38f},        {"denormal slope", -300 * FLT_TRUE_MIN, 1000 * FLT_TRUE_MIN},
+                          {"smallest normal", -FLT_MIN, FLT_MIN}};
+  bool identical = true;
+  cells = 0;
+  for (const Range& range : ranges) {
+    const std::vector<float> grid = AdversarialCells(range.minimum, range.maximum);
+    cells += grid.size();
+    const std::string base = folder.File("adversarial");
+    WriteGridCells(base, grid, 251);
+    const std::int64_t count = (static_cast<std::int64_t>(grid.size()) + 250) / 251 * 251;
+    PlainConversion(base + ".flt", count, kNoData, folder.File("adversarial-reference.img"));
+    for (const int threads : {1, kThreads}) {
+      RunEngine(base, folder.File("adversarial.img"), template_path, threads);
+      if (!SameCodedBytes(folder.File("adversarial.img"), folder.File("adversarial-reference.img"))) {
+        identical = false;
+        std::printf("  ! adversarial grid '%s', %d thread(s): output differs\n", range.name, threads);
+      }
+    }
+  }
+  return identical;
+}
+
+const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
+
+int Main(const std::vector<int>& sides) {
+  const std::string template_path = TemplateBesideExecutable();
+  if (!std::filesystem::exists(template_path)) {
+    std::fprintf(stderr, "kavrimo-bench: no header template at %s\n", template_path.c_str());
+    return 1;
+  }
+  const ScratchFolder folder;
+  std::printf("kavrimo-bench: %ld cores online, medians of %d runs, engine threads 1 and %d\n",
+              ::sysconf(_SC_NPROCESSORS_ONLN), kRuns, kThreads);
+  std::printf("  floor: reads of %zu KiB, writes of %zu KiB; engine: the same writes, and windows of %zu KiB mapped\n"
+              "  from the page cache (read in blocks of %zu KiB where a file cannot be mapped); plain reference: 1 MiB\n",
+              kPassBlockCells * sizeof(float) / 1024, kPassChunkCells / 1024, kPassChunkCells * sizeof(float) / 1024,
+              kPassBlockCells * sizeof(float) / 1024);
+
+  std::size_t adversarial_cells = 0;
+  const bool adversarial_ok = CheckAdversarialGrids(folder, template_path, adversarial_cells);
+
+  std::vector<SizeResult> results;
+  for (const int side : sides) {
+    const double needed = static_cast<double>(side) * side * 4 * 1.75 + (256 << 20);
+    if (static_cast<double>(folder.FreeBytes()) < needed) {
+      std::printf("  %d x %d: skipped, %.1f GiB free and %.1f GiB needed\n", side, side,
+                  static_cast<double>(folder.FreeBytes()) / (1 << 30), needed / (1 << 30));
+      continue;
+    }
+    results.push_back(MeasureSize(folder, side, template_path));
+  }
+
+  std::printf("\nmedian seconds     floor  engine1  engine2  e1+busy  e2+busy    plain | e1/floor e2/floor "
+              "e2busy/e1busy e2busy/e1 plain/e1 | peak MiB 1t  2t | bytes\n");
+  for (const SizeResult& r : results) {
+    std::printf("%5d x %-5d     %6.3f   %6.3f   %6.3f   %6.3f   %6.3f  %7.3f |   %5.2f    %5.2f        %5.2f "
+                "    %5.2f   %6.1f |       %5.1f %5.1f | %s\n",
+                r.side, r.side, r.floor, r.engine1, r.engine2, r.engine1_busy, r.engine2_busy, r.plain,
+                r.engine1 / r.floor, r.engine2 / r.floor, r.engine2_busy / r.engine1_busy, r.engine2_busy / r.engine1,
+                r.plain / r.engine1, r.peak1, r.peak2, r.identical ? "identical" : "DIFFER");
+  }
+  std::printf("adversarial grids: %zu cells (ties k + 0.5, range ends, extreme magnitudes, denormal slope): %s\n",
+              adversarial_cells, adversarial_ok ? "identical" : "DIFFER");
+
+  bool all = adversarial_ok;
+  double lowest_peak = 1e30, highest_peak = 0;
+  for (const SizeResult& r : results) {
+    all = all && r.identical;
+    lowest_peak = std::min({lowest_peak, r.peak1, r.peak2});
+    highest_peak = std::max({highest_peak, r.peak1, r.peak2});
+  }
+  std::printf("\ntargets:\n");
+  for (const SizeResult& r : results) {
+    // The two-thread target holds for a free second processor; say so when other programs held one.
+    const bool second_free = r.others < 0.25;
+    std::printf("  %5d^2  one thread <= 1.2 x floor: %-6s  two threads <= 0.8 x floor: %-6s%s  "
+                "two threads beside a busy loop no slower than one: %s\n",
+                r.side, Verdict(r.engine1 <= 1.2 * r.floor), Verdict(r.engine2 <= 0.8 * r.floor),
+                second_free ? "" : " (other programs kept a processor busy)",
+                Verdict(r.engine2_busy <= r.engine1_busy * 1.02));
+    if (!second_free) {
+      std::printf("           other programs used %.2f processors on average while the engine ran\n", r.others);
+    }
+  }
+  // The same thread count must need the same memory whatever the grid's size.
+  bool memory_ok = !results.empty() && highest_peak < 64;
+  for (const SizeResult& r : results) {
+    memory_ok = memory_ok && r.peak1 <= results.front().peak1 * 1.1 && r.peak1 >= results.front().peak1 / 1.1 &&
+                r.peak2 <= results.front().peak2 * 1.1 && r.peak2 >= results.front().peak2 / 1.1;
+  }
+  std::printf("  peak resident memory < 64 MiB, within 10 %% across sizes for each thread count: %s "
+              "(%.1f to %.1f MiB)\n",
+              Verdict(memory_ok), lowest_peak, highest_peak);
+  std::printf("  bytes identical to the plain reference: %s\n", Verdict(all));
+  return all ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace kavrimo::bench
+
+// kavrimo-bench [side ...]: the grid sides to measure, 8192 and 16384 when none are given.
+int main(int argc, char** argv) {
+  std::vector<int> sides;
+  for (int i = 1; i < argc; ++i) sides.push_back(std::atoi(argv[i]));
+  if (sides.empty()) sides = {8192, 16384};
+  try {
+    return kavrimo::bench::Main(sides);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kavrimo-bench: %s\n", e.what());
+    return 1;
+  }
+}
