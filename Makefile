@@ -33,7 +33,7 @@ bench: configure
 	$(BUILD)/bin/kavrimo-bench
 
 fuzz: deps
-	scripts/fuzz.sh build-fuzz $(FUZZ_SECONDS)
+	bash scripts/fuzz.sh build-fuzz $(FUZZ_SECONDS)
 
 sanitize: deps
 	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKAVRIMO_SANITIZE=ON -DKAVRIMO_BENCH=OFF >/dev/null

