@@ -60,7 +60,8 @@ int IoCodeFromErrno(int error_number) {
     case EACCES:
     case EPERM:
     case EROFS: return 5;
-    case ENOSPC: return 101;
+    case ENOSPC:
+    case EFBIG: return 101;  // no room for the bytes: a full disk or the file-size limit
     default: return error_number;
   }
 }

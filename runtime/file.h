@@ -18,7 +18,7 @@ OpenMode FileMode();
 void SetFileMode(OpenMode mode);
 
 // The runtime code for an errno value: ENOENT 2; ENOTDIR, ENAMETOOLONG, EINVAL 3; EMFILE, ENFILE 4;
-// EACCES, EPERM, EROFS 5; ENOSPC 101; anything else the errno value itself.
+// EACCES, EPERM, EROFS 5; ENOSPC and EFBIG (the file-size limit) 101; anything else the errno value.
 int IoCodeFromErrno(int error_number);
 [[noreturn]] void RaiseIoErrorFromErrno(int error_number);
 
