@@ -1,23 +1,27 @@
-// Shared pieces of the window tests: the Qt application under the offscreen platform with the C
-// locale, a recorder standing in for every modal dialog, and small grid and template files.
+// Shared pieces of the window tests: the Qt application under the offscreen platform with the C locale,
+// a recorder standing in for every modal dialog, and a fixture that opens TForm1 over a temporary program
+// directory holding the image template and a small grid.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QLocale>
-#include <QString>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <clocale>
-#include <cstdint>
-#include <cstring>
 #include <deque>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/window/form1.h"
 #include "app/window/form_dialogs.h"
 
 namespace kavrimo::testing {
@@ -31,29 +35,25 @@ class QtEnvironment : public ::testing::Environment {
     static int argc = 1;
     static char name[] = "window_tests";
     static char* argv[] = {name, nullptr};
-    application_ = new QApplication(argc, argv);
+    application_ = std::make_unique<QApplication>(argc, argv);
     QLocale::setDefault(QLocale::c());
     QCoreApplication::setApplicationName(QStringLiteral("Kavrimo"));
   }
-  void TearDown() override { delete application_; }
+  void TearDown() override { application_.reset(); }
 
  private:
-  QApplication* application_ = nullptr;
+  std::unique_ptr<QApplication> application_;
 };
 
-// Registered once for the whole test binary.
-inline ::testing::Environment* const qt_environment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+inline ::testing::Environment* const qt_environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 struct ShownMessage {
   FormDialogs::Icon icon;
-  QString title;
-  QString text;
+  QString title, text;
 };
 
 struct FileRequest {
-  QString filter;
-  QString previous;
+  QString filter, previous;
 };
 
 // Records every message box and answers file dialogs from a queue (an empty answer cancels).
@@ -64,25 +64,22 @@ class RecordingDialogs : public FormDialogs {
     if (on_message) on_message();
   }
   QString ChooseOpenFile(QWidget*, const QString& filter, const QString& previous) override {
-    open_requests.push_back({filter, previous});
-    return Answer();
+    return Answer(open_requests, {filter, previous});
   }
   QString ChooseSaveFile(QWidget*, const QString& filter, const QString& previous) override {
-    save_requests.push_back({filter, previous});
-    return Answer();
+    return Answer(save_requests, {filter, previous});
   }
 
   std::vector<ShownMessage> messages;
-  std::vector<FileRequest> open_requests;
-  std::vector<FileRequest> save_requests;
+  std::vector<FileRequest> open_requests, save_requests;
   std::deque<QString> answers;
   std::function<void()> on_message;  // runs while a box is "open"
 
  private:
-  QString Answer() {
-    if (answers.empty()) return QString();
-    QString answer = answers.front();
-    answers.pop_front();
+  QString Answer(std::vector<FileRequest>& requests, const FileRequest& request) {
+    requests.push_back(request);
+    const QString answer = answers.empty() ? QString() : answers.front();
+    if (!answers.empty()) answers.pop_front();
     return answer;
   }
 };
@@ -92,35 +89,43 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
 }
 
 inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
 }
 
-// An ArcGIS float grid base.hdr + base.flt with the given header text and little-endian cells.
-inline void WriteGrid(const std::string& base, const std::string& header,
-                      const std::vector<float>& cells) {
-  WriteFile(base + ".hdr", header);
-  std::string data;
-  for (const float cell : cells) {
-    std::uint32_t bits;
-    static_assert(sizeof bits == sizeof cell);
-    std::memcpy(&bits, &cell, sizeof bits);
-    for (int shift = 0; shift < 32; shift += 8) data.push_back(static_cast<char>(bits >> shift));
+class FormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temporary_.isValid());
+    // The template: ImageType 200 (byte 22), Projection 3 (byte 23), Rows and Columns 1 (little-endian
+    // 16-bit at bytes 30 and 32), every other byte 0.
+    std::string header(512, '\0');
+    header[22] = static_cast<char>(200);
+    header[23] = 3;
+    header[30] = header[32] = 1;
+    WriteFile(dir_ + "header.bin", header);
+    // The grid of the worked example: valid values 100, 1000 and 2000 (little-endian floats) code to 13,
+    // 126 and 253.
+    WriteFile(dir_ + "grid.hdr",
+              "ncols 3\nnrows 1\nxllcorner 10\nyllcorner 20\ncellsize 0.5\nNODATA_value -9999\nbyteorder LSBFIRST\n");
+    WriteFile(dir_ + "grid.flt", std::string("\x00\x00\xC8\x42\x00\x00\x7A\x44\x00\x00\xFA\x44", 12));
   }
-  WriteFile(base + ".flt", data);
-}
+  void TearDown() override {
+    form_.reset();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "busy cursor left on";
+  }
 
-// A 512-byte image header: ImageType 200 (byte 22), Projection 3 (byte 23), Rows and Columns 1
-// (little-endian 16-bit at bytes 30 and 32), every other byte 0.
-inline std::string TemplateHeader() {
-  std::string header(512, '\0');
-  header[22] = static_cast<char>(200);
-  header[23] = 3;
-  header[30] = 1;
-  header[32] = 1;
-  return header;
-}
+  TForm1& Open(const std::string& program_dir = {}) {
+    form_ = std::make_unique<TForm1>(QString::fromStdString(program_dir.empty() ? dir_ : program_dir), &dialogs_);
+    form_->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+    return *form_;
+  }
+
+  QTemporaryDir temporary_;
+  const std::string dir_ = temporary_.path().toStdString() + "/";  // the program's directory
+  const std::string settings_ = dir_ + "kavrimo.ini";
+  RecordingDialogs dialogs_;
+  std::unique_ptr<TForm1> form_;
+};
 
 }  // namespace kavrimo::testing
