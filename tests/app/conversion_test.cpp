@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "Slope = 0.0395256914198399 and Intecept = 0", 2, {255, 253, 255}},
         WorkedExample{"AllNoData", {-9999, -9999}, "NODATA_value -9999\n", "Max = 0 and Min = 0",
                       "Slope = 0 and Intecept = 0", 3, {255, 255}},
-        // Design fault mended: a zero slope used to fail half-way with 0/0; valid cells now code as 0.
+        // A zero slope codes every valid cell as 0 (it used to fail half-way with 0 / 0).
         WorkedExample{"AllValidZeroCodesZero", {0, 0, -9999}, "NODATA_value -9999\n", "Max = 0 and Min = 0",
                       "Slope = 0 and Intecept = 0", 3, {0, 0, 255}},
         WorkedExample{"SmallSlopeKeepsTemplateDecimals", {0.1265f}, "NODATA_value -9999\n",
