@@ -14,7 +14,7 @@
 #include <numbers>
 #include <stdexcept>
 
-#include "app/core/cell_coding.h"
+#include "app/conversion/cell_coding.h"
 #include "runtime/file.h"
 
 namespace kavrimo::bench {

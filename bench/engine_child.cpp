@@ -12,7 +12,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "app/core/conversion.h"
+#include "app/conversion/conversion.h"
 #include "image/kel_img.h"
 
 namespace kavrimo::bench {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/passes.h"
+#include "app/conversion/passes.h"
 #include "bench/bench_files.h"
 #include "bench/engine_child.h"
 #include "bench/plain_passes.h"

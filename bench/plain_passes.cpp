@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/core/cell_coding.h"
+#include "app/conversion/cell_coding.h"
 #include "runtime/errors.h"
 #include "runtime/file.h"
 #include "runtime/fp.h"

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "app/core/conversion.h"
-#include "app/core/grid_header.h"
-#include "app/core/number_text.h"
+#include "app/conversion/conversion.h"
+#include "app/grid/grid_header.h"
+#include "runtime/number_text.h"
 #include "fuzz/fuzz_support.h"
 #include "runtime/errors.h"
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/core/grid_header.h"
-#include "app/core/number_text.h"
+#include "app/grid/grid_header.h"
+#include "runtime/number_text.h"
 #include "fuzz/fuzz_support.h"
 #include "runtime/errors.h"
 

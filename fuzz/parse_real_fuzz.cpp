@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/core/number_text.h"
+#include "runtime/number_text.h"
 #include "fuzz/fuzz_support.h"
 #include "runtime/errors.h"
 

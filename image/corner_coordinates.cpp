@@ -4,7 +4,7 @@
 #include <numbers>
 
 #include "image/kel_img.h"
-#include "projection/projectn.h"
+#include "projection/dispatcher.h"
 #include "runtime/fp.h"
 
 namespace kavrimo {
@@ -24,14 +24,14 @@ void TKelImg::PixelToGeo(double column, double row, double& longitude, double& l
   const Real48 c = Real48::Round(column);
   Real48 lat = Real48::Round(kNoPosition);
   Real48 lon = Real48::Round(kNoPosition);
-  pixel_to_latlon(lat, lon, header_, r, c);
+  pixel_to_latlon(lat, lon, memory_header_, r, c);
   longitude = lon.Value();
   latitude = lat.Value();
 }
 
 void TKelImg::ComputeDerivedValues() {
-  const int rows = held_.Rows;
-  const int columns = held_.Columns;
+  const int rows = properties_.Rows;
+  const int columns = properties_.Columns;
 
   const int mid = (rows - 1) / 2;
   double lon_a = 0, lat_a = 0, lon_b = 0, lat_b = 0;

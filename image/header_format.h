@@ -9,12 +9,37 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "image/kel_img.h"
 #include "projection/image_header.h"
 #include "runtime/file.h"
 
-namespace kavrimo::header_format {
+namespace kavrimo {
 
+// Identifies a header field (TKelImg::WriteHeaderField). 0, 1, 4, 7 and 9 name no field.
+enum class HeaderFieldId : int {
+  ImageType = 2,
+  Projection = 3,
+  Rows = 5,
+  Columns = 6,
+  Comment = 8,
+  RefLatitude = 10,
+  RefLongitude = 11,
+  RefColumn = 12,
+  RefRow = 13,
+  ColumnSpacing = 14,
+  RowSpacing = 15,
+  ProjParam1 = 16,
+  ProjParam2 = 17,
+  MinValue = 18,
+  MaxValue = 19,
+  MissingValue = 20,
+  Gain = 21,
+  Offset = 22,
+  Decimals = 23,
+};
+
+namespace header_format {
+
+// The header's size in bytes; the pixel data starts here.
 inline constexpr std::size_t kHeaderSize = 512;
 
 // One header field: its identifier, byte offset from the start of the file and size in bytes.
@@ -80,4 +105,5 @@ bool IsValidHeader(std::size_t bytes_read, const TImageHeader& header);
 // Gain and Offset, and its Decimals unless that is 0, when it follows from the physical range.
 void ApplyTypeDefaults(TImageHeader& header);
 
-}  // namespace kavrimo::header_format
+}  // namespace header_format
+}  // namespace kavrimo

@@ -18,4 +18,23 @@ class ImageUi {
   virtual void SetBusyCursor(bool busy) = 0;
 };
 
+// Shows the busy cursor from construction until Release or destruction, so every way out of an
+// operation, an exception included, brings the normal cursor back.
+class BusyCursor {
+ public:
+  explicit BusyCursor(ImageUi& ui) : ui_(ui) { ui_.SetBusyCursor(true); }
+  ~BusyCursor() { Release(); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+
+  void Release() {
+    if (active_) ui_.SetBusyCursor(false);
+    active_ = false;
+  }
+
+ private:
+  ImageUi& ui_;
+  bool active_ = true;
+};
+
 }  // namespace kavrimo

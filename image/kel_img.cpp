@@ -26,18 +26,6 @@ int CurrentYear() {
   return local.tm_year + 1900;
 }
 
-// Shows the busy cursor for its lifetime, so every way out of an operation restores it.
-class BusyCursor {
- public:
-  explicit BusyCursor(ImageUi& ui) : ui_(ui) { ui_.SetBusyCursor(true); }
-  ~BusyCursor() { ui_.SetBusyCursor(false); }
-  BusyCursor(const BusyCursor&) = delete;
-  BusyCursor& operator=(const BusyCursor&) = delete;
-
- private:
-  ImageUi& ui_;
-};
-
 }  // namespace
 
 TKelImg::TKelImg(ImageUi& ui) : ui_(ui) {}
@@ -56,12 +44,12 @@ void TKelImg::SetFileName(const std::string& path) {
   }
   const bool valid = header_format::IsValidHeader(bytes_read, header);
   if (valid) header_format::ApplyTypeDefaults(header);
-  header_ = header;
+  memory_header_ = header;
   state_ = valid ? ImageState::ValidImage : ImageState::InvalidImage;
   file.Close();
   if (!valid) return;
 
-  held_ = header_;
+  properties_ = memory_header_;
   ComputeDerivedValues();
 }
 
@@ -71,9 +59,9 @@ void TKelImg::SetIntegerField(Integer TImageHeader::*field, Integer value, Heade
     ReportNoImage();
     return;
   }
-  if (value == held_.*field) return;
-  held_.*field = value;
-  header_.*field = value;
+  if (value == properties_.*field) return;
+  properties_.*field = value;
+  memory_header_.*field = value;
   WriteHeaderField(id);
 }
 
@@ -83,10 +71,10 @@ void TKelImg::SetRealField(Real48 TImageHeader::*field, double value, HeaderFiel
     return;
   }
   // Compared unrounded: a value that Real48 cannot hold exactly always counts as a change.
-  if (value == (held_.*field).Value()) return;
+  if (value == (properties_.*field).Value()) return;
   const Real48 rounded = Real48::Round(value);  // raises EOverflow before anything changes
-  held_.*field = rounded;
-  header_.*field = rounded;
+  properties_.*field = rounded;
+  memory_header_.*field = rounded;
   WriteHeaderField(id);
 }
 
@@ -130,22 +118,25 @@ void TKelImg::WriteHeaderField(HeaderFieldId id) {
   SetFileMode(OpenMode::WriteOnly);
   BinaryFile file = BinaryFile::OpenExisting(file_name_);  // closed by its destructor on failure
   if (const header_format::FieldLayout* field = header_format::FindField(id)) {
-    header_format::WriteField(file, header_, *field);
+    header_format::WriteField(file, memory_header_, *field);
   }
   file.Close();
 }
 
 void TKelImg::CreateFromTemplate(const std::string& new_file_name, bool header_only) {
   const std::string stamp = PadToWidth(kCreatorStamp + std::to_string(CurrentYear()), 80);
-  std::copy(stamp.begin(), stamp.end(), header_.Comment.begin());
-  const std::vector<std::uint8_t> fill(kFillBufferSize, header_.MissingValue);
+  std::copy(stamp.begin(), stamp.end(), memory_header_.Comment.begin());
+  const std::vector<std::uint8_t> fill(kFillBufferSize, memory_header_.MissingValue);
 
   BusyCursor busy(ui_);
   if (state_ != ImageState::ValidImage) {
     ReportNoImage();
     return;
   }
-  const std::int32_t size = std::int32_t{held_.Rows} * std::int32_t{held_.Columns} + 512;
+  // The file's size in 32-bit arithmetic, as the format has always worked it out: header plus
+  // Rows x Columns pixels. Rows and Columns are signed 16-bit, so the product fits.
+  constexpr auto kHeader = static_cast<std::int32_t>(header_format::kHeaderSize);
+  const std::int32_t size = std::int32_t{properties_.Rows} * std::int32_t{properties_.Columns} + kHeader;
 
   SetFileMode(OpenMode::WriteOnly);
   BinaryFile file = BinaryFile::Create(new_file_name);
@@ -153,15 +144,17 @@ void TKelImg::CreateFromTemplate(const std::string& new_file_name, bool header_o
     const std::array<std::uint8_t, header_format::kHeaderSize> zeros{};
     file.WriteExactly(zeros.data(), zeros.size());
     if (!header_only) {
-      // Exactly Rows x Columns bytes; none when the product is 0 or negative.
-      const std::int32_t blocks = (size - 513) / static_cast<std::int32_t>(kFillBufferSize);
-      const std::int32_t rest = (size - 513) % static_cast<std::int32_t>(kFillBufferSize) + 1;
+      // With p = size - kHeader pixels: (p - 1) div 8192 full buffers, then ((p - 1) mod 8192) + 1
+      // bytes, which is exactly p bytes for p >= 1. For p <= 0 both division and remainder truncate
+      // toward zero, so blocks and rest are at most 0: nothing is written.
+      const std::int32_t blocks = (size - kHeader - 1) / static_cast<std::int32_t>(kFillBufferSize);
+      const std::int32_t rest = (size - kHeader - 1) % static_cast<std::int32_t>(kFillBufferSize) + 1;
       for (std::int32_t i = 0; i < blocks; ++i) file.WriteExactly(fill.data(), fill.size());
       // The remainder goes out in one write rather than byte by byte; the bytes are the same.
       if (rest > 0) file.WriteExactly(fill.data(), static_cast<std::size_t>(rest));
     }
     for (const header_format::FieldLayout& field : header_format::kFields) {
-      header_format::WriteField(file, header_, field);
+      header_format::WriteField(file, memory_header_, field);
     }
     file.Close();
   } catch (...) {

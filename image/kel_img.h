@@ -8,35 +8,13 @@
 #include <cstdint>
 #include <string>
 
+#include "image/header_format.h"
 #include "image/image_ui.h"
 #include "projection/image_header.h"
 
 namespace kavrimo {
 
 enum class ImageState { NoImage, ValidImage, InvalidImage };
-
-// Identifies a header field for WriteHeaderField. 0, 1, 4, 7 and 9 name no field.
-enum class HeaderFieldId : int {
-  ImageType = 2,
-  Projection = 3,
-  Rows = 5,
-  Columns = 6,
-  Comment = 8,
-  RefLatitude = 10,
-  RefLongitude = 11,
-  RefColumn = 12,
-  RefRow = 13,
-  ColumnSpacing = 14,
-  RowSpacing = 15,
-  ProjParam1 = 16,
-  ProjParam2 = 17,
-  MinValue = 18,
-  MaxValue = 19,
-  MissingValue = 20,
-  Gain = 21,
-  Offset = 22,
-  Decimals = 23,
-};
 
 class TKelImg {
  public:
@@ -50,41 +28,41 @@ class TKelImg {
   // floating-point errors of the corner computation.
   void SetFileName(const std::string& path);
   ImageState State() const { return state_; }
-  const TImageHeader& Header() const { return header_; }
+  const TImageHeader& Header() const { return memory_header_; }
 
   // Properties: reading gives the held value; setting writes the field through to the file unless the
   // value equals the held one; with no valid image attached a set shows "No valid image attached".
-  std::uint8_t ImageType() const { return held_.ImageType; }
+  std::uint8_t ImageType() const { return properties_.ImageType; }
   void SetImageType(std::uint8_t value);
-  std::uint8_t Projection() const { return held_.Projection; }
+  std::uint8_t Projection() const { return properties_.Projection; }
   void SetProjection(std::uint8_t value);
-  std::int16_t Rows() const { return held_.Rows; }
+  std::int16_t Rows() const { return properties_.Rows; }
   void SetRows(std::int16_t value);
-  std::int16_t Columns() const { return held_.Columns; }
+  std::int16_t Columns() const { return properties_.Columns; }
   void SetColumns(std::int16_t value);
-  std::string Comment() const { return std::string(held_.Comment.begin(), held_.Comment.end()); }
-  double RefLatitude() const { return held_.RefLatitude.Value(); }
+  std::string Comment() const { return std::string(properties_.Comment.begin(), properties_.Comment.end()); }
+  double RefLatitude() const { return properties_.RefLatitude.Value(); }
   void SetRefLatitude(double value);
-  double RefLongitude() const { return held_.RefLongitude.Value(); }
+  double RefLongitude() const { return properties_.RefLongitude.Value(); }
   void SetRefLongitude(double value);
-  double RefColumn() const { return held_.RefColumn.Value(); }
+  double RefColumn() const { return properties_.RefColumn.Value(); }
   void SetRefColumn(double value);
-  double RefRow() const { return held_.RefRow.Value(); }
+  double RefRow() const { return properties_.RefRow.Value(); }
   void SetRefRow(double value);
-  double ColumnSpacing() const { return held_.ColumnSpacing.Value(); }
+  double ColumnSpacing() const { return properties_.ColumnSpacing.Value(); }
   void SetColumnSpacing(double value);
-  double RowSpacing() const { return held_.RowSpacing.Value(); }
+  double RowSpacing() const { return properties_.RowSpacing.Value(); }
   void SetRowSpacing(double value);
-  double ProjParam1() const { return held_.ProjParam1.Value(); }
-  double ProjParam2() const { return held_.ProjParam2.Value(); }
-  std::uint8_t MinValue() const { return held_.MinValue; }
-  std::uint8_t MaxValue() const { return held_.MaxValue; }
-  std::uint8_t MissingValue() const { return held_.MissingValue; }
-  double Gain() const { return held_.Gain.Value(); }
+  double ProjParam1() const { return properties_.ProjParam1.Value(); }
+  double ProjParam2() const { return properties_.ProjParam2.Value(); }
+  std::uint8_t MinValue() const { return properties_.MinValue; }
+  std::uint8_t MaxValue() const { return properties_.MaxValue; }
+  std::uint8_t MissingValue() const { return properties_.MissingValue; }
+  double Gain() const { return properties_.Gain.Value(); }
   void SetGain(double value);
-  double Offset() const { return held_.Offset.Value(); }
+  double Offset() const { return properties_.Offset.Value(); }
   void SetOffset(double value);
-  std::uint8_t Decimals() const { return held_.Decimals; }
+  std::uint8_t Decimals() const { return properties_.Decimals; }
   void SetDecimals(std::uint8_t value);
 
   // Writes a new image file from the attached one's in-memory header, with the creator stamp
@@ -118,7 +96,9 @@ class TKelImg {
   void SetRealField(Real48 TImageHeader::*field, double value, HeaderFieldId id);
 
   ImageUi& ui_;
-  TImageHeader header_;  // as read (after the type defaults) and as changed since
+  // The in-memory header: as read on the last attach (type defaults applied), changed by every set,
+  // stamped by CreateFromTemplate. New files are written from it; the projections read it.
+  TImageHeader memory_header_;
   std::string file_name_;
   ImageState state_ = ImageState::NoImage;
   float cell_width_km_ = 0;
@@ -126,7 +106,10 @@ class TKelImg {
   double max_latitude_ = 0;
   double min_longitude_ = 0;
   double max_longitude_ = 0;
-  TImageHeader held_;  // the held property values
+  // The values the properties hold: copied from the header on each valid attach, changed by every set.
+  // An invalid attach leaves them as they were; otherwise they differ from memory_header_ only in the
+  // Comment that CreateFromTemplate stamps.
+  TImageHeader properties_;
 };
 
 }  // namespace kavrimo

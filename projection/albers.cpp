@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "projection/numerics.h"
-#include "projection/projectn.h"
+#include "projection/dispatcher.h"
 #include "runtime/fp.h"
 
 namespace kavrimo {
@@ -20,9 +20,6 @@ long double albers_q(long double phi, long double e, long double es) {
                             fp::Ln(fp::Div(1.0L - e * sin_phi, 1.0L + e * sin_phi)));
 }
 
-long double albers_m(long double phi, long double es) {
-  return fp::Div(std::cos(phi), fp::Sqrt(1.0L - es * sine_squared(phi)));
-}
 }  // namespace
 
 void albers_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X,
@@ -34,8 +31,8 @@ void albers_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Hea
   const long double phi1 = deg_to_rad(Header.ProjParam1.Extended());
   const long double phi2 = deg_to_rad(Header.ProjParam2.Extended());
 
-  const long double ms1 = albers_m(phi1, es);
-  const long double ms2 = albers_m(phi2, es);
+  const long double ms1 = conic_m(e, phi1);
+  const long double ms2 = conic_m(e, phi2);
   const long double q0 = albers_q(phi0, e, es);
   const long double q1 = albers_q(phi1, e, es);
   const long double q2 = albers_q(phi2, e, es);

@@ -1,5 +1,5 @@
 // Pixel position to latitude and longitude: picks the inverse projection by the header's code.
-#include "projection/projectn.h"
+#include "projection/dispatcher.h"
 
 namespace kavrimo {
 

@@ -1,5 +1,5 @@
 // Latitude/longitude grid (projection code 3): map offsets are degrees added to the reference point.
-#include "projection/projectn.h"
+#include "projection/dispatcher.h"
 
 namespace kavrimo {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "projection/numerics.h"
-#include "projection/projectn.h"
+#include "projection/dispatcher.h"
 #include "runtime/fp.h"
 
 namespace kavrimo {

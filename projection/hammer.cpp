@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "projection/numerics.h"
-#include "projection/projectn.h"
-#include "projection/projections.h"
+#include "projection/dispatcher.h"
+#include "projection/building_blocks.h"
 #include "runtime/fp.h"
 
 namespace kavrimo {

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "projection/numerics.h"
-#include "projection/projectn.h"
+#include "projection/dispatcher.h"
 #include "runtime/errors.h"
 #include "runtime/fp.h"
 

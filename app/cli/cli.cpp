@@ -1,3 +1,5 @@
+// kavrimo-cli's dispatcher: the table of commands, the top-level help and version, and the one place
+// that turns an error escaping a command into the "kavrimo-cli: <message>" line and status 1.
 #include "app/cli/cli.h"
 
 #include <QCoreApplication>
@@ -40,6 +42,15 @@ void PrintError(std::ostream& err, const std::string& message) {
   err << "kavrimo-cli: " << WithFullStop(message) << std::endl;
 }
 
+int UsageError(std::ostream& err, const std::string& message) {
+  PrintError(err, message);
+  return kExitUsage;
+}
+
+std::string UsageLine(const char* command, const char* syntax) {
+  return std::string("usage: kavrimo-cli ") + command + " " + syntax;
+}
+
 int Run(const std::vector<std::string>& args, Streams& io) {
   if (args.empty()) {
     PrintUsage(io.err);
@@ -65,8 +76,7 @@ int Run(const std::vector<std::string>& args, Streams& io) {
       }
     }
   }
-  PrintError(io.err, "unknown command '" + first + "' (try --help)");
-  return kExitUsage;
+  return UsageError(io.err, "unknown command '" + first + "' (try --help)");
 }
 
 }  // namespace kavrimo::cli

@@ -25,6 +25,10 @@ struct Streams {
 std::string ExecutableDirectory();
 // Prints "kavrimo-cli: <message>" (full stop appended by the window's rule) to err.
 void PrintError(std::ostream& err, const std::string& message);
+// Prints message as PrintError does and returns the usage-error status.
+int UsageError(std::ostream& err, const std::string& message);
+// "usage: kavrimo-cli <command> <syntax>".
+std::string UsageLine(const char* command, const char* syntax);
 
 int RunConvert(const std::vector<std::string>& args, Streams& io);
 int RunInfo(const std::vector<std::string>& args, Streams& io);

@@ -1,16 +1,15 @@
-// kavrimo-cli convert: one grid with status lines, or many grids into a directory side by side.
+// kavrimo-cli convert: one grid with the status lines the window shows, or many grids into a folder
+// (--out-dir), several at once, each reported on one line in the order given.
 #include <QCommandLineParser>
-#include <atomic>
-#include <condition_variable>
 #include <filesystem>
 #include <map>
-#include <thread>
 
 #include "app/cli/cli.h"
 #include "app/cli/options.h"
 #include "app/cli/terminal_host.h"
-#include "app/core/conversion.h"
-#include "app/core/grid_header.h"
+#include "app/conversion/chunk_runner.h"
+#include "app/conversion/conversion.h"
+#include "app/grid/grid_header.h"
 #include "runtime/errors.h"
 
 namespace kavrimo::cli {
@@ -24,70 +23,56 @@ int ConvertOne(const std::string& input, const std::string& output, const std::s
                Streams& io) {
   TerminalHost host(io.out, io.err, io.err_is_terminal);
   TKelImg image(host);
-  const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  Convert({input, output, template_path, threads}, image, host);
+  Convert({input, output, template_path, DefaultThreadCount()}, image, host);
   return 0;
 }
 
-// Converts each input to dir/<base name>.IMG with jobs conversions at once; prints one line per grid,
-// in the order given, as soon as it and every grid before it are done.
+// Converts each input to dir/<base name>.IMG, jobs grids at once on one thread each, and prints one
+// line per grid in the order given, as soon as it and every grid before it are done. Two inputs that
+// would write the same output are refused rather than written over each other.
 int ConvertMany(const std::vector<std::string>& inputs, const std::string& dir, const std::string& template_path,
-                unsigned jobs, Streams& io) {
-  std::vector<std::string> outputs, results(inputs.size());
-  std::vector<char> done(inputs.size(), 0), failed(inputs.size(), 0), refused(inputs.size(), 0);
+                int jobs, Streams& io) {
+  struct Grid {
+    std::string output;
+    std::string result;
+    bool failed = false;
+    bool refused = false;
+  };
+  std::vector<Grid> grids(inputs.size());
   std::map<std::string, std::string> claimed;
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     const std::string base = std::filesystem::path(inputs[i]).filename().string();
-    outputs.push_back((std::filesystem::path(dir) / ReplaceExtension(base, ".IMG")).string());
-    if (auto [it, fresh] = claimed.emplace(outputs[i], inputs[i]); !fresh) {
-      results[i] = "the output " + outputs[i] + " is already taken by " + it->second;
-      done[i] = failed[i] = refused[i] = 1;
+    grids[i].output = (std::filesystem::path(dir) / ReplaceExtension(base, ".IMG")).string();
+    if (auto [it, fresh] = claimed.emplace(grids[i].output, inputs[i]); !fresh) {
+      grids[i].result = "the output " + grids[i].output + " is already taken by " + it->second;
+      grids[i].failed = grids[i].refused = true;
     }
   }
 
-  std::mutex mutex;
-  std::size_t next_to_print = 0;
-  auto print_ready = [&] {  // with mutex held
-    for (; next_to_print < inputs.size() && done[next_to_print]; ++next_to_print) {
-      std::lock_guard lock(StreamMutex());
-      io.out << inputs[next_to_print] << ": " << results[next_to_print] << std::endl;
-    }
-  };
-  std::atomic<std::size_t> next_job{0};
-  auto worker = [&] {
-    for (std::size_t i; (i = next_job++) < inputs.size();) {
-      if (refused[i]) continue;
-      std::string result = kSuccess;
-      bool fail = false;
-      try {
-        TerminalHost host(io.out, io.err, false, true, inputs[i] + ": ");
-        TKelImg image(host);
-        Convert({inputs[i], outputs[i], template_path, 1}, image, host);
-      } catch (const Error& e) {
-        result = e.Message();
-        fail = true;
-      }
-      std::lock_guard lock(mutex);
-      results[i] = result;
-      failed[i] = fail;
-      done[i] = 1;
-      print_ready();
-    }
-  };
-  {
-    std::lock_guard lock(mutex);
-    print_ready();
-  }
-  std::vector<std::thread> threads;
-  for (unsigned t = 1; t < jobs && t < inputs.size(); ++t) threads.emplace_back(worker);
-  worker();
-  for (std::thread& t : threads) t.join();
-  std::lock_guard lock(mutex);
-  print_ready();
-  for (char f : failed) {
-    if (f) return kExitFailure;
-  }
-  return 0;
+  bool any_failed = false;
+  RunChunks(
+      static_cast<std::int64_t>(inputs.size()), jobs,
+      [&](std::int64_t index, int) {
+        Grid& grid = grids[static_cast<std::size_t>(index)];
+        if (grid.refused) return;
+        const std::string& input = inputs[static_cast<std::size_t>(index)];
+        grid.result = kSuccess;
+        try {
+          TerminalHost host(io.out, io.err, false, true, input + ": ");
+          TKelImg image(host);
+          Convert({input, grid.output, template_path, 1}, image, host);
+        } catch (const Error& e) {
+          grid.result = e.Message();
+          grid.failed = true;
+        }
+      },
+      [&](std::int64_t index) {
+        const Grid& grid = grids[static_cast<std::size_t>(index)];
+        any_failed = any_failed || grid.failed;
+        std::lock_guard lock(StreamMutex());
+        io.out << inputs[static_cast<std::size_t>(index)] << ": " << grid.result << std::endl;
+      });
+  return any_failed ? kExitFailure : 0;
 }
 
 }  // namespace
@@ -105,25 +90,15 @@ int RunConvert(const std::vector<std::string>& args, Streams& io) {
   const std::string template_path =
       parser.isSet("template") ? Value(parser, "template") : ExecutableDirectory() + "header.bin";
   if (!parser.isSet("out-dir")) {
-    if (positionals.size() != 2 || parser.isSet("jobs")) {
-      PrintError(io.err, std::string("usage: kavrimo-cli convert ") + kSyntax);
-      return kExitUsage;
-    }
+    if (positionals.size() != 2 || parser.isSet("jobs")) return UsageError(io.err, UsageLine("convert", kSyntax));
     return ConvertOne(positionals[0], positionals[1], template_path, io);
   }
-  if (positionals.empty()) {
-    PrintError(io.err, std::string("usage: kavrimo-cli convert ") + kSyntax);
-    return kExitUsage;
-  }
-  unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+  if (positionals.empty()) return UsageError(io.err, UsageLine("convert", kSyntax));
+  int jobs = DefaultThreadCount();
   if (parser.isSet("jobs")) {
     bool ok = false;
-    const int n = parser.value("jobs").toInt(&ok);
-    if (!ok || n < 1) {
-      PrintError(io.err, "--jobs needs a whole number of at least 1");
-      return kExitUsage;
-    }
-    jobs = static_cast<unsigned>(n);
+    jobs = parser.value("jobs").toInt(&ok);
+    if (!ok || jobs < 1) return UsageError(io.err, "--jobs needs a whole number of at least 1");
   }
   return ConvertMany(positionals, Value(parser, "out-dir"), template_path, jobs, io);
 }

@@ -1,3 +1,5 @@
+// The subcommands' option parsing on Qt's command-line parser: help, parse errors as usage errors,
+// and negative numbers taken as positions rather than options.
 #include "app/cli/options.h"
 
 #include <QStringList>
@@ -22,8 +24,7 @@ std::optional<int> ParseCommandLine(QCommandLineParser& parser, const char* comm
     list << QString::fromLocal8Bit(a.c_str());
   }
   if (!parser.parse(list)) {
-    PrintError(io.err, parser.errorText().toStdString());
-    return kExitUsage;
+    return UsageError(io.err, parser.errorText().toStdString());
   }
   if (parser.isSet(help)) {
     io.out << "Usage: kavrimo-cli " << command << " " << syntax << "\n\n"

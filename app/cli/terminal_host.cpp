@@ -1,3 +1,5 @@
+// TerminalHost: status lines to standard output, the progress bar and the component's messages to
+// standard error, writes of hosts running side by side kept apart by one lock.
 #include "app/cli/terminal_host.h"
 
 #include "app/cli/cli.h"

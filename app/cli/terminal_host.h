@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "app/core/conversion.h"
+#include "app/conversion/conversion.h"
 
 namespace kavrimo::cli {
 

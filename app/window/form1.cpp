@@ -12,7 +12,6 @@
 #include <QShowEvent>
 #include <algorithm>
 #include <cmath>
-#include <thread>
 
 #include "app/window/app_identity.h"
 #include "runtime/errors.h"
@@ -55,25 +54,23 @@ QString WithTrailingSeparator(QString directory) {
   return directory;
 }
 
-// Restores the Convert button and the cursor however the command ends.
-class CommandGuard {
+// Disables the Convert button while a command runs and gives it back, with its focus, however the
+// command ends. (The engine restores the cursor itself.)
+class DisabledWhileRunning {
  public:
-  CommandGuard(QPushButton& button, WindowHost& host) : button_(button), host_(host) {
-    had_focus_ = button_.hasFocus();
+  explicit DisabledWhileRunning(QPushButton& button) : button_(button), had_focus_(button.hasFocus()) {
     button_.setEnabled(false);
   }
-  ~CommandGuard() {
-    host_.SetBusyCursor(false);
+  ~DisabledWhileRunning() {
     button_.setEnabled(true);
     if (had_focus_) button_.setFocus();
   }
-  CommandGuard(const CommandGuard&) = delete;
-  CommandGuard& operator=(const CommandGuard&) = delete;
+  DisabledWhileRunning(const DisabledWhileRunning&) = delete;
+  DisabledWhileRunning& operator=(const DisabledWhileRunning&) = delete;
 
  private:
   QPushButton& button_;
-  WindowHost& host_;
-  bool had_focus_ = false;
+  bool had_focus_;
 };
 
 }  // namespace
@@ -184,8 +181,8 @@ void TForm1::Button3Click() {
   request.input = ToNative(Edit1->text());
   request.output = ToNative(Edit2->text());
   request.template_path = ToNative(program_dir_ + QLatin1String(kTemplateName));
-  request.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  const CommandGuard guard(*Button3, host_);
+  request.threads = DefaultThreadCount();
+  const DisabledWhileRunning guard(*Button3);
   Convert(request, KelImg1, host_);
 }
 

@@ -7,7 +7,7 @@
 #include <exception>
 #include <memory>
 
-#include "app/core/ini_file.h"
+#include "app/window/ini_file.h"
 #include "app/window/form_dialogs.h"
 #include "app/window/window_host.h"
 #include "image/kel_img.h"

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "app/core/conversion.h"
+#include "app/conversion/conversion.h"
 #include "app/window/form_dialogs.h"
 
 class QLabel;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/conversion.h"
+#include "app/conversion/conversion.h"
 
 namespace kavrimo::testing_support {
 

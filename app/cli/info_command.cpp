@@ -1,0 +1,97 @@
+// kavrimo-cli info [--json] IMAGE: every header property of an image, as the image component holds it
+// after attaching (type defaults applied), and the derived extent: one "Name: value" line each, or one
+// JSON object with the same keys in the same order.
+#include <QCommandLineParser>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "app/cli/cli.h"
+#include "app/cli/image_file.h"
+#include "app/cli/options.h"
+#include "app/cli/terminal_host.h"
+
+namespace kavrimo::cli {
+namespace {
+
+constexpr const char* kSyntax = "[--json] IMAGE";
+
+enum class FieldKind { Text, Integer, Real };
+
+struct Field {
+  const char* name;
+  FieldKind kind;
+  std::string text;  // for Text
+  double number;     // for Integer and Real
+};
+
+std::vector<Field> Fields(const TKelImg& image) {
+  auto integer = [](const char* n, double v) { return Field{n, FieldKind::Integer, {}, v}; };
+  auto real = [](const char* n, double v) { return Field{n, FieldKind::Real, {}, v}; };
+  auto text = [](const char* n, std::string v) { return Field{n, FieldKind::Text, std::move(v), 0}; };
+  return {
+      text("State", image.State() == ImageState::ValidImage ? "ValidImage" : "InvalidImage"),
+      integer("ImageType", image.ImageType()),
+      integer("Projection", image.Projection()),
+      integer("Rows", image.Rows()),
+      integer("Columns", image.Columns()),
+      text("Comment", image.Comment()),
+      real("RefLatitude", image.RefLatitude()),
+      real("RefLongitude", image.RefLongitude()),
+      real("RefColumn", image.RefColumn()),
+      real("RefRow", image.RefRow()),
+      real("ColumnSpacing", image.ColumnSpacing()),
+      real("RowSpacing", image.RowSpacing()),
+      real("ProjParam1", image.ProjParam1()),
+      real("ProjParam2", image.ProjParam2()),
+      integer("MinValue", image.MinValue()),
+      integer("MaxValue", image.MaxValue()),
+      integer("MissingValue", image.MissingValue()),
+      real("Gain", image.Gain()),
+      real("Offset", image.Offset()),
+      integer("Decimals", image.Decimals()),
+      real("CellWidthKm", image.CellWidthKm()),
+      real("MinLatitude", image.MinLatitude()),
+      real("MaxLatitude", image.MaxLatitude()),
+      real("MinLongitude", image.MinLongitude()),
+      real("MaxLongitude", image.MaxLongitude()),
+  };
+}
+
+std::string AsText(const Field& f) {
+  switch (f.kind) {
+    case FieldKind::Text: return f.text;
+    case FieldKind::Integer: return std::to_string(static_cast<long long>(f.number));
+    case FieldKind::Real: return ShortestText(f.number);
+  }
+  return {};
+}
+
+}  // namespace
+
+int RunInfo(const std::vector<std::string>& args, Streams& io) {
+  QCommandLineParser parser;
+  parser.addOption({"json", "Print one JSON object."});
+  parser.addPositionalArgument("IMAGE", "The image file.");
+  if (auto status = ParseCommandLine(parser, "info", kSyntax, args, io)) return *status;
+  const std::vector<std::string> positionals = Positionals(parser);
+  if (positionals.size() != 1) return UsageError(io.err, UsageLine("info", kSyntax));
+
+  TerminalHost host(io.out, io.err, false, true);
+  TKelImg image(host);
+  AttachValid(image, positionals[0]);
+  const std::vector<Field> fields = Fields(image);
+  if (parser.isSet("json")) {
+    QJsonObject object;
+    for (const Field& f : fields) {
+      object.insert(f.name, f.kind == FieldKind::Text
+                                ? QJsonValue(QString::fromLatin1(f.text.data(), static_cast<qsizetype>(f.text.size())))
+                                : QJsonValue(f.number));
+    }
+    io.out << QJsonDocument(object).toJson(QJsonDocument::Indented).toStdString();
+  } else {
+    for (const Field& f : fields) io.out << f.name << ": " << AsText(f) << "\n";
+  }
+  return 0;
+}
+
+}  // namespace kavrimo::cli

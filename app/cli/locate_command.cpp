@@ -1,0 +1,63 @@
+// kavrimo-cli locate IMAGE [COLUMN ROW]...: latitude and longitude of pixel positions of an image, one
+// "LATITUDE LONGITUDE" line per position, the positions taken from the arguments or, when there are
+// none, from standard input, one "COLUMN ROW" pair per line (blank lines skipped).
+#include <QCommandLineParser>
+#include <charconv>
+#include <istream>
+#include <sstream>
+
+#include "app/cli/cli.h"
+#include "app/cli/image_file.h"
+#include "app/cli/options.h"
+#include "app/cli/terminal_host.h"
+#include "runtime/errors.h"
+
+namespace kavrimo::cli {
+namespace {
+
+constexpr const char* kSyntax = "IMAGE [COLUMN ROW]...";
+
+bool ParseDouble(const std::string& text, double& value) {
+  const char* end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, value);
+  return result.ec == std::errc() && result.ptr == end;
+}
+
+}  // namespace
+
+int RunLocate(const std::vector<std::string>& args, Streams& io) {
+  QCommandLineParser parser;
+  parser.addPositionalArgument("IMAGE", "The image file.");
+  parser.addPositionalArgument("COLUMN ROW", "Pixel positions in cells; read from standard input when none.");
+  if (auto status = ParseCommandLine(parser, "locate", kSyntax, args, io, true)) return *status;
+  const std::vector<std::string> positionals = Positionals(parser);
+  if (positionals.empty() || positionals.size() % 2 == 0) return UsageError(io.err, UsageLine("locate", kSyntax));
+
+  TerminalHost host(io.out, io.err, false, true);
+  TKelImg image(host);
+  AttachValid(image, positionals[0]);
+
+  auto locate = [&](const std::string& column_text, const std::string& row_text) {
+    double column = 0, row = 0;
+    if (!ParseDouble(column_text, column) || !ParseDouble(row_text, row)) {
+      throw Error("'" + column_text + " " + row_text + "' is not a pixel position (COLUMN ROW)");
+    }
+    double longitude = 0, latitude = 0;
+    image.PixelToGeo(column, row, longitude, latitude);
+    io.out << ShortestText(latitude) << " " << ShortestText(longitude) << "\n";
+  };
+  if (positionals.size() > 1) {
+    for (std::size_t i = 1; i + 1 < positionals.size(); i += 2) locate(positionals[i], positionals[i + 1]);
+    return 0;
+  }
+  for (std::string line; std::getline(io.in, line);) {
+    std::istringstream words(line);
+    std::string column, row, extra;
+    if (!(words >> column)) continue;  // blank line
+    if (!(words >> row) || (words >> extra)) throw Error("'" + line + "' is not a pixel position (COLUMN ROW)");
+    locate(column, row);
+  }
+  return 0;
+}
+
+}  // namespace kavrimo::cli

@@ -1,0 +1,46 @@
+// The Convert command: an ArcGIS float grid to an 8-bit Miradel image, in two streaming passes.
+//
+// The conversion room: this engine, its passes (passes.h), the cell coding (cell_coding.h), the chunk
+// runner that spreads work over threads (chunk_runner.h) and the temporary output (temporary_output.h).
+// One engine, driven by the window's Button3Click and by the command line through ConversionHost.
+// It uses the grid readers and the image component, and links no toolkit.
+#pragma once
+
+#include <string>
+
+#include "image/image_ui.h"
+#include "image/kel_img.h"
+
+namespace kavrimo {
+
+// What the Convert command needs of its front end, beyond the image component's error box and busy
+// cursor.
+class ConversionHost : public ImageUi {
+ public:
+  // Saves both names before anything is read (the window writes its settings file; may raise).
+  virtual void SaveNames(const std::string& input, const std::string& output) = 0;
+  virtual void SetStatus(const std::string& text) = 0;
+  // The progress position, 0 to 100.
+  virtual void SetProgress(int position) = 0;
+  // Lets the front end handle its pending events (twice per command, before each pass).
+  virtual void ProcessMessages() = 0;
+  // The modal information box (title "Information").
+  virtual void ShowInformation(const std::string& text) = 0;
+};
+
+struct ConversionRequest {
+  std::string input;          // the grid as typed: its .hdr and .flt names derive from it
+  std::string output;         // the image file to write
+  std::string template_path;  // the header template, normally header.bin beside the executable
+  int threads = 1;            // worker threads for the two passes (1 = the calling thread only)
+};
+
+// The threads a single conversion uses by default: one per processor.
+int DefaultThreadCount();
+
+// Runs the whole command. On success KelImg1 is attached to the output and the host has shown
+// "Image created succesfully". Any failure raises the failing step's error; an earlier file of the
+// output's name is then untouched.
+void Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost& host);
+
+}  // namespace kavrimo

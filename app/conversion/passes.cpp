@@ -1,0 +1,139 @@
+// The two passes: chunks of the data file, each visited as one window (mapped, or read block by block),
+// handed to threads by RunChunks.
+#include "app/conversion/passes.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "app/conversion/chunk_runner.h"
+#include "app/grid/grid_stream.h"
+#include "image/header_format.h"
+#include "runtime/errors.h"
+
+namespace kavrimo {
+namespace {
+
+constexpr auto kHeaderBytes = static_cast<std::int64_t>(header_format::kHeaderSize);
+
+// Turns "cells handled so far" into the positions the outer loop of a pass shows.
+class PassProgress {
+ public:
+  PassProgress(const ProgressSink& sink, std::int32_t ncols, std::int32_t nrows)
+      : sink_(sink), ncols_(ncols), nrows_(nrows) {}
+  // Every step whose first cell lies before end has started.
+  void Through(std::int64_t end) {
+    const std::int64_t started = nrows_ > 0 ? std::min(ncols_, (end - 1) / nrows_ + 1) : ncols_;
+    while (step_ < started) {
+      ++step_;
+      const auto position = static_cast<int>(step_ * 100 / ncols_);
+      if (position != shown_) sink_(shown_ = position);
+    }
+  }
+
+ private:
+  const ProgressSink& sink_;
+  std::int64_t ncols_;
+  std::int64_t nrows_;
+  std::int64_t step_ = 0;
+  int shown_ = 0;  // a pass starts with the bar at 0
+};
+
+// How a pass cuts the grid's cells into chunks: each chunk is one window (and one share of the work),
+// read in blocks where it is not mapped.
+struct ChunkPlan {
+  ChunkPlan(const GridHeader& header, const PassOptions& options)
+      : cells(header.ncols > 0 && header.nrows > 0 ? std::int64_t{header.ncols} * header.nrows : 0),
+        block(static_cast<std::int64_t>(std::max<std::size_t>(options.block_cells, 1))),
+        chunk(std::max(block, static_cast<std::int64_t>(options.chunk_cells) / block * block)),
+        chunks((cells + chunk - 1) / chunk) {}
+  std::int64_t First(std::int64_t c) const { return c * chunk; }
+  std::int64_t End(std::int64_t c) const { return std::min(cells, (c + 1) * chunk); }
+  std::size_t Size(std::int64_t c) const { return static_cast<std::size_t>(End(c) - First(c)); }
+  std::size_t BufferCells() const { return static_cast<std::size_t>(std::min(block, std::max<std::int64_t>(cells, 1))); }
+  std::size_t ChunkBytes() const { return static_cast<std::size_t>(std::min(chunk, std::max<std::int64_t>(cells, 1))); }
+
+  std::int64_t cells;
+  std::int64_t block;   // cells per read
+  std::int64_t chunk;   // cells per window and share of work, a whole number of blocks
+  std::int64_t chunks;
+};
+
+// Runs work on the chunks of a pass; after(chunk) and then the progress it brings run on the calling
+// thread, in chunk order.
+void RunPass(const GridHeader& header, const ChunkPlan& plan, const ProgressSink& progress, int threads,
+             const std::function<void(std::int64_t, int)>& work,
+             const std::function<void(std::int64_t)>& after = {}) {
+  PassProgress steps(progress, header.ncols, header.nrows);
+  if (plan.cells == 0) {
+    if (header.ncols > 0) steps.Through(1);  // steps without cells only move the bar
+    return;
+  }
+  RunChunks(plan.chunks, threads, work, [&](std::int64_t chunk) {
+    if (after) after(chunk);
+    steps.Through(plan.End(chunk));
+  });
+}
+
+}  // namespace
+
+CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const ProgressSink& progress,
+                    const PassOptions& options) {
+  const ChunkPlan plan(header, options);
+  const GridStream grid(data, plan.cells, header.big_endian, options.map_data);
+  grid.AdviseSequential();
+  const int threads = std::max(options.threads, 1);
+  std::vector<std::optional<BlockBuffer<float>>> blocks(static_cast<std::size_t>(threads));
+  std::vector<CellRange> ranges(static_cast<std::size_t>(plan.chunks));
+  CellRange range;
+  RunPass(
+      header, plan, progress, threads,
+      [&](std::int64_t chunk, int worker) {
+        auto& block = blocks[static_cast<std::size_t>(worker)];
+        if (!block) block.emplace(plan.BufferCells());
+        CellRange part;
+        const std::size_t wanted = plan.Size(chunk);
+        const std::size_t got = grid.Visit(plan.First(chunk), wanted, *block,
+                                           [&](const float* cells, std::size_t count, std::size_t) {
+                                             ScanCells(cells, count, header.NODATA_value, part);
+                                           });
+        if (got < wanted) throw EInOutError(100);
+        ranges[static_cast<std::size_t>(chunk)] = part;
+      },
+      [&](std::int64_t chunk) {
+        // Each part started at 0, like the whole range, so the ends combine as one long scan finds them.
+        const CellRange& part = ranges[static_cast<std::size_t>(chunk)];
+        if (part.maximum > range.maximum) range.maximum = part.maximum;
+        if (part.minimum < range.minimum) range.minimum = part.minimum;
+      });
+  return range;
+}
+
+void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale& scale, BinaryFile& output,
+              const ProgressSink& progress, const PassOptions& options) {
+  const ChunkPlan plan(header, options);
+  const GridStream grid(data, plan.cells, header.big_endian, options.map_data);
+  grid.AdviseSequential();
+  const int threads = std::max(options.threads, 1);
+  struct Buffers {
+    explicit Buffers(const ChunkPlan& plan) : cells(plan.BufferCells()), bytes(plan.ChunkBytes()) {}
+    BlockBuffer<float> cells;
+    BlockBuffer<std::uint8_t> bytes;
+  };
+  std::vector<std::optional<Buffers>> buffers(static_cast<std::size_t>(threads));
+  RunPass(header, plan, progress, threads, [&](std::int64_t chunk, int worker) {
+    auto& own = buffers[static_cast<std::size_t>(worker)];
+    if (!own) own.emplace(plan);
+    const std::size_t wanted = plan.Size(chunk);
+    const std::size_t got = grid.Visit(plan.First(chunk), wanted, own->cells,
+                                       [&](const float* cells, std::size_t count, std::size_t offset) {
+                                         CodeCells(cells, count, header.NODATA_value, scale,
+                                                   own->bytes.data() + offset);
+                                       });
+    // The bytes before a short read are written first, so a full disk there is the error a user sees.
+    output.WriteExactlyAt(kHeaderBytes + plan.First(chunk), own->bytes.data(), got);
+    if (got < wanted) throw EInOutError(100);
+  });
+}
+
+}  // namespace kavrimo

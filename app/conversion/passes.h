@@ -1,0 +1,45 @@
+// The two passes over a grid's data file: the range scan and the coding of every cell into the output.
+//
+// Both stream the file in windows, so memory does not depend on the grid's size: each thread holds one
+// window of cells (mapped, or a block buffer where it reads) and one window of coded bytes. The file is
+// split into chunks that the threads take in turn; results, progress and errors come out as the
+// one-thread order gives them. Progress follows the outer loop of a pass: step i (1 to ncols) holds
+// nrows cells and shows (i * 100) div ncols.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "app/conversion/cell_coding.h"
+#include "app/grid/grid_header.h"
+#include "runtime/file.h"
+
+namespace kavrimo {
+
+// Receives each new progress position of a pass (1 to 100), in increasing order, on the calling thread.
+using ProgressSink = std::function<void(int position)>;
+
+inline constexpr std::size_t kPassBlockCells = std::size_t{1} << 18;  // one read: 1 MiB of cells
+inline constexpr std::size_t kPassChunkCells = std::size_t{1} << 20;  // one window, one share, one write
+
+struct PassOptions {
+  int threads = 1;                             // 1: the calling thread only
+  std::size_t block_cells = kPassBlockCells;   // cells per read, where windows are read
+  std::size_t chunk_cells = kPassChunkCells;   // cells per window and share of work (and per write)
+  bool map_data = true;                        // false: always read, never map
+};
+
+// Pass 1: the range of the valid cells of data (ncols x nrows cells from byte 0). Raises
+// "Read beyond end of file" for a short file and "Invalid floating point operation" for a NaN cell,
+// whichever comes first in cell order, and the system's read errors.
+CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const ProgressSink& progress,
+                    const PassOptions& options = {});
+
+// Pass 2: codes every cell and writes the bytes to output from byte 512 on. Raises the errors of pass 1
+// (and those of CodeCellReference) and "Disk full" for a short write, whichever comes first in cell
+// order.
+void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale& scale, BinaryFile& output,
+              const ProgressSink& progress, const PassOptions& options = {});
+
+}  // namespace kavrimo

@@ -1,0 +1,173 @@
+// Reading the text header (*.hdr) of an ArcGIS float grid: key lookup over the header's lines.
+#include "app/grid/grid_header.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "runtime/number_text.h"
+#include "runtime/errors.h"
+#include "runtime/file.h"
+#include "runtime/fp.h"
+
+namespace kavrimo {
+namespace {
+
+constexpr std::size_t kMaxValueText = 100;
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The whole file as 8-bit text, up to its first NUL. Raises EFOpenError when it cannot be opened
+// (missing, no access, a directory) and EInOutError when a read fails.
+std::string ReadHeaderText(const std::string& path) {
+  const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat status {};
+  if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || S_ISDIR(status.st_mode)) {
+    throw EFOpenError(path);
+  }
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      RaiseIoErrorFromErrno(errno);
+    }
+    if (count == 0) break;
+    const std::string_view chunk(buffer, static_cast<std::size_t>(count));
+    const std::size_t nul = chunk.find('\0');
+    text.append(chunk.substr(0, nul));
+    if (nul != std::string_view::npos) break;
+  }
+  return text;
+}
+
+// Lines split at CR LF, a lone CR or a lone LF; a text that ends with a break has no empty last line.
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+    if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
+  }
+  return lines;
+}
+
+// Upper case for a to z only; every other byte stays as it is.
+std::string AsciiUpper(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return upper;
+}
+
+// From the line's first blank on (the blank included), or the whole line when it has none; at most
+// 100 characters.
+std::string_view ValueText(std::string_view line) {
+  const std::size_t blank = line.find(' ');
+  return line.substr(blank == std::string_view::npos ? 0 : blank, kMaxValueText);
+}
+
+// Drops every character of code 32 or less from both ends.
+std::string_view TrimControls(std::string_view text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
+  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
+  return text.substr(begin, end - begin);
+}
+
+float ParseSingle(std::string_view value_text) { return fp::ToSingle(ParseReal(TrimControls(value_text))); }
+
+class HeaderLines {
+ public:
+  explicit HeaderLines(std::string_view text) : lines_(SplitLines(text)) {
+    upper_.reserve(lines_.size());
+    for (const std::string_view line : lines_) upper_.push_back(AsciiUpper(line));
+  }
+
+  // Hands the value text of every line holding key (any letter case, anywhere in the line) to store,
+  // first line to last. Returns whether any line matched.
+  template <typename Store>
+  bool ForEachValue(std::string_view key, Store store) const {
+    const std::string upper_key = AsciiUpper(key);
+    bool matched = false;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+      if (upper_[i].find(upper_key) == std::string::npos) continue;
+      store(ValueText(lines_[i]));
+      matched = true;
+    }
+    return matched;
+  }
+
+ private:
+  std::vector<std::string_view> lines_;
+  std::vector<std::string> upper_;
+};
+
+}  // namespace
+
+std::string ReplaceExtension(const std::string& name, const std::string& extension) {
+  const std::size_t last = name.find_last_of("./\\:");
+  if (last != std::string::npos && name[last] == '.') return name.substr(0, last) + extension;
+  return name + extension;
+}
+
+GridHeader ReadGridHeader(const std::string& InputName) {
+  const std::string text = ReadHeaderText(ReplaceExtension(InputName, ".hdr"));
+  const HeaderLines lines(text);
+  GridHeader header;
+
+  const auto integer_into = [](std::int32_t& field) {
+    return [&field](std::string_view value_text) { field = ParseInteger(value_text); };
+  };
+  const auto real_into = [](float& field) {
+    return [&field](std::string_view value_text) { field = ParseSingle(value_text); };
+  };
+
+  lines.ForEachValue("ncols", integer_into(header.ncols));
+  lines.ForEachValue("nrows", integer_into(header.nrows));
+  const bool has_xllcorner = lines.ForEachValue("xllcorner", real_into(header.xllcorner));
+  const bool has_yllcorner = lines.ForEachValue("yllcorner", real_into(header.yllcorner));
+  lines.ForEachValue("cellsize", real_into(header.cellsize));
+  lines.ForEachValue("NODATA_value", integer_into(header.NODATA_value));
+  lines.ForEachValue("byteorder", [&header](std::string_view value_text) {
+    const std::string order = AsciiUpper(TrimControls(value_text));
+    header.big_endian = order == "MSBFIRST" || order == "M";
+  });
+
+  // A grid placed by the centre of its lower-left cell instead of its corner.
+  const long double half_cell = static_cast<long double>(header.cellsize) / 2.0L;
+  float centre = 0;
+  if (!has_xllcorner && lines.ForEachValue("xllcenter", real_into(centre))) {
+    header.xllcorner = fp::ToSingle(static_cast<long double>(centre) - half_cell);
+  }
+  if (!has_yllcorner && lines.ForEachValue("yllcenter", real_into(centre))) {
+    header.yllcorner = fp::ToSingle(static_cast<long double>(centre) - half_cell);
+  }
+  return header;
+}
+
+}  // namespace kavrimo

@@ -1,0 +1,282 @@
+// TIniFile: parsing, key lookup and the replace-by-rename writer of the settings file.
+#include "app/window/ini_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "runtime/errors.h"
+
+namespace kavrimo {
+namespace {
+
+struct Line {
+  std::string text;        // without its line break
+  std::string line_break;  // "\n", "\r\n" or "" for a last line without one
+};
+
+std::vector<Line> SplitLines(const std::string& content) {
+  std::vector<Line> lines;
+  std::size_t start = 0;
+  while (start < content.size()) {
+    std::size_t end = content.find('\n', start);
+    if (end == std::string::npos) {
+      lines.push_back({content.substr(start), ""});
+      break;
+    }
+    Line line{content.substr(start, end - start), "\n"};
+    if (!line.text.empty() && line.text.back() == '\r') {
+      line.text.pop_back();
+      line.line_break = "\r\n";
+    }
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+// The name of a "[name]" line, or nothing for any other line.
+std::optional<std::string_view> SectionName(const std::string& line) {
+  const std::string_view text = TrimBlanks(line);
+  if (text.empty() || text.front() != '[') return std::nullopt;
+  const std::size_t close = text.find(']');
+  return TrimBlanks(
+      text.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+}
+
+// Key and value of a "key=value" line, or nothing for a line without "=".
+std::optional<std::pair<std::string_view, std::string_view>> KeyValue(const std::string& line) {
+  const std::size_t equals = line.find('=');
+  if (equals == std::string::npos) return std::nullopt;
+  const std::string_view text = line;
+  return std::make_pair(TrimBlanks(text.substr(0, equals)), TrimBlanks(text.substr(equals + 1)));
+}
+
+// Where a section lies: its "[name]" line and the index just past its last line.
+struct SectionRange {
+  std::size_t header;
+  std::size_t end;
+};
+
+std::optional<SectionRange> FindSection(const std::vector<Line>& lines,
+                                        const std::string& section) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const auto name = SectionName(lines[i].text);
+    if (!name || !SameName(*name, section)) continue;
+    std::size_t end = i + 1;
+    while (end < lines.size() && !SectionName(lines[end].text)) ++end;
+    return SectionRange{i, end};
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> FindKey(const std::vector<Line>& lines, SectionRange range,
+                                   const std::string& key) {
+  for (std::size_t i = range.header + 1; i < range.end; ++i) {
+    const auto entry = KeyValue(lines[i].text);
+    if (entry && SameName(entry->first, key)) return i;
+  }
+  return std::nullopt;
+}
+
+enum class ReadResult { Ok, Missing, Failed };
+
+ReadResult ReadWholeFile(const std::string& path, std::string& content) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+  content.clear();
+  char buffer[8192];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return ReadResult::Failed;
+    }
+    if (got == 0) break;
+    content.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return ReadResult::Ok;
+}
+
+bool WriteAll(int fd, const std::string& content) {
+  std::size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t put = ::write(fd, content.data() + done, content.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void SyncDirectory(const std::string& directory) {
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+// The file a write must replace: the target of a symbolic link, so the link itself stays.
+std::string ResolveLink(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  std::string result(resolved);
+  std::free(resolved);
+  return result;
+}
+
+// Writes content to a new file beside target and renames it over target. False when the temporary
+// file cannot be made or written; errno then tells why.
+bool ReplaceByRename(const std::string& target, const std::string& content,
+                     const struct stat* existing) {
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temporary = target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+  if (existing != nullptr) {
+    ::fchmod(fd, existing->st_mode & 07777);
+    if (::fchown(fd, existing->st_uid, existing->st_gid) != 0) {
+      // Only the owner's group may be out of reach; the file stays ours, which is harmless.
+    }
+  }
+  bool ok = WriteAll(fd, content) && ::fsync(fd) == 0;
+  int error = ok ? 0 : errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) {
+    ::unlink(temporary.c_str());
+    errno = error;
+    return false;
+  }
+  SyncDirectory(DirectoryOf(target));
+  return true;
+}
+
+// Rewrites an existing, writable file in place: the fallback for a directory that takes no new
+// files.
+bool RewriteInPlace(const std::string& target, const std::string& content) {
+  const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = WriteAll(fd, content) &&
+                  ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && ::fsync(fd) == 0;
+  return ::close(fd) == 0 && ok;
+}
+
+}  // namespace
+
+TIniFile::TIniFile(std::string file_name) : file_name_(std::move(file_name)) {}
+
+TIniFile::~TIniFile() { UpdateFile(); }
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key,
+                                 const std::string& default_value) const {
+  std::string content;
+  if (ReadWholeFile(file_name_, content) != ReadResult::Ok) return default_value;
+  const std::vector<Line> lines = SplitLines(content);
+  const auto range = FindSection(lines, section);
+  if (!range) return default_value;
+  const auto index = FindKey(lines, *range, key);
+  if (!index) return default_value;
+  const std::string_view value = KeyValue(lines[*index].text)->second;
+  return std::string(value.substr(0, kMaxValueLength));
+}
+
+void TIniFile::WriteString(const std::string& section, const std::string& key,
+                           const std::string& value) {
+  const auto fail = [this]() { throw EIniFileException("Unable to write to " + file_name_); };
+  const std::string target = ResolveLink(file_name_);
+
+  std::string content;
+  const ReadResult read = ReadWholeFile(target, content);
+  if (read == ReadResult::Failed) fail();
+  struct stat existing {};
+  const bool exists = read == ReadResult::Ok;
+  if (exists && (::stat(target.c_str(), &existing) != 0 || ::access(target.c_str(), W_OK) != 0)) {
+    fail();
+  }
+
+  std::vector<Line> lines = SplitLines(content);
+  const std::string line_break = lines.empty() || lines.front().line_break.empty()
+                                     ? std::string("\n")
+                                     : lines.front().line_break;
+  const std::string entry = key + "=" + value.substr(0, value.find_first_of("\r\n"));
+  const auto terminate = [&](std::size_t index) {
+    if (lines[index].line_break.empty()) lines[index].line_break = line_break;
+  };
+
+  if (const auto range = FindSection(lines, section)) {
+    if (const auto index = FindKey(lines, *range, key)) {
+      lines[*index].text = entry;
+      terminate(*index);
+    } else {
+      std::size_t last = range->end - 1;  // the last line of the section that is not blank
+      while (last > range->header && TrimBlanks(lines[last].text).empty()) --last;
+      terminate(last);
+      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(last + 1), Line{entry, line_break});
+    }
+  } else {
+    if (!lines.empty()) terminate(lines.size() - 1);
+    lines.push_back({"[" + section + "]", line_break});
+    lines.push_back({entry, line_break});
+  }
+
+  std::string updated;
+  for (const Line& line : lines) updated += line.text + line.line_break;
+
+  if (ReplaceByRename(target, updated, exists ? &existing : nullptr)) return;
+  if (exists && (errno == EACCES || errno == EPERM) && RewriteInPlace(target, updated)) return;
+  fail();
+}
+
+void TIniFile::UpdateFile() const {
+  const int fd = ::open(file_name_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace kavrimo

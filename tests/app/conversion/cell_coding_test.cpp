@@ -1,0 +1,216 @@
+// The block loops of the coding against the extended-precision reference, cell for cell, on the vector
+// and the portable path: worked examples, cells on and beside every rounding tie, the ends of the single
+// range, denormal slopes, exhaustive sweeps of small ranges, random grids, the first failing cell; and
+// the range scan against a plain loop.
+#include "app/conversion/cell_coding.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cfloat>
+#include <cmath>
+#include <functional>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "runtime/errors.h"
+
+namespace kavrimo {
+namespace {
+
+constexpr std::int32_t kNoData = -9999;
+constexpr float kInf = INFINITY;
+constexpr float kNaN = NAN;
+const CellPath kPaths[] = {CellPath::Best, CellPath::Portable};
+
+std::string PathName(CellPath path) { return path == CellPath::Best ? "best" : "portable"; }
+
+std::string MessageOf(const std::function<void()>& run) {
+  try { run(); } catch (const Error& e) { return e.Message(); }
+  return "no error";
+}
+
+// Codes cells on both paths and compares each byte with the reference.
+void ExpectSameAsReference(const std::vector<float>& cells, std::int32_t nodata, const CellScale& scale) {
+  std::vector<std::uint8_t> expected(cells.size()), got(cells.size());
+  for (std::size_t i = 0; i < cells.size(); ++i) expected[i] = CodeCellReference(cells[i], nodata, scale);
+  for (const CellPath path : kPaths) {
+    std::fill(got.begin(), got.end(), 77);
+    CodeCells(cells.data(), cells.size(), nodata, scale, got.data(), path);
+    const auto first = std::mismatch(got.begin(), got.end(), expected.begin()).first;
+    const auto i = static_cast<std::size_t>(first - got.begin());
+    if (i < cells.size()) {
+      ADD_FAILURE() << PathName(path) << ": cell " << i << " = " << std::hexfloat << cells[i] << std::defaultfloat
+                    << " (" << cells[i] << "): got " << int{got[i]} << ", reference " << int{expected[i]};
+    }
+  }
+}
+
+TEST(CodingExample, GivesTheDocumentedBytes) {
+  const struct { const char* name; std::vector<float> cells; std::int32_t nodata; std::vector<int> bytes; } cases[] = {
+      // 1000 / 7.905... = 126.4999..., which rounds to the single 126.5, a tie that goes to 126.
+      {"range 0 to 2000", {100, 1000, 2000}, kNoData, {13, 126, 253}},
+      {"negative range", {-50, -30, -10}, kNoData, {0, 101, 202}},
+      {"all five", {5, 5, 5}, kNoData, {253, 253, 253}},
+      {"no-data and near no-data", {-9999.0f, -9999.5f, 10}, kNoData, {255, 0, 253}},
+      {"zero is no-data without the key", {0.0f, -0.0f, 4}, 0, {255, 255, 253}},
+      // 16777217 is no single: no cell equals it, and 16777216 is a valid cell.
+      {"no-data that no single holds", {16777216.0f, 0.0f}, 16777217, {253, 0}},
+      {"all no-data, slope 0", {-9999, -9999}, kNoData, {255, 255}},
+      {"valid zeros, slope 0", {0, -9999, 0}, kNoData, {0, 255, 0}}};
+  for (const auto& c : cases) {
+    // Each cell is repeated past a vector's width so that the vector loops, not only their tails, run.
+    const std::size_t n = c.cells.size();
+    std::vector<float> cells(11 * n);
+    for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = c.cells[i % n];
+    for (const CellPath path : kPaths) {
+      SCOPED_TRACE(c.name + (", " + PathName(path)));
+      CellRange range;
+      ScanCells(cells.data(), cells.size(), c.nodata, range, path);
+      std::vector<std::uint8_t> bytes(cells.size());
+      CodeCells(cells.data(), cells.size(), c.nodata, ScaleFor(range), bytes.data(), path);
+      for (std::size_t i = 0; i < cells.size(); ++i) EXPECT_EQ(bytes[i], c.bytes[i % n]) << i;
+    }
+  }
+}
+
+TEST(CodingAtTies, EqualsTheReferenceOnEveryCell) {
+  // tie_ulps: the singles taken on each side of every tie; -1: every single of the range instead.
+  const struct { const char* name; float minimum, maximum; int tie_ulps; } cases[] = {
+      {"ordinary", -1000.37f, 2345.6f, 12}, {"positive", 0.0f, 2000.0f, 12}, {"negative", -50.0f, 0.0f, 12},
+      {"tiny", -1.0e-30f, 3.0e-31f, 12}, {"huge", -FLT_MAX, FLT_MAX, 12}, {"largest maximum", 0.0f, FLT_MAX, 12},
+      {"denormal slope", -300 * FLT_TRUE_MIN, 1000 * FLT_TRUE_MIN, 12}, {"smallest normal", -FLT_MIN, FLT_MIN, 12},
+      {"one denormal", 0.0f, FLT_TRUE_MIN, 12}, {"far apart exponents", -1.0e-20f, 1.0e20f, 12},
+      {"every single near each tie", -87.25f, 1234.5678f, 1 << 10},
+      {"every denormal", -700 * FLT_TRUE_MIN, 2500 * FLT_TRUE_MIN, -1},
+      {"every single around the smallest normal", -FLT_MIN, 3 * FLT_MIN, -1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const CellScale scale = ScaleFor({c.maximum, c.minimum});
+    // Cells inside the range, with a no-data cell before every seventh so that no-data is mixed in.
+    std::vector<float> cells;
+    const auto add = [&](float v) {
+      if (v < c.minimum || v > c.maximum) return;
+      if (cells.size() % 7 == 0) cells.push_back(-9999.0f);
+      cells.push_back(v);
+    };
+    const auto add_near = [&](long double v, int ulps) {
+      float up = static_cast<float>(v), down = up;
+      add(up);
+      for (int i = 0; i < ulps; ++i) add(up = std::nextafter(up, kInf)), add(down = std::nextafter(down, -kInf));
+    };
+    if (c.tie_ulps < 0) {
+      for (float v = c.minimum; v <= c.maximum; v = std::nextafter(v, kInf)) add(v);
+    } else {
+      // Quotients on and next to every tie k + 0.5 and every whole k, the range's ends and 0, and the
+      // smallest and largest single magnitudes.
+      for (int k = 0; k <= kTopByte; ++k) {
+        add_near(static_cast<long double>(scale.intercept) + (k + 0.5L) * scale.slope, c.tie_ulps);
+        add_near(static_cast<long double>(scale.intercept) + k * static_cast<long double>(scale.slope), 2);
+      }
+      for (const float end : {c.minimum, c.maximum, 0.0f, -0.0f}) add_near(end, 8);
+      for (const float m : {FLT_TRUE_MIN, FLT_MIN, FLT_MAX, 1.0f}) add_near(m, 4), add_near(-m, 4);
+    }
+    if (cells.size() % 2 == 0) cells.push_back(c.maximum);  // an odd count: the vector tails run too
+    EXPECT_GT(cells.size(), 254u);
+    ExpectSameAsReference(cells, kNoData, scale);
+  }
+}
+
+TEST(CodingRandom, EqualsTheReferenceOnRandomGrids) {
+  std::mt19937 random(2024);
+  std::uniform_int_distribution<std::uint32_t> bits(0, 0x7f7fffff);
+  std::bernoulli_distribution missing(0.1);
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    // Ranges from denormal to huge, of either sign, with the ends drawn as bit patterns.
+    const float a = std::bit_cast<float>(bits(random) >> (round % 4 * 7));
+    const float b = std::bit_cast<float>(bits(random) >> (round % 3 * 9));
+    const CellRange range{round % 5 == 0 ? 0.0f : a, round % 7 == 0 ? 0.0f : -b};
+    std::uniform_real_distribution<double> within(range.minimum, std::max(range.maximum, range.minimum + 1e-45f));
+    std::vector<float> cells(10'000 + static_cast<std::size_t>(round));
+    for (float& cell : cells) cell = missing(random) ? -9999.0f : static_cast<float>(within(random));
+    ExpectSameAsReference(cells, kNoData, ScaleFor(range));
+  }
+  // Scales that no range gives: negative slopes, and cells far outside the range, whose bytes wrap.
+  std::uniform_real_distribution<float> uniform(-300, 300);
+  for (const CellScale scale : {CellScale{-2.5f, 10.0f}, CellScale{0.75f, -1.0e6f}, CellScale{1.0e-3f, 0.0f}}) {
+    std::vector<float> cells(5000);
+    for (float& cell : cells) cell = uniform(random);
+    ExpectSameAsReference(cells, kNoData, scale);
+  }
+}
+
+// With the range 0 to 1, FLT_MAX scales beyond the single range, which overflows; a NaN fails the
+// no-data comparison, in the scan too. The first failing cell in order decides, and the cells before it
+// are coded all the same.
+TEST(CodingFailure, FirstFailingCellRaisesAfterTheCellsBeforeAreCoded) {
+  const CellScale scale = ScaleFor({1.0f, 0.0f});
+  EXPECT_EQ(MessageOf([&] { CodeCellReference(FLT_MAX, kNoData, scale); }), "Floating point overflow");
+  const std::uint8_t byte = CodeCellReference(0.3f, kNoData, scale);
+  for (const CellPath path : kPaths) {
+    for (const float bad : {kNaN, FLT_MAX}) {
+      for (const std::size_t at : {0u, 5u, 15u, 16u, 31u, 40u}) {
+        SCOPED_TRACE(PathName(path) + (std::isnan(bad) ? " NaN" : " FLT_MAX") + " at " + std::to_string(at));
+        std::vector<float> cells(41, 0.3f);
+        cells[at] = bad;
+        if (at + 1 < cells.size()) cells[at + 1] = std::isnan(bad) ? FLT_MAX : kNaN;  // fails later in order
+        std::vector<std::uint8_t> bytes(cells.size(), 0);
+        const std::string message = std::isnan(bad) ? "Invalid floating point operation" : "Floating point overflow";
+        EXPECT_EQ(MessageOf([&] { CodeCells(cells.data(), cells.size(), kNoData, scale, bytes.data(), path); }),
+                  message);
+        for (std::size_t i = 0; i < at; ++i) EXPECT_EQ(bytes[i], byte) << i;
+        CellRange range;
+        if (!std::isnan(bad)) continue;
+        EXPECT_EQ(MessageOf([&] { ScanCells(cells.data(), cells.size(), kNoData, range, path); }), message);
+      }
+    }
+  }
+}
+
+// ---- The range scan ------------------------------------------------------------------------------------
+
+// The scan as plainly as it can be written: each valid cell may raise the maximum, then lower the minimum;
+// compared to the bit, from the empty range and from one that already holds values.
+void ExpectScanAsPlainLoop(const std::vector<float>& cells, std::int32_t nodata) {
+  const auto bits = [](CellRange r) { return std::pair(std::bit_cast<int>(r.maximum), std::bit_cast<int>(r.minimum)); };
+  for (const CellRange start : {CellRange{}, CellRange{250.5f, -3.0f}}) {
+    CellRange expected = start;
+    for (const float v : cells) {
+      if (static_cast<double>(v) == static_cast<double>(nodata)) continue;
+      if (v > expected.maximum) expected.maximum = v;
+      if (v < expected.minimum) expected.minimum = v;
+    }
+    for (const CellPath path : kPaths) {
+      CellRange got = start;
+      ScanCells(cells.data(), cells.size(), nodata, got, path);
+      EXPECT_EQ(bits(got), bits(expected)) << PathName(path) << " from " << start.maximum;
+    }
+  }
+}
+
+TEST(RangeScan, FindsWhatAPlainLoopFindsToTheBit) {
+  ExpectScanAsPlainLoop(std::vector<float>(40, -0.0f), kNoData);  // the range stays at +0
+  ExpectScanAsPlainLoop({3, 3, 3, 3, -kInf, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, kInf, 3, 3}, kNoData);
+  std::mt19937 random(99);
+  std::uniform_int_distribution<int> pick(0, 9);
+  std::normal_distribution<float> value(0, 500);
+  for (const std::int32_t nodata : {kNoData, 0, 16777217, 100}) {
+    for (const std::size_t count : {0u, 1u, 7u, 15u, 16u, 17u, 33u, 1000u, 4099u}) {
+      SCOPED_TRACE("nodata " + std::to_string(nodata) + " count " + std::to_string(count));
+      const float special[] = {static_cast<float>(nodata), -0.0f, 0.0f, 16777216.0f};
+      std::vector<float> cells(count);
+      for (float& cell : cells) {
+        const int kind = pick(random);
+        cell = kind < 4 ? special[kind] : value(random);
+      }
+      ExpectScanAsPlainLoop(cells, nodata);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kavrimo

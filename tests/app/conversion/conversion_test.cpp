@@ -1,0 +1,370 @@
+// The Convert command end to end through the engine: status texts, progress, header fields, bytes, and
+// the behaviour on bad input.
+#include "app/conversion/conversion.h"
+
+#include <dirent.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include "image/kel_img.h"
+#include "runtime/errors.h"
+#include "runtime/real48.h"
+#include "tests/support/grid_files.h"
+
+namespace kavrimo {
+namespace {
+
+using testing_support::ListFolder;
+using testing_support::ReadBytes;
+using testing_support::RecordingHost;
+using testing_support::TempDir;
+using testing_support::WriteGrid;
+using testing_support::WriteText;
+
+constexpr std::size_t kHeader = 512;
+
+// The coding as plainly as it can be written: range from 0, scale in long double rounded to single,
+// quotient rounded to single, ties to even, low 8 bits.
+std::vector<std::uint8_t> SlowCoding(const std::vector<float>& cells, std::int32_t nodata) {
+  float maximum = 0, minimum = 0;
+  for (float v : cells) {
+    if (v == static_cast<float>(nodata) && static_cast<double>(v) == nodata) continue;
+    maximum = std::max(maximum, v);
+    minimum = std::min(minimum, v);
+  }
+  const long double span = static_cast<long double>(maximum) - minimum;
+  const auto slope = static_cast<float>(span / 253);
+  const auto intercept = static_cast<float>(maximum - span);
+  std::vector<std::uint8_t> bytes;
+  for (float v : cells) {
+    if (static_cast<double>(v) == nodata) {
+      bytes.push_back(255);
+    } else if (slope == 0) {
+      bytes.push_back(0);
+    } else {
+      const auto q = static_cast<float>((static_cast<long double>(v) - intercept) / slope);
+      bytes.push_back(static_cast<std::uint8_t>(static_cast<long long>(std::nearbyint(q)) & 0xFF));
+    }
+  }
+  return bytes;
+}
+
+double Real48At(const std::vector<std::uint8_t>& file, std::size_t offset) {
+  Real48::Bytes b;
+  std::memcpy(b.data(), &file[offset], 6);
+  return Real48::FromBytes(b).Value();
+}
+
+std::int16_t Int16At(const std::vector<std::uint8_t>& file, std::size_t offset) {
+  return static_cast<std::int16_t>(file[offset] | (file[offset + 1] << 8));
+}
+
+class ConversionTest : public testing::Test {
+ protected:
+  // Converts the grid "dem" of the temporary folder to "out.IMG"; returns the error message or "".
+  std::string Run(int threads = 1) {
+    TKelImg image(host_);
+    try {
+      Convert({Grid(), Output(), testing_support::TemplatePath(), threads}, image, host_);
+    } catch (const Error& e) {
+      attached_ = image.FileName();
+      return e.Message();
+    }
+    attached_ = image.FileName();
+    EXPECT_EQ(image.State(), ImageState::ValidImage);
+    return "";
+  }
+  std::string Grid() const { return dir_.File("dem.flt"); }
+  std::string Base() const { return dir_.File("dem"); }
+  std::string Output() const { return dir_.File("out.IMG"); }
+  std::vector<std::uint8_t> Pixels() const {
+    const auto file = ReadBytes(Output());
+    return {file.begin() + kHeader, file.end()};
+  }
+
+  TempDir dir_;
+  RecordingHost host_;
+  std::string attached_;
+};
+
+struct WorkedExample {
+  const char* name;
+  std::vector<float> cells;
+  const char* header_extra;
+  const char* max_min;
+  const char* slope_intercept;
+  int decimals;
+  std::vector<std::uint8_t> bytes;
+};
+
+class WorkedExamples : public ConversionTest, public testing::WithParamInterface<WorkedExample> {};
+
+TEST_P(WorkedExamples, StatusTextsHeaderAndBytes) {
+  const WorkedExample& c = GetParam();
+  WriteGrid(Base(), static_cast<int>(c.cells.size()), 1, c.cells, c.header_extra);
+  ASSERT_EQ(Run(), "");
+  ASSERT_EQ(host_.statuses.size(), 4u);
+  EXPECT_EQ(host_.statuses[0], "Step 1 of 2");
+  EXPECT_EQ(host_.statuses[1], c.max_min);
+  EXPECT_EQ(host_.statuses[2], c.slope_intercept);
+  EXPECT_EQ(host_.statuses[3], "Step 2 of 2");
+  EXPECT_EQ(Pixels(), c.bytes);
+  EXPECT_EQ(ReadBytes(Output())[183], c.decimals);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Grids, WorkedExamples,
+    testing::Values(
+        WorkedExample{"Range0To2000", {100, 1000, 2000}, "NODATA_value -9999\n", "Max = 2000 and Min = 0",
+                      "Slope = 7.90513849258423 and Intecept = 0", 0, {13, 126, 253}},
+        WorkedExample{"NegativeRange", {-50, -30, -10}, "NODATA_value -9999\n", "Max = 0 and Min = -50",
+                      "Slope = 0.197628453373909 and Intecept = -50", 1, {0, 101, 202}},
+        WorkedExample{"AllFive", {5, 5, 5, 5}, "NODATA_value -9999\n", "Max = 5 and Min = 0",
+                      "Slope = 0.0197628457099199 and Intecept = 0", 2, {253, 253, 253, 253}},
+        WorkedExample{"NoDataAndJustBelowIt", {-9999.0f, -9999.5f, 0}, "NODATA_value -9999\n",
+                      "Max = 0 and Min = -9999.5", "Slope = 39.5237159729004 and Intecept = -9999.5", 0,
+                      {255, 0, 253}},
+        WorkedExample{"MissingNoDataMakesZeroNoData", {0, 10, 0}, "", "Max = 10 and Min = 0",
+                      "Slope = 0.0395256914198399 and Intecept = 0", 2, {255, 253, 255}},
+        WorkedExample{"AllNoData", {-9999, -9999}, "NODATA_value -9999\n", "Max = 0 and Min = 0",
+                      "Slope = 0 and Intecept = 0", 3, {255, 255}},
+        // A zero slope codes every valid cell as 0 (it used to fail half-way with 0 / 0).
+        WorkedExample{"AllValidZeroCodesZero", {0, 0, -9999}, "NODATA_value -9999\n", "Max = 0 and Min = 0",
+                      "Slope = 0 and Intecept = 0", 3, {0, 0, 255}},
+        WorkedExample{"SmallSlopeKeepsTemplateDecimals", {0.1265f}, "NODATA_value -9999\n",
+                      "Max = 0.126499995589256 and Min = 0", "Slope = 0.000499999965541065 and Intecept = 0", 3,
+                      {253}}),
+    [](const testing::TestParamInfo<WorkedExample>& param_info) { return param_info.param.name; });
+
+TEST_F(ConversionTest, EventsInTheOrderTheWindowShowsThem) {
+  WriteGrid(Base(), 3, 2, {1, 2, 3, 4, 5, 6});
+  ASSERT_EQ(Run(), "");
+  const std::vector<std::string> expected = {
+      "busy 1", "save " + Grid() + "|" + Output(), "progress 0", "status Step 1 of 2", "process",
+      "progress 33", "progress 66", "progress 100", "status Max = 6 and Min = 0",
+      "status Slope = 0.0237154141068459 and Intecept = 0",
+      // the component's own busy cursor while it creates the file
+      "busy 1", "busy 0", "progress 0", "status Step 2 of 2", "process", "progress 33", "progress 66",
+      "progress 100", "busy 0", "info Image created succesfully"};
+  EXPECT_EQ(host_.events, expected);
+  EXPECT_EQ(attached_, Output());
+}
+
+TEST_F(ConversionTest, HeaderFieldsDescribeTheGrid) {
+  WriteGrid(Base(), 4, 3, std::vector<float>(12, 7.0f), "NODATA_value -1\n", false, 500000.123f, 4123456.78f, 30);
+  ASSERT_EQ(Run(), "");
+  const auto file = ReadBytes(Output());
+  ASSERT_EQ(file.size(), kHeader + 12);
+  EXPECT_EQ(file[22], 200);
+  EXPECT_EQ(file[23], 3);
+  EXPECT_EQ(Int16At(file, 30), 3);
+  EXPECT_EQ(Int16At(file, 32), 4);
+  EXPECT_EQ(Real48At(file, 126), 500000.125);  // the single value of 500000.123
+  EXPECT_EQ(Real48At(file, 120), 4123456.75 + 90);  // top edge: yllcorner + nrows * cellsize
+  EXPECT_EQ(Real48At(file, 132), 0);
+  EXPECT_EQ(Real48At(file, 138), 0);
+  EXPECT_EQ(Real48At(file, 144), 30);
+  EXPECT_EQ(Real48At(file, 150), 30);
+  EXPECT_EQ(Real48At(file, 171), Real48::Round(static_cast<float>(7.0L / 253)).Value());
+  EXPECT_EQ(Real48At(file, 177), 0);
+  EXPECT_EQ(file[183], 2);
+  const std::string comment(file.begin() + 38, file.begin() + 118);
+  EXPECT_EQ(comment.rfind("ZUB/Marentaal 1994-", 0), 0u);
+  for (std::size_t i = 0; i < 22; ++i) EXPECT_EQ(file[i], 0) << i;
+}
+
+TEST_F(ConversionTest, ProgressOfThreeColumns) {
+  WriteGrid(Base(), 3, 1, {1, 2, 3});
+  ASSERT_EQ(Run(), "");
+  EXPECT_EQ(host_.progress, (std::vector<int>{0, 33, 66, 100, 0, 33, 66, 100}));
+}
+
+TEST_F(ConversionTest, BigEndianGridCodesLikeItsLittleEndianTwin) {
+  const std::vector<float> cells = {-3.5f, 0.25f, 1e6f, -9999, 42};
+  WriteGrid(Base(), 5, 1, cells, "NODATA_value -9999\nBYTEORDER MSBFIRST\n", true);
+  ASSERT_EQ(Run(), "");
+  EXPECT_EQ(Pixels(), SlowCoding(cells, -9999));
+}
+
+TEST_F(ConversionTest, ExtraBytesPastTheGridAreIgnoredAndOutputReplaced) {
+  WriteText(Output(), std::string(5000, 'x'));
+  WriteGrid(Base(), 2, 1, {1, 2, 3, 4});
+  ASSERT_EQ(Run(), "");
+  EXPECT_EQ(Pixels(), (std::vector<std::uint8_t>{126, 253}));  // 1 / slope rounds to the tie 126.5
+}
+
+TEST_F(ConversionTest, ReadOnlyGridConverts) {
+  WriteGrid(Base(), 2, 1, {1, 2});
+  ::chmod(Grid().c_str(), 0444);
+  EXPECT_EQ(Run(), "");
+}
+
+struct RandomCase {
+  int ncols, nrows;
+  float low, high;
+  double nodata_share;
+  bool big_endian;
+  unsigned seed;
+};
+
+class RandomGrids : public ConversionTest, public testing::WithParamInterface<RandomCase> {};
+
+TEST_P(RandomGrids, EveryByteEqualsThePlainLongDoubleCoding) {
+  const RandomCase& c = GetParam();
+  std::mt19937 random(c.seed);
+  std::uniform_real_distribution<float> value(c.low, c.high);
+  std::bernoulli_distribution missing(c.nodata_share);
+  std::vector<float> cells(static_cast<std::size_t>(c.ncols) * c.nrows);
+  for (float& v : cells) v = missing(random) ? -9999.0f : value(random);
+  WriteGrid(Base(), c.ncols, c.nrows, cells, "NODATA_value -9999\n" + std::string(c.big_endian ? "byteorder M\n" : ""),
+            c.big_endian);
+  for (int threads : {1, 2, 3}) {
+    SCOPED_TRACE(threads);
+    ASSERT_EQ(Run(threads), "");
+    EXPECT_EQ(Pixels(), SlowCoding(cells, -9999));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Grids, RandomGrids,
+                         testing::Values(RandomCase{97, 89, -100, 2000, 0.1, false, 1},
+                                         RandomCase{1, 5000, 0, 1, 0.0, false, 2},
+                                         RandomCase{1000, 1100, -1e-3f, 5e-4f, 0.3, true, 3},
+                                         RandomCase{300, 7, 1e30f, 3e38f, 0.05, false, 4},
+                                         RandomCase{50, 50, -1.5e38f, -1e-30f, 0.0, false, 5},
+                                         RandomCase{2048, 1030, 0, 1e-40f, 0.1, false, 6}));
+
+// ---- refusals, failures and what they leave behind
+
+TEST_F(ConversionTest, GridSizeOutsideAnImageFailsBeforeAnyFile) {
+  const std::pair<const char*, const char*> sizes[] = {{"ncols 40000\nnrows 2\n", "40000 columns and 2 rows"},
+                                                        {"ncols 0\nnrows 2\n", "0 columns and 2 rows"},
+                                                        {"nrows 2\n", "0 columns and 2 rows"},
+                                                        {"ncols 2\nnrows -1\n", "2 columns and -1 rows"},
+                                                        {"ncols 32767\nnrows 32768\n", "32767 columns and 32768 rows"}};
+  for (const auto& [header, words] : sizes) {
+    SCOPED_TRACE(header);
+    WriteText(Base() + ".hdr", header);  // no data file at all: nothing may be opened
+    EXPECT_EQ(Run(), std::string("Grid of ") + words +
+                         " cannot be converted: a Miradel image holds 1 to 32767 of each");
+    EXPECT_EQ(ListFolder(dir_.Path()), std::vector<std::string>{"dem.hdr"});
+  }
+}
+
+TEST_F(ConversionTest, ShortDataFileFailsInPassOneBeforeAnyOutput) {
+  WriteGrid(Base(), 4, 4, std::vector<float>(15, 1.0f));
+  WriteText(Output(), "earlier image");
+  EXPECT_EQ(Run(), "Read beyond end of file");
+  EXPECT_EQ(ListFolder(dir_.Path()), (std::vector<std::string>{"dem.flt", "dem.hdr", "out.IMG"}));
+  const auto kept = ReadBytes(Output());
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "earlier image");
+  EXPECT_FALSE(host_.busy);
+}
+
+TEST_F(ConversionTest, NaNCellFailsWithInvalidOperation) {
+  WriteGrid(Base(), 3, 1, {1, std::numeric_limits<float>::quiet_NaN(), 2});
+  EXPECT_EQ(Run(), "Invalid floating point operation");
+}
+
+TEST_F(ConversionTest, InfiniteCellsFailAsTheArithmeticDoes) {
+  WriteGrid(Base(), 2, 1, {1, std::numeric_limits<float>::infinity()});
+  EXPECT_EQ(Run(), "Invalid floating point operation");
+  WriteGrid(Base(), 2, 1, {1, -std::numeric_limits<float>::infinity()});
+  EXPECT_EQ(Run(), "Floating point overflow");  // the infinite slope cannot be stored as Gain
+  EXPECT_EQ(host_.statuses.back(), "Slope = INF and Intecept = -INF");
+  EXPECT_EQ(ListFolder(dir_.Path()), (std::vector<std::string>{"dem.flt", "dem.hdr"}));
+}
+
+TEST_F(ConversionTest, MissingGridAndHeaderMessages) {
+  EXPECT_EQ(Run(), "Cannot open file " + Base() + ".hdr");
+  WriteText(Base() + ".hdr", "ncols 1\nnrows 1\n");
+  EXPECT_EQ(Run(), "File not found");
+}
+
+TEST_F(ConversionTest, SettingsFailureStopsBeforeTheGridIsRead) {
+  host_.fail_save = true;
+  EXPECT_EQ(Run(), "Unable to write to /settings/kavrimo.ini");  // and not "Cannot open file"
+  EXPECT_FALSE(host_.busy);
+}
+
+TEST_F(ConversionTest, TemplateThatIsNotAnImageStopsTheCommand) {
+  WriteGrid(Base(), 2, 1, {1, 2});
+  const std::string bad = dir_.File("header.bin");
+  WriteText(bad, std::string(100, '\0'));
+  TKelImg image(host_);
+  try {
+    Convert({Grid(), Output(), bad, 1}, image, host_);
+    FAIL() << "converted with an invalid template";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Message(), "Template " + bad + " is not a valid image");
+  }
+  EXPECT_EQ(ListFolder(dir_.Path()), (std::vector<std::string>{"dem.flt", "dem.hdr", "header.bin"}));
+  try {
+    Convert({Grid(), Output(), dir_.File("none.bin"), 1}, image, host_);
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Message(), "File not found");
+  }
+}
+
+TEST_F(ConversionTest, OutputDirectoryMissingLeavesNothing) {
+  WriteGrid(Base(), 2, 1, {1, 2});
+  TKelImg image(host_);
+  EXPECT_THROW(Convert({Grid(), dir_.File("no/such/out.IMG"), testing_support::TemplatePath(), 1}, image, host_),
+               EInOutError);
+  EXPECT_FALSE(host_.busy);
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    while (::readdir(d)) ++count;
+    ::closedir(d);
+  }
+  return count;
+}
+
+TEST_F(ConversionTest, FailuresCloseEveryFile) {
+  WriteGrid(Base(), 4, 4, std::vector<float>(15, 1.0f));
+  const int before = OpenDescriptors();
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(Run(), "Read beyond end of file");
+  WriteGrid(Base(), 2, 1, {1, -std::numeric_limits<float>::infinity()});
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(Run(), "Floating point overflow");
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// A write that the system cuts short (here the file-size limit) fails with "Disk full", and the
+// earlier output stays as it was. Runs in a child so the limit does not touch the test process.
+TEST_F(ConversionTest, ShortWriteFailsWithDiskFullAndKeepsTheEarlierOutput) {
+  std::vector<float> cells(300 * 300);
+  for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = static_cast<float>(i % 1000);
+  WriteGrid(Base(), 300, 300, cells);
+  WriteText(Output(), "earlier image");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{512 + 50000 + 123, 512 + 50000 + 123};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const std::string message = Run();
+    ::_exit(message == "Disk full" ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const auto kept = ReadBytes(Output());
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "earlier image");
+  EXPECT_EQ(ListFolder(dir_.Path()), (std::vector<std::string>{"dem.flt", "dem.hdr", "out.IMG"}));
+}
+
+}  // namespace
+}  // namespace kavrimo

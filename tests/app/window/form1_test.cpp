@@ -1,0 +1,135 @@
+// TForm1 driven as a user would: settings at start, typing, Convert, errors, browse buttons.
+#include "tests/app/window/window_test_support.h"
+
+namespace kavrimo::testing {
+namespace {
+
+class Form1Test : public FormTest {
+ protected:
+  // Types both names into the emptied fields and presses Convert.
+  void TypeAndConvert(const std::string& input, const std::string& output) {
+    form_->Edit1->clear();
+    form_->Edit2->clear();
+    QTest::keyClicks(form_->Edit1, QString::fromStdString(input));
+    QTest::keyClicks(form_->Edit2, QString::fromStdString(output));
+    QTest::mouseClick(form_->Button3, Qt::LeftButton);
+  }
+
+  void ExpectMessage(std::size_t index, FormDialogs::Icon icon, const char* title, const std::string& text) {
+    ASSERT_GT(dialogs_.messages.size(), index);
+    EXPECT_EQ(dialogs_.messages[index].icon, icon);
+    EXPECT_EQ(dialogs_.messages[index].title, QString::fromLatin1(title));
+    EXPECT_EQ(dialogs_.messages[index].text, QString::fromStdString(text));
+  }
+};
+
+TEST_F(Form1Test, StartsEmptyWithoutSettingsAndCreatesNoFile) {
+  TForm1& form = Open();
+  EXPECT_EQ(form.Edit1->text(), QString());
+  EXPECT_EQ(form.Edit2->text(), QString());
+  form_.reset();
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(settings_)));
+}
+
+TEST_F(Form1Test, StartsWithSavedNamesAndClosingWithoutConvertLeavesThemUnchanged) {
+  const std::string before = "; kept as it is\r\n[FILES]\r\nInput = /data/dem.flt\r\noutput=/data/dem.IMG\r\n";
+  WriteFile(settings_, before);
+  TForm1& form = Open();
+  EXPECT_EQ(form.Edit1->text(), QStringLiteral("/data/dem.flt"));
+  EXPECT_EQ(form.Edit2->text(), QStringLiteral("/data/dem.IMG"));
+  QTest::keyClicks(form.Edit1, QStringLiteral("x"));
+  QTest::keyClicks(form.Edit2, QStringLiteral("/elsewhere/out.IMG"));
+  form.close();
+  form_.reset();
+  EXPECT_EQ(ReadFile(settings_), before);
+}
+
+TEST_F(Form1Test, ConvertWritesImageSettingsAndReportsSuccess) {
+  TForm1& form = Open();
+  bool enabled_during_command = true, busy_at_box = true;
+  dialogs_.on_message = [&] {
+    enabled_during_command = form.Button3->isEnabled();
+    busy_at_box = QApplication::overrideCursor() != nullptr;
+  };
+  TypeAndConvert(dir_ + "grid.flt", dir_ + "out.IMG");
+
+  EXPECT_EQ(dialogs_.messages.size(), 1u);
+  ExpectMessage(0, FormDialogs::Icon::Information, "Information", "Image created succesfully");
+  EXPECT_FALSE(enabled_during_command) << "Convert stays pressable while it runs";
+  EXPECT_FALSE(busy_at_box) << "busy cursor over the success box";
+  EXPECT_TRUE(form.Button3->isEnabled());
+  // ImageType 200, Projection 3, Rows 1 and Columns 3 in the header; the three coded cells after it.
+  const std::string image = ReadFile(dir_ + "out.IMG");
+  ASSERT_EQ(image.size(), 515u);
+  EXPECT_EQ(image.substr(22, 2), "\xC8\x03");
+  EXPECT_EQ(image.substr(30, 3), std::string("\x01\x00\x03", 3));
+  EXPECT_EQ(image.substr(512), "\x0D\x7E\xFD");
+  EXPECT_EQ(ReadFile(settings_), "[files]\ninput=" + dir_ + "grid.flt\noutput=" + dir_ + "out.IMG\n");
+  EXPECT_EQ(form.Label4->text(), QStringLiteral("Step 2 of 2"));
+  EXPECT_GE(form.Label4->width(), form.Label4->fontMetrics().horizontalAdvance(form.Label4->text()));
+  EXPECT_EQ(form.ProgressBar1->value(), 100);
+}
+
+TEST_F(Form1Test, MissingGridShowsErrorWithFullStopThenConvertWorksAgain) {
+  TForm1& form = Open();
+  TypeAndConvert(dir_ + "missing.flt", dir_ + "out.IMG");
+  EXPECT_EQ(dialogs_.messages.size(), 1u);
+  ExpectMessage(0, FormDialogs::Icon::Critical, "Kavrimo", "Cannot open file " + dir_ + "missing.hdr.");
+  EXPECT_TRUE(form.Button3->isEnabled());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(dir_ + "out.IMG")));
+  // The names were saved before the failure.
+  EXPECT_EQ(ReadFile(settings_), "[files]\ninput=" + dir_ + "missing.flt\noutput=" + dir_ + "out.IMG\n");
+
+  TypeAndConvert(dir_ + "grid.flt", dir_ + "out.IMG");
+  ExpectMessage(1, FormDialogs::Icon::Information, "Information", "Image created succesfully");
+  EXPECT_EQ(ReadFile(dir_ + "out.IMG").size(), 515u);
+}
+
+// Settings that cannot be written stop Convert before the grid is read: the grid named here has no header,
+// so reading it first would report "Cannot open file". A directory path through a regular file is refused
+// to root as well.
+TEST_F(Form1Test, UnwritableSettingsStopConvertFirst) {
+  WriteFile(dir_ + "plain", "x");
+  TForm1& form = Open(dir_ + "plain/");
+  TypeAndConvert(dir_ + "nothing.flt", dir_ + "out.IMG");
+  EXPECT_EQ(dialogs_.messages.size(), 1u);
+  ExpectMessage(0, FormDialogs::Icon::Critical, "Kavrimo", "Unable to write to " + dir_ + "plain/kavrimo.ini.");
+  EXPECT_EQ(form.Label4->text(), QString());
+  EXPECT_TRUE(form.Button3->isEnabled());
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(dir_ + "out.IMG")));
+}
+
+// Each browse button: a choice replaces its field, a cancel keeps it, and its own dialog offers the name
+// last chosen in it (never the field's text, never the other dialog's choice).
+TEST_F(Form1Test, BrowseButtonsFilterReplaceCancelAndRemember) {
+  TForm1& form = Open();
+  const struct {
+    QPushButton* button;
+    QLineEdit* edit;
+    const std::vector<FileRequest>& requests;
+    const char* filter;
+  } cases[] = {{form.Button1, form.Edit1, dialogs_.open_requests, "ArcGIS export raster (*.flt *.FLT)"},
+               {form.Button2, form.Edit2, dialogs_.save_requests, "Miradel files (*.IMG *.img)"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.filter);
+    QTest::keyClicks(c.edit, QStringLiteral("typed"));
+    dialogs_.answers = {QStringLiteral("/x/first"), QString(), QStringLiteral("/y/second")};
+    QTest::mouseClick(c.button, Qt::LeftButton);
+    EXPECT_EQ(c.edit->text(), QStringLiteral("/x/first"));
+    QTest::mouseClick(c.button, Qt::LeftButton);  // cancelled
+    EXPECT_EQ(c.edit->text(), QStringLiteral("/x/first"));
+    c.edit->setText(QStringLiteral("typed again"));
+    QTest::mouseClick(c.button, Qt::LeftButton);
+    EXPECT_EQ(c.edit->text(), QStringLiteral("/y/second"));
+    ASSERT_EQ(c.requests.size(), 3u);
+    for (const FileRequest& request : c.requests) EXPECT_EQ(request.filter, QString::fromLatin1(c.filter));
+    EXPECT_EQ(c.requests[0].previous, QString());
+    EXPECT_EQ(c.requests[1].previous, QStringLiteral("/x/first"));
+    EXPECT_EQ(c.requests[2].previous, QStringLiteral("/x/first")) << "a cancel forgets nothing";
+  }
+  EXPECT_TRUE(dialogs_.messages.empty());
+}
+
+}  // namespace
+}  // namespace kavrimo::testing

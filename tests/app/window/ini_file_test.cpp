@@ -1,0 +1,146 @@
+// TIniFile: reading and writing keys of the settings file, failure to write, what stays untouched.
+#include "app/window/ini_file.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "runtime/errors.h"
+
+namespace kavrimo {
+namespace {
+
+namespace fs = std::filesystem;
+
+class IniFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(::mkdtemp(dir_.data()), nullptr);
+    path_ = dir_ + "/kavrimo.ini";
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(dir_, ignored);
+  }
+  // Replaces the settings file with content, or removes it for null.
+  void Put(const char* content) const {
+    fs::remove(path_);
+    if (content != nullptr) std::ofstream(path_, std::ios::binary) << content;
+  }
+  std::string Get() const { return (std::ostringstream() << std::ifstream(path_, std::ios::binary).rdbuf()).str(); }
+  long FilesInDir() const { return std::distance(fs::directory_iterator(dir_), fs::directory_iterator()); }
+
+  std::string dir_ = (fs::temp_directory_path() / "kavrimo-ini-XXXXXX").string();  // made by mkdtemp
+  std::string path_;
+};
+
+TEST_F(IniFileTest, ReadsValueOrDefault) {
+  const struct { const char *name, *content, *key, *expected; } cases[] = {  // content null: no file
+      {"plain", "[files]\ninput=C:\\data\\dem.flt\noutput=C:\\data\\dem.IMG\n", "output", "C:\\data\\dem.IMG"},
+      {"section and key in other case", "[FILES]\nInPut=a.flt\n", "input", "a.flt"},
+      {"blanks around names and value", "  [ files ]  \n  input =  a b.flt \t\n", "input", "a b.flt"},
+      {"crlf lines", "[files]\r\ninput=x.flt\r\n", "input", "x.flt"},
+      {"last line without break", "[files]\ninput=x.flt", "input", "x.flt"},
+      {"empty value", "[files]\ninput=\n", "input", ""},
+      {"equals sign in value", "[files]\ninput=a=b\n", "input", "a=b"},
+      {"first of two keys", "[files]\ninput=one\ninput=two\n", "input", "one"},
+      {"key in another section", "[other]\ninput=no\n[files]\noutput=o\n", "input", "<default>"},
+      {"key before any section", "input=no\n[files]\n", "input", "<default>"},
+      {"missing section", "[other]\ninput=x\n", "input", "<default>"},
+      {"line without equals sign", "[files]\ninput\n", "input", "<default>"},
+      {"empty file", "", "input", "<default>"},
+      {"no file, none created", nullptr, "input", "<default>"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Put(c.content);
+    EXPECT_EQ(TIniFile(path_).ReadString("files", c.key, "<default>"), c.expected);
+    EXPECT_EQ(fs::exists(path_), c.content != nullptr);
+  }
+}
+
+TEST_F(IniFileTest, LongValueIsWrittenWholeAndReadCutTo2047Characters) {
+  std::string value(3000, 'v');
+  for (std::size_t i = 0; i < value.size(); ++i) value[i] = static_cast<char>('a' + i % 26);
+  TIniFile ini(path_);
+  ini.WriteString("files", "input", value);
+  EXPECT_EQ(Get(), "[files]\ninput=" + value + "\n");
+  EXPECT_EQ(ini.ReadString("files", "input", ""), value.substr(0, 2047));
+}
+
+TEST_F(IniFileTest, WritesExactText) {
+  const struct { const char *name, *before, *key, *value, *after; } cases[] = {  // before null: no file
+      {"new file", nullptr, "input", "/d/dem.flt", "[files]\ninput=/d/dem.flt\n"},
+      {"second key after first", "[files]\ninput=/d/dem.flt\n", "output", "/d/dem.IMG",
+       "[files]\ninput=/d/dem.flt\noutput=/d/dem.IMG\n"},
+      {"replace keeps other lines", "; note\n[files]\ninput=old\noutput=o\n[x]\ny=1\n", "input", "new",
+       "; note\n[files]\ninput=new\noutput=o\n[x]\ny=1\n"},
+      {"replace matches case of section and key", "[FILES]\nINPUT = old \n", "input", "new", "[FILES]\ninput=new\n"},
+      {"key added at end of its section before blank line", "[files]\ninput=a\n\n[other]\nk=v\n", "output", "b",
+       "[files]\ninput=a\noutput=b\n\n[other]\nk=v\n"},
+      {"section appended to file without final break", "[other]\nk=v", "input", "a",
+       "[other]\nk=v\n[files]\ninput=a\n"},
+      {"crlf file keeps crlf", "[files]\r\ninput=a\r\n", "output", "b", "[files]\r\ninput=a\r\noutput=b\r\n"},
+      {"value written unchanged", nullptr, "input", " two  blanks ", "[files]\ninput= two  blanks \n"},
+      {"line break cuts the value", nullptr, "input", "a\n[evil]\nb", "[files]\ninput=a\n"},
+      {"empty file", "", "input", "a", "[files]\ninput=a\n"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Put(c.before);
+    TIniFile(path_).WriteString("files", c.key, c.value);
+    EXPECT_EQ(Get(), c.after);
+    EXPECT_EQ(FilesInDir(), 1) << "a temporary file was left behind";
+  }
+}
+
+// The file is replaced through a temporary beside it; that must neither turn a link into a file nor
+// change the file's mode.
+TEST_F(IniFileTest, KeepsFileModeAndSymbolicLink) {
+  const fs::path real = fs::path(dir_) / "real.ini";
+  const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  std::ofstream(real) << "[files]\ninput=a\n";
+  fs::permissions(real, mode);
+  fs::create_symlink(real, path_);
+  TIniFile(path_).WriteString("files", "input", "b");
+  EXPECT_TRUE(fs::is_symlink(path_));
+  EXPECT_EQ(Get(), "[files]\ninput=b\n");
+  EXPECT_EQ(fs::status(real).permissions(), mode);
+}
+
+TEST_F(IniFileTest, UnwritableLocationRaisesWithPath) {
+  std::ofstream(dir_ + "/plain") << "x";  // a path through a regular file cannot be written even by root
+  const std::string path = dir_ + "/plain/kavrimo.ini";
+  try {
+    TIniFile(path).WriteString("files", "input", "a");
+    FAIL() << "no error raised";
+  } catch (const EIniFileException& e) {
+    EXPECT_STREQ(e.what(), ("Unable to write to " + path).c_str());
+  }
+}
+
+// A read-only directory takes no new file and a read-only file no change; a writable file in a read-only
+// directory, where no temporary can be made beside it, is rewritten in place.
+TEST_F(IniFileTest, ReadOnlyDirectoryOrFile) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
+  const fs::perms read_only_dir = fs::perms::owner_read | fs::perms::owner_exec;
+  fs::permissions(dir_, read_only_dir);
+  EXPECT_THROW(TIniFile(path_).WriteString("files", "input", "a"), EIniFileException);
+  EXPECT_FALSE(fs::exists(path_));
+  fs::permissions(dir_, fs::perms::owner_all);
+  Put("[files]\ninput=old\n");
+  fs::permissions(path_, fs::perms::owner_read);
+  EXPECT_THROW(TIniFile(path_).WriteString("files", "input", "new"), EIniFileException);
+  EXPECT_EQ(Get(), "[files]\ninput=old\n");
+  EXPECT_EQ(FilesInDir(), 1);
+  fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write);
+  fs::permissions(dir_, read_only_dir);
+  TIniFile(path_).WriteString("files", "input", "new");
+  EXPECT_EQ(Get(), "[files]\ninput=new\n");
+}
+
+}  // namespace
+}  // namespace kavrimo
