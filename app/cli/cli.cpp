@@ -2,7 +2,8 @@
 // that turns an error escaping a command into the "kavrimo-cli: <message>" line and status 1.
 #include "app/cli/cli.h"
 
-#include <QCoreApplication>
+#include <unistd.h>
+
 #include <array>
 #include <functional>
 
@@ -35,7 +36,11 @@ void PrintUsage(std::ostream& out) {
 }  // namespace
 
 std::string ExecutableDirectory() {
-  return QCoreApplication::applicationDirPath().toStdString() + "/";
+  std::string path(4096, '\0');
+  const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) return "./";
+  path.resize(static_cast<std::size_t>(length));
+  return path.substr(0, path.rfind('/') + 1);
 }
 
 void PrintError(std::ostream& err, const std::string& message) {
@@ -45,10 +50,6 @@ void PrintError(std::ostream& err, const std::string& message) {
 int UsageError(std::ostream& err, const std::string& message) {
   PrintError(err, message);
   return kExitUsage;
-}
-
-std::string UsageLine(const char* command, const char* syntax) {
-  return std::string("usage: kavrimo-cli ") + command + " " + syntax;
 }
 
 int Run(const std::vector<std::string>& args, Streams& io) {

@@ -27,8 +27,6 @@ std::string ExecutableDirectory();
 void PrintError(std::ostream& err, const std::string& message);
 // Prints message as PrintError does and returns the usage-error status.
 int UsageError(std::ostream& err, const std::string& message);
-// "usage: kavrimo-cli <command> <syntax>".
-std::string UsageLine(const char* command, const char* syntax);
 
 int RunConvert(const std::vector<std::string>& args, Streams& io);
 int RunInfo(const std::vector<std::string>& args, Streams& io);

@@ -1,6 +1,6 @@
 // kavrimo-cli convert: one grid with the status lines the window shows, or many grids into a folder
 // (--out-dir), several at once, each reported on one line in the order given.
-#include <QCommandLineParser>
+#include <charconv>
 #include <filesystem>
 #include <map>
 
@@ -15,8 +15,14 @@
 namespace kavrimo::cli {
 namespace {
 
-constexpr const char* kSyntax = "[--template FILE] INPUT OUTPUT\n"
-                                "       kavrimo-cli convert [--template FILE] [--jobs N] --out-dir DIR INPUT...";
+const CommandSpec kSpec{
+    "convert",
+    "[--template FILE] INPUT OUTPUT\n[--template FILE] [--jobs N] --out-dir DIR INPUT...",
+    "Converts ArcGIS float grids to 8-bit Miradel images. INPUT names the grid: its .hdr and .flt files are\n"
+    "named after it. With --out-dir, every INPUT becomes DIR/<base name>.IMG.",
+    {{"template", 0, "FILE", 1, "Header template (default: header.bin beside the program)."},
+     {"out-dir", 0, "DIR", 1, "Convert every INPUT to DIR/<base name>.IMG."},
+     {"jobs", 0, "N", 1, "Conversions at once with --out-dir (default: the number of processors)."}}};
 constexpr const char* kSuccess = "Image created succesfully";
 
 int ConvertOne(const std::string& input, const std::string& output, const std::string& template_path,
@@ -78,29 +84,25 @@ int ConvertMany(const std::vector<std::string>& inputs, const std::string& dir, 
 }  // namespace
 
 int RunConvert(const std::vector<std::string>& args, Streams& io) {
-  QCommandLineParser parser;
-  parser.setApplicationDescription("Converts ArcGIS float grids to 8-bit Miradel images.");
-  parser.addOption({"template", "Header template (default: header.bin beside the program).", "FILE"});
-  parser.addOption({"out-dir", "Convert every INPUT to DIR/<base name>.IMG.", "DIR"});
-  parser.addOption({"jobs", "Conversions at once with --out-dir (default: the number of processors).", "N"});
-  parser.addPositionalArgument("INPUT", "The grid: its .hdr and .flt files are named after it.");
-  if (auto status = ParseCommandLine(parser, "convert", kSyntax, args, io)) return *status;
-
-  const std::vector<std::string> positionals = Positionals(parser);
+  ParsedArgs parsed;
+  if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
+  const std::vector<std::string>& inputs = parsed.Arguments();
   const std::string template_path =
-      parser.isSet("template") ? Value(parser, "template") : ExecutableDirectory() + "header.bin";
-  if (!parser.isSet("out-dir")) {
-    if (positionals.size() != 2 || parser.isSet("jobs")) return UsageError(io.err, UsageLine("convert", kSyntax));
-    return ConvertOne(positionals[0], positionals[1], template_path, io);
+      parsed.IsSet("template") ? parsed.Value("template") : ExecutableDirectory() + "header.bin";
+  if (!parsed.IsSet("out-dir")) {
+    if (inputs.size() != 2 || parsed.IsSet("jobs")) return CommandUsageError(kSpec, io);
+    return ConvertOne(inputs[0], inputs[1], template_path, io);
   }
-  if (positionals.empty()) return UsageError(io.err, UsageLine("convert", kSyntax));
+  if (inputs.empty()) return CommandUsageError(kSpec, io);
   int jobs = DefaultThreadCount();
-  if (parser.isSet("jobs")) {
-    bool ok = false;
-    jobs = parser.value("jobs").toInt(&ok);
-    if (!ok || jobs < 1) return UsageError(io.err, "--jobs needs a whole number of at least 1");
+  if (parsed.IsSet("jobs")) {
+    const std::string& text = parsed.Value("jobs");
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), jobs);
+    if (error != std::errc() || end != text.data() + text.size() || jobs < 1) {
+      return UsageError(io.err, "--jobs needs a whole number of at least 1");
+    }
   }
-  return ConvertMany(positionals, Value(parser, "out-dir"), template_path, jobs, io);
+  return ConvertMany(inputs, parsed.Value("out-dir"), template_path, jobs, io);
 }
 
 }  // namespace kavrimo::cli

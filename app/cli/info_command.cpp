@@ -1,7 +1,6 @@
 // kavrimo-cli info [--json] IMAGE: every header property of an image, as the image component holds it
 // after attaching (type defaults applied), and the derived extent: one "Name: value" line each, or one
 // JSON object with the same keys in the same order.
-#include <QCommandLineParser>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -13,7 +12,9 @@
 namespace kavrimo::cli {
 namespace {
 
-constexpr const char* kSyntax = "[--json] IMAGE";
+const CommandSpec kSpec{"info", "[--json] IMAGE",
+                        "Prints every header field of a Miradel image and the extent of its corners.",
+                        {{"json", 0, nullptr, 0, "Print one JSON object."}}};
 
 enum class FieldKind { Text, Integer, Real };
 
@@ -69,18 +70,16 @@ std::string AsText(const Field& f) {
 }  // namespace
 
 int RunInfo(const std::vector<std::string>& args, Streams& io) {
-  QCommandLineParser parser;
-  parser.addOption({"json", "Print one JSON object."});
-  parser.addPositionalArgument("IMAGE", "The image file.");
-  if (auto status = ParseCommandLine(parser, "info", kSyntax, args, io)) return *status;
-  const std::vector<std::string> positionals = Positionals(parser);
-  if (positionals.size() != 1) return UsageError(io.err, UsageLine("info", kSyntax));
+  ParsedArgs parsed;
+  if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
+  const std::vector<std::string>& positionals = parsed.Arguments();
+  if (positionals.size() != 1) return CommandUsageError(kSpec, io);
 
   TerminalHost host(io.out, io.err, false, true);
   TKelImg image(host);
   AttachValid(image, positionals[0]);
   const std::vector<Field> fields = Fields(image);
-  if (parser.isSet("json")) {
+  if (parsed.IsSet("json")) {
     QJsonObject object;
     for (const Field& f : fields) {
       object.insert(f.name, f.kind == FieldKind::Text

@@ -1,7 +1,6 @@
 // kavrimo-cli locate IMAGE [COLUMN ROW]...: latitude and longitude of pixel positions of an image, one
 // "LATITUDE LONGITUDE" line per position, the positions taken from the arguments or, when there are
 // none, from standard input, one "COLUMN ROW" pair per line (blank lines skipped).
-#include <QCommandLineParser>
 #include <charconv>
 #include <istream>
 #include <sstream>
@@ -15,7 +14,11 @@
 namespace kavrimo::cli {
 namespace {
 
-constexpr const char* kSyntax = "IMAGE [COLUMN ROW]...";
+const CommandSpec kSpec{"locate", "IMAGE [COLUMN ROW]...",
+                        "Prints the latitude and longitude of pixel positions (in cells, real-valued) of a\n"
+                        "Miradel image; with no positions given, reads COLUMN ROW pairs from standard input.",
+                        {},
+                        true};
 
 bool ParseDouble(const std::string& text, double& value) {
   const char* end = text.data() + text.size();
@@ -26,12 +29,10 @@ bool ParseDouble(const std::string& text, double& value) {
 }  // namespace
 
 int RunLocate(const std::vector<std::string>& args, Streams& io) {
-  QCommandLineParser parser;
-  parser.addPositionalArgument("IMAGE", "The image file.");
-  parser.addPositionalArgument("COLUMN ROW", "Pixel positions in cells; read from standard input when none.");
-  if (auto status = ParseCommandLine(parser, "locate", kSyntax, args, io, true)) return *status;
-  const std::vector<std::string> positionals = Positionals(parser);
-  if (positionals.empty() || positionals.size() % 2 == 0) return UsageError(io.err, UsageLine("locate", kSyntax));
+  ParsedArgs parsed;
+  if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
+  const std::vector<std::string>& positionals = parsed.Arguments();
+  if (positionals.empty() || positionals.size() % 2 == 0) return CommandUsageError(kSpec, io);
 
   TerminalHost host(io.out, io.err, false, true);
   TKelImg image(host);

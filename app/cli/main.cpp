@@ -1,13 +1,11 @@
 // kavrimo-cli: the command-line front end over the same engine as the window.
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <iostream>
 
 #include "app/cli/cli.h"
 
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);  // Qt serves argument parsing, JSON and PNG; no display is used
   std::vector<std::string> args(argv + 1, argv + argc);
   kavrimo::cli::Streams io{std::cin, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1};
   const int status = kavrimo::cli::Run(args, io);

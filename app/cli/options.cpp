@@ -1,47 +1,120 @@
-// The subcommands' option parsing on Qt's command-line parser: help, parse errors as usage errors,
-// and negative numbers taken as positions rather than options.
+// The subcommands' option parsing: long and one-letter options, values taken verbatim, "--" and
+// negative numbers as arguments, help, and every parse error as a usage error.
 #include "app/cli/options.h"
 
-#include <QStringList>
-#include <cctype>
+#include <algorithm>
+#include <sstream>
 
 namespace kavrimo::cli {
+namespace {
 
-std::optional<int> ParseCommandLine(QCommandLineParser& parser, const char* command, const char* syntax,
-                                    const std::vector<std::string>& args, Streams& io,
-                                    bool numeric_positionals) {
-  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-  const QCommandLineOption help(QStringList{"h", "help"}, "Show this help.");
-  parser.addOption(help);
-  QStringList list{QString("kavrimo-cli ") + command};
-  bool positional_only = false;
-  for (const std::string& a : args) {
-    const bool negative_number = a.size() > 1 && a[0] == '-' && (std::isdigit(static_cast<unsigned char>(a[1])) || a[1] == '.');
-    if (numeric_positionals && negative_number && !positional_only) {
-      list << "--";
-      positional_only = true;
+const OptionSpec kHelp{"help", 'h', nullptr, 0, "Show this help."};
+
+const OptionSpec* FindLong(const CommandSpec& spec, const std::string& name) {
+  if (name == kHelp.name) return &kHelp;
+  for (const OptionSpec& o : spec.options) {
+    if (name == o.name) return &o;
+  }
+  return nullptr;
+}
+
+const OptionSpec* FindLetter(const CommandSpec& spec, char letter) {
+  if (letter == kHelp.letter) return &kHelp;
+  for (const OptionSpec& o : spec.options) {
+    if (o.letter != 0 && letter == o.letter) return &o;
+  }
+  return nullptr;
+}
+
+std::string Display(const OptionSpec& o) { return std::string("--") + o.name; }
+
+}  // namespace
+
+std::optional<int> ParseCommandLine(const CommandSpec& spec, const std::vector<std::string>& args, Streams& io,
+                                    ParsedArgs& parsed) {
+  bool options_ended = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (options_ended || a.size() < 2 || a[0] != '-') {
+      parsed.arguments_.push_back(a);
+      continue;
     }
-    list << QString::fromLocal8Bit(a.c_str());
-  }
-  if (!parser.parse(list)) {
-    return UsageError(io.err, parser.errorText().toStdString());
-  }
-  if (parser.isSet(help)) {
-    io.out << "Usage: kavrimo-cli " << command << " " << syntax << "\n\n"
-           << parser.helpText().section('\n', 2).toStdString();
-    return 0;
+    if (a == "--") {
+      options_ended = true;
+      continue;
+    }
+    const OptionSpec* option = nullptr;
+    std::optional<std::string> attached;  // "--name=value"
+    if (a[1] == '-') {
+      const std::size_t equals = a.find('=');
+      option = FindLong(spec, a.substr(2, equals == std::string::npos ? std::string::npos : equals - 2));
+      if (equals != std::string::npos) attached = a.substr(equals + 1);
+    } else if (a.size() == 2) {
+      option = FindLetter(spec, a[1]);
+    }
+    if (option == nullptr) {
+      if (spec.numbers && a[1] != '-') {
+        parsed.arguments_.push_back(a);
+        continue;
+      }
+      return UsageError(io.err, "unknown option '" + a + "' (try kavrimo-cli " + spec.name + " --help)");
+    }
+    if (option == &kHelp) {
+      io.out << HelpText(spec);
+      return 0;
+    }
+    std::vector<std::string> values;
+    if (attached) {
+      if (option->values != 1) return UsageError(io.err, "option '" + Display(*option) + "' takes no '=' value");
+      values.push_back(*attached);
+    }
+    while (static_cast<int>(values.size()) < option->values) {
+      if (++i >= args.size()) {
+        return UsageError(io.err, "option '" + Display(*option) + "' needs " + option->value_name);
+      }
+      values.push_back(args[i]);
+    }
+    if (std::any_of(values.begin(), values.end(), [](const std::string& v) { return v.empty(); })) {
+      return UsageError(io.err, "option '" + Display(*option) + "' needs " + option->value_name + ", not an empty text");
+    }
+    parsed.values_[option->name] = std::move(values);
   }
   return std::nullopt;
 }
 
-std::vector<std::string> Positionals(const QCommandLineParser& parser) {
-  std::vector<std::string> result;
-  for (const QString& s : parser.positionalArguments()) result.push_back(s.toLocal8Bit().toStdString());
-  return result;
+int CommandUsageError(const CommandSpec& spec, Streams& io) {
+  std::string synopsis = spec.synopsis;
+  std::string lines;
+  std::istringstream forms(synopsis);
+  for (std::string form; std::getline(forms, form);) {
+    lines += (lines.empty() ? "usage: kavrimo-cli " : "\n       kavrimo-cli ") + std::string(spec.name) + " " + form;
+  }
+  return UsageError(io.err, lines);
 }
 
-std::string Value(const QCommandLineParser& parser, const char* name) {
-  return parser.value(name).toLocal8Bit().toStdString();
+std::string HelpText(const CommandSpec& spec) {
+  std::ostringstream text;
+  std::istringstream forms(spec.synopsis);
+  bool first = true;
+  for (std::string form; std::getline(forms, form); first = false) {
+    text << (first ? "Usage: kavrimo-cli " : "       kavrimo-cli ") << spec.name << " " << form << "\n";
+  }
+  text << "\n" << spec.description << "\n\nOptions:\n";
+  std::vector<const OptionSpec*> all;
+  for (const OptionSpec& o : spec.options) all.push_back(&o);
+  all.push_back(&kHelp);
+  std::vector<std::string> heads;
+  std::size_t width = 0;
+  for (const OptionSpec* o : all) {
+    std::string head = o->letter != 0 ? std::string("-") + o->letter + ", --" + o->name : std::string("    --") + o->name;
+    if (o->value_name != nullptr) head += std::string(" ") + o->value_name;
+    width = std::max(width, head.size());
+    heads.push_back(std::move(head));
+  }
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    text << "  " << heads[i] << std::string(width - heads[i].size() + 2, ' ') << all[i]->help << "\n";
+  }
+  return text.str();
 }
 
 }  // namespace kavrimo::cli

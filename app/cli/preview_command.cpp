@@ -1,7 +1,6 @@
 // kavrimo-cli preview IMAGE PNG: a quick-look of an image as an indexed PNG, one pixel per cell: grey
 // from MinValue (black) to MaxValue (white), every byte above MaxValue (no-data and the like) magenta.
 #include <QColor>
-#include <QCommandLineParser>
 #include <QImage>
 #include <QImageWriter>
 
@@ -16,17 +15,18 @@
 namespace kavrimo::cli {
 namespace {
 
-constexpr const char* kSyntax = "IMAGE PNG";
+const CommandSpec kSpec{"preview", "IMAGE PNG",
+                        "Writes a quick-look of a Miradel image as a PNG: grey from MinValue to MaxValue, every\n"
+                        "byte above MaxValue (no-data) in magenta.",
+                        {}};
 
 }  // namespace
 
 int RunPreview(const std::vector<std::string>& args, Streams& io) {
-  QCommandLineParser parser;
-  parser.addPositionalArgument("IMAGE", "The image file.");
-  parser.addPositionalArgument("PNG", "The PNG file to write.");
-  if (auto status = ParseCommandLine(parser, "preview", kSyntax, args, io)) return *status;
-  const std::vector<std::string> positionals = Positionals(parser);
-  if (positionals.size() != 2) return UsageError(io.err, UsageLine("preview", kSyntax));
+  ParsedArgs parsed;
+  if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
+  const std::vector<std::string>& positionals = parsed.Arguments();
+  if (positionals.size() != 2) return CommandUsageError(kSpec, io);
 
   TerminalHost host(io.out, io.err, false, true);
   TKelImg image(host);
