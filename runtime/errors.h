@@ -19,14 +19,20 @@ class Error : public std::runtime_error {
 // A file operation failed. The code selects the message: 2 "File not found", 3 "Invalid filename",
 // 4 "Too many open files", 5 "File access denied", 100 "Read beyond end of file", 101 "Disk full",
 // 106 "Invalid numeric input", any other n "I/O error n".
+//
+// The error may name the file it concerns (as the user named it or derived it from a name), for front
+// ends that show it beside the message; the message itself never holds the name.
 class EInOutError : public Error {
  public:
-  explicit EInOutError(int code) : Error(MessageFor(code)), code_(code) {}
+  explicit EInOutError(int code, std::string path = {})
+      : Error(MessageFor(code)), code_(code), path_(std::move(path)) {}
   int ErrorCode() const { return code_; }
+  const std::string& Path() const { return path_; }
   static std::string MessageFor(int code);
 
  private:
   int code_;
+  std::string path_;
 };
 
 // A text that does not convert to a number.

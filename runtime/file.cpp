@@ -29,17 +29,20 @@ int OpenFlags(OpenMode mode) {
   return O_RDWR;
 }
 
+// Opens a regular file. O_NONBLOCK keeps the open of a FIFO (or a device) from waiting for a peer;
+// such a file is then refused, as is a folder. For a regular file the flag changes nothing.
 int OpenChecked(const std::string& path, int flags) {
-  if (IsMalformedPath(path)) throw EInOutError(3);
+  if (IsMalformedPath(path)) throw EInOutError(3, path);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) throw EInOutError(5, path);
   int fd;
   do {
-    fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) RaiseIoErrorFromErrno(errno);
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (fd < 0) RaiseIoErrorFromErrno(errno == ENXIO ? EACCES : errno, path);  // ENXIO: a FIFO without reader
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    RaiseIoErrorFromErrno(EISDIR);
+    throw EInOutError(5, path);
   }
   return fd;
 }
@@ -59,18 +62,29 @@ int IoCodeFromErrno(int error_number) {
     case ENFILE: return 4;
     case EACCES:
     case EPERM:
-    case EROFS: return 5;
+    case EROFS:
+    case EISDIR: return 5;
     case ENOSPC:
     case EFBIG: return 101;  // no room for the bytes: a full disk or the file-size limit
     default: return error_number;
   }
 }
 
-void RaiseIoErrorFromErrno(int error_number) { throw EInOutError(IoCodeFromErrno(error_number)); }
+bool FolderOfPathMissing(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  struct stat st {};
+  return ::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
+}
+
+void RaiseIoErrorFromErrno(int error_number, const std::string& path) {
+  if (error_number == ENOENT && !path.empty() && FolderOfPathMissing(path)) throw EInOutError(3, path);
+  throw EInOutError(IoCodeFromErrno(error_number), path);
+}
 
 bool FileExists(const std::string& path) {
   struct stat st {};
-  return !IsMalformedPath(path) && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return !IsMalformedPath(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 BinaryFile::BinaryFile(BinaryFile&& other) noexcept
@@ -100,12 +114,12 @@ BinaryFile BinaryFile::Create(const std::string& path) {
 }
 
 void BinaryFile::Seek(std::int64_t position) {
-  if (::lseek(fd_, position, SEEK_SET) < 0) RaiseIoErrorFromErrno(errno);
+  if (::lseek(fd_, position, SEEK_SET) < 0) RaiseIoErrorFromErrno(errno, path_);
 }
 
 std::int64_t BinaryFile::Size() const {
   struct stat st {};
-  if (::fstat(fd_, &st) != 0) RaiseIoErrorFromErrno(errno);
+  if (::fstat(fd_, &st) != 0) RaiseIoErrorFromErrno(errno, path_);
   return st.st_size;
 }
 
@@ -115,14 +129,14 @@ namespace {
 // fails. A failure after some bytes moved reports the short count when report_partial is set, as a
 // write cut short by a full disk or a file-size limit does; otherwise it raises.
 template <typename Call>
-std::size_t Transfer(std::size_t count, bool report_partial, Call call) {
+std::size_t Transfer(const std::string& path, std::size_t count, bool report_partial, Call call) {
   std::size_t done = 0;
   while (done < count) {
     const ssize_t n = call(done);
     if (n < 0) {
       if (errno == EINTR) continue;
       if (report_partial && done > 0) break;
-      RaiseIoErrorFromErrno(errno);
+      RaiseIoErrorFromErrno(errno, path);
     }
     if (n == 0) break;
     done += static_cast<std::size_t>(n);
@@ -134,44 +148,44 @@ std::size_t Transfer(std::size_t count, bool report_partial, Call call) {
 
 std::size_t BinaryFile::Read(void* buffer, std::size_t count) {
   auto* out = static_cast<char*>(buffer);
-  return Transfer(count, false, [&](std::size_t done) { return ::read(fd_, out + done, count - done); });
+  return Transfer(path_, count, false, [&](std::size_t done) { return ::read(fd_, out + done, count - done); });
 }
 
 std::size_t BinaryFile::ReadAt(std::int64_t position, void* buffer, std::size_t count) const {
   auto* out = static_cast<char*>(buffer);
-  return Transfer(count, false, [&](std::size_t done) {
+  return Transfer(path_, count, false, [&](std::size_t done) {
     return ::pread(fd_, out + done, count - done, position + static_cast<std::int64_t>(done));
   });
 }
 
 std::size_t BinaryFile::Write(const void* buffer, std::size_t count) {
   const auto* in = static_cast<const char*>(buffer);
-  return Transfer(count, true, [&](std::size_t done) { return ::write(fd_, in + done, count - done); });
+  return Transfer(path_, count, true, [&](std::size_t done) { return ::write(fd_, in + done, count - done); });
 }
 
 std::size_t BinaryFile::WriteAt(std::int64_t position, const void* buffer, std::size_t count) {
   const auto* in = static_cast<const char*>(buffer);
-  return Transfer(count, true, [&](std::size_t done) {
+  return Transfer(path_, count, true, [&](std::size_t done) {
     return ::pwrite(fd_, in + done, count - done, position + static_cast<std::int64_t>(done));
   });
 }
 
 void BinaryFile::ReadExactly(void* buffer, std::size_t count) {
-  if (Read(buffer, count) != count) throw EInOutError(100);
+  if (Read(buffer, count) != count) throw EInOutError(100, path_);
 }
 
 void BinaryFile::WriteExactly(const void* buffer, std::size_t count) {
-  if (Write(buffer, count) != count) throw EInOutError(101);
+  if (Write(buffer, count) != count) throw EInOutError(101, path_);
 }
 
 void BinaryFile::WriteExactlyAt(std::int64_t position, const void* buffer, std::size_t count) {
-  if (WriteAt(position, buffer, count) != count) throw EInOutError(101);
+  if (WriteAt(position, buffer, count) != count) throw EInOutError(101, path_);
 }
 
 void BinaryFile::Close() {
   if (fd_ < 0) return;
   const int fd = std::exchange(fd_, -1);
-  if (::close(fd) != 0 && errno != EINTR) RaiseIoErrorFromErrno(errno);
+  if (::close(fd) != 0 && errno != EINTR) RaiseIoErrorFromErrno(errno, path_);
 }
 
 }  // namespace kavrimo

@@ -1,7 +1,7 @@
 // Files as byte streams, checked after every call.
 //
 // Every failing system call raises EInOutError with the code its errno maps to, so users see the same
-// words on every platform. Existing files are opened in the process-wide open mode unless a caller
+// words on every platform, and with the file's name, so a front end can say which file failed. Existing files are opened in the process-wide open mode unless a caller
 // names a mode; creating a file replaces any file of that name.
 #pragma once
 
@@ -18,11 +18,16 @@ OpenMode FileMode();
 void SetFileMode(OpenMode mode);
 
 // The runtime code for an errno value: ENOENT 2; ENOTDIR, ENAMETOOLONG, EINVAL 3; EMFILE, ENFILE 4;
-// EACCES, EPERM, EROFS 5; ENOSPC and EFBIG (the file-size limit) 101; anything else the errno value.
+// EACCES, EPERM, EROFS, EISDIR 5; ENOSPC and EFBIG (the file-size limit) 101; anything else the errno
+// value.
 int IoCodeFromErrno(int error_number);
-[[noreturn]] void RaiseIoErrorFromErrno(int error_number);
+// Raises EInOutError for a failed call on path (which the error names). An ENOENT whose cause is a
+// missing folder on the way to path is 3 "Invalid filename", a missing file 2 "File not found".
+[[noreturn]] void RaiseIoErrorFromErrno(int error_number, const std::string& path = {});
+// True when the folder that would hold path does not exist (or is not a folder).
+bool FolderOfPathMissing(const std::string& path);
 
-// True when path names an existing file that is not a directory.
+// True when path names an existing regular file.
 bool FileExists(const std::string& path);
 
 class BinaryFile {
@@ -34,10 +39,12 @@ class BinaryFile {
   BinaryFile& operator=(const BinaryFile&) = delete;
   ~BinaryFile();  // closes without raising
 
-  // Opens an existing file, positioned at byte 0.
+  // Opens an existing regular file, positioned at byte 0. Anything else (a folder, a FIFO, a device,
+  // a socket) is refused with 5 "File access denied", without blocking and without reading it.
   static BinaryFile OpenExisting(const std::string& path);  // in the process-wide mode
   static BinaryFile OpenExisting(const std::string& path, OpenMode mode);
-  // Creates the file for writing, replacing any file of that name.
+  // Creates the file for writing, replacing any regular file of that name; refuses any other kind of
+  // file as OpenExisting does.
   static BinaryFile Create(const std::string& path);
 
   bool IsOpen() const { return fd_ >= 0; }

@@ -12,7 +12,7 @@
 #include "app/grid/grid_header.h"
 #include "runtime/number_text.h"
 #include "app/conversion/passes.h"
-#include "app/conversion/temporary_output.h"
+#include "runtime/temporary_output.h"
 #include "runtime/errors.h"
 #include "runtime/file.h"
 
@@ -71,6 +71,13 @@ void Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost&
   BusyCursor busy(host);
   host.SaveNames(request.input, request.output);
 
+  std::error_code ignored;  // an empty name stays empty and fails to open as any bad name does
+  const std::string template_path = std::filesystem::absolute(request.template_path, ignored).string();
+  const std::string header_name = ReplaceExtension(request.input, ".hdr");
+  const std::string data_name = ReplaceExtension(request.input, ".flt");
+  // The output is checked before anything is read: never a special file, never a file read here.
+  TemporaryOutput temporary(request.output, {header_name, data_name, template_path}, request.swept);
+
   const GridHeader header = ReadGridHeader(request.input);
   if (header.ncols < 1 || header.ncols > kMaxImageSide || header.nrows < 1 || header.nrows > kMaxImageSide) {
     throw ECommandError(Format("Grid of %lld columns and %lld rows cannot be converted: a Miradel image "
@@ -80,30 +87,30 @@ void Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost&
   const PassOptions options{std::max(1, request.threads)};
   const ProgressSink progress = [&host](int position) { host.SetProgress(position); };
 
-  BinaryFile data = BinaryFile::OpenExisting(ReplaceExtension(request.input, ".flt"), OpenMode::ReadOnly);
+  BinaryFile data = BinaryFile::OpenExisting(data_name, OpenMode::ReadOnly);
+  temporary.Reserve();
   StartPass(host, "Step 1 of 2");
   const CellRange range = ScanRange(data, header, progress, options);
   host.SetStatus("Max = " + FormatReal(range.maximum) + " and Min = " + FormatReal(range.minimum));
   const CellScale scale = ScaleFor(range);
   host.SetStatus("Slope = " + FormatReal(scale.slope) + " and Intecept = " + FormatReal(scale.intercept));
 
-  const std::string template_path = std::filesystem::absolute(request.template_path).string();
   KelImg1.SetFileName(template_path);
   if (KelImg1.State() != ImageState::ValidImage) {
     throw ECommandError("Template " + template_path + " is not a valid image");
   }
-  TemporaryOutput temporary(request.output);
-  KelImg1.CreateFromTemplate(temporary.Path(), true);
-  KelImg1.SetFileName(temporary.Path());
-  WriteImageHeader(KelImg1, header, scale);
+  temporary.Build([&] {
+    KelImg1.CreateFromTemplate(temporary.Path(), true);
+    KelImg1.SetFileName(temporary.Path());
+    WriteImageHeader(KelImg1, header, scale);
 
-  SetFileMode(OpenMode::ReadWrite);
-  BinaryFile output = BinaryFile::OpenExisting(temporary.Path());
-  StartPass(host, "Step 2 of 2");
-  CodeGrid(data, header, scale, output, progress, options);
-  data.Close();
-  output.Close();
-
+    SetFileMode(OpenMode::ReadWrite);
+    BinaryFile output = BinaryFile::OpenExisting(temporary.Path());
+    StartPass(host, "Step 2 of 2");
+    CodeGrid(data, header, scale, output, progress, options);
+    data.Close();
+    output.Close();
+  });
   temporary.Commit();
   // The image is complete and in place. Its corner values (from a huge cell size, say) may overflow
   // on attaching; the component is attached all the same, and that is no failure of the conversion.

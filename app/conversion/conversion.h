@@ -10,6 +10,7 @@
 
 #include "image/image_ui.h"
 #include "image/kel_img.h"
+#include "runtime/temporary_output.h"
 
 namespace kavrimo {
 
@@ -33,6 +34,7 @@ struct ConversionRequest {
   std::string output;         // the image file to write
   std::string template_path;  // the header template, normally header.bin beside the executable
   int threads = 1;            // worker threads for the two passes (1 = the calling thread only)
+  SweptFolders* swept = nullptr;  // a batch's record of the output folders swept for leftovers
 };
 
 // The threads a single conversion uses by default: one per processor.
@@ -40,7 +42,9 @@ int DefaultThreadCount();
 
 // Runs the whole command. On success KelImg1 is attached to the output and the host has shown
 // "Image created succesfully". Any failure raises the failing step's error; an earlier file of the
-// output's name is then untouched.
+// output's name is then untouched. The output is checked (runtime/temporary_output.h) before the grid
+// is read; an I/O error names the file it concerns as the user named it or as derived from that name,
+// never a temporary file.
 void Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost& host);
 
 }  // namespace kavrimo

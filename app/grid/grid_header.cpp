@@ -6,7 +6,6 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 #include "runtime/number_text.h"
 #include "runtime/errors.h"
@@ -32,21 +31,23 @@ class Descriptor {
   int fd_;
 };
 
-// The whole file as 8-bit text, up to its first NUL. Raises EFOpenError when it cannot be opened
-// (missing, no access, a directory) and EInOutError when a read fails.
+// The whole file as 8-bit text, up to its first NUL. Raises EFOpenError when it cannot be opened or
+// is not a regular file (missing, no access, a folder, a FIFO or a device: none is waited on or read)
+// and EInOutError when a read fails.
 std::string ReadHeaderText(const std::string& path) {
-  const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat status {};
-  if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || S_ISDIR(status.st_mode)) {
+  if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
     throw EFOpenError(path);
   }
   std::string text;
-  char buffer[4096];
+  text.reserve(static_cast<std::size_t>(status.st_size));
+  char buffer[65536];
   for (;;) {
     const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
     if (count < 0) {
       if (errno == EINTR) continue;
-      RaiseIoErrorFromErrno(errno);
+      RaiseIoErrorFromErrno(errno, path);
     }
     if (count == 0) break;
     const std::string_view chunk(buffer, static_cast<std::size_t>(count));
@@ -55,23 +56,6 @@ std::string ReadHeaderText(const std::string& path) {
     if (nul != std::string_view::npos) break;
   }
   return text;
-}
-
-// Lines split at CR LF, a lone CR or a lone LF; a text that ends with a break has no empty last line.
-std::vector<std::string_view> SplitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-    if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
-  }
-  return lines;
 }
 
 // Upper case for a to z only; every other byte stays as it is.
@@ -101,30 +85,37 @@ std::string_view TrimControls(std::string_view text) {
 
 float ParseSingle(std::string_view value_text) { return fp::ToSingle(ParseReal(TrimControls(value_text))); }
 
+// The header's lines, split at CR LF, a lone CR or a lone LF (a text that ends with a break has no
+// empty last line). Holds the text and one upper-cased copy of it, nothing per line, so a header of
+// any length costs twice its size.
 class HeaderLines {
  public:
-  explicit HeaderLines(std::string_view text) : lines_(SplitLines(text)) {
-    upper_.reserve(lines_.size());
-    for (const std::string_view line : lines_) upper_.push_back(AsciiUpper(line));
-  }
+  explicit HeaderLines(std::string text) : text_(std::move(text)), upper_(AsciiUpper(text_)) {}
 
   // Hands the value text of every line holding key (any letter case, anywhere in the line) to store,
   // first line to last. Returns whether any line matched.
   template <typename Store>
   bool ForEachValue(std::string_view key, Store store) const {
     const std::string upper_key = AsciiUpper(key);
+    const std::string_view text = text_, upper = upper_;
     bool matched = false;
-    for (std::size_t i = 0; i < lines_.size(); ++i) {
-      if (upper_[i].find(upper_key) == std::string::npos) continue;
-      store(ValueText(lines_[i]));
-      matched = true;
+    std::size_t start = 0;
+    while (start < text.size()) {
+      std::size_t end = text.find_first_of("\r\n", start);
+      if (end == std::string_view::npos) end = text.size();
+      if (upper.substr(start, end - start).find(upper_key) != std::string_view::npos) {
+        store(ValueText(text.substr(start, end - start)));
+        matched = true;
+      }
+      start = end + 1;
+      if (end < text.size() && text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
     }
     return matched;
   }
 
  private:
-  std::vector<std::string_view> lines_;
-  std::vector<std::string> upper_;
+  std::string text_;
+  std::string upper_;
 };
 
 }  // namespace
@@ -136,8 +127,7 @@ std::string ReplaceExtension(const std::string& name, const std::string& extensi
 }
 
 GridHeader ReadGridHeader(const std::string& InputName) {
-  const std::string text = ReadHeaderText(ReplaceExtension(InputName, ".hdr"));
-  const HeaderLines lines(text);
+  const HeaderLines lines(ReadHeaderText(ReplaceExtension(InputName, ".hdr")));
   GridHeader header;
 
   const auto integer_into = [](std::int32_t& field) {

@@ -6,13 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include "runtime/errors.h"
+#include "runtime/file.h"
+#include "runtime/temporary_output.h"
 
 namespace kavrimo {
 namespace {
@@ -105,9 +105,16 @@ std::optional<std::size_t> FindKey(const std::vector<Line>& lines, SectionRange 
 
 enum class ReadResult { Ok, Missing, Failed };
 
+// The whole file; Failed for anything but a regular file that can be read (a FIFO or a device is
+// neither waited on nor read).
 ReadResult ReadWholeFile(const std::string& path, std::string& content) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return ReadResult::Failed;
+  }
   content.clear();
   char buffer[8192];
   for (;;) {
@@ -124,86 +131,19 @@ ReadResult ReadWholeFile(const std::string& path, std::string& content) {
   return ReadResult::Ok;
 }
 
-bool WriteAll(int fd, const std::string& content) {
-  std::size_t done = 0;
-  while (done < content.size()) {
-    const ssize_t put = ::write(fd, content.data() + done, content.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += static_cast<std::size_t>(put);
-  }
-  return true;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-void SyncDirectory(const std::string& directory) {
-  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
-// The file a write must replace: the target of a symbolic link, so the link itself stays.
-std::string ResolveLink(const std::string& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return path;
-  std::string result(resolved);
-  std::free(resolved);
-  return result;
-}
-
-// Writes content to a new file beside target and renames it over target. False when the temporary
-// file cannot be made or written; errno then tells why.
-bool ReplaceByRename(const std::string& target, const std::string& content,
-                     const struct stat* existing) {
-  std::string temporary;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
-  if (fd < 0) return false;
-  if (existing != nullptr) {
-    ::fchmod(fd, existing->st_mode & 07777);
-    if (::fchown(fd, existing->st_uid, existing->st_gid) != 0) {
-      // Only the owner's group may be out of reach; the file stays ours, which is harmless.
-    }
-  }
-  bool ok = WriteAll(fd, content) && ::fsync(fd) == 0;
-  int error = ok ? 0 : errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    error = errno;
-  }
-  if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) {
-    ok = false;
-    error = errno;
-  }
-  if (!ok) {
-    ::unlink(temporary.c_str());
-    errno = error;
-    return false;
-  }
-  SyncDirectory(DirectoryOf(target));
-  return true;
-}
-
-// Rewrites an existing, writable file in place: the fallback for a directory that takes no new
-// files.
-bool RewriteInPlace(const std::string& target, const std::string& content) {
-  const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = WriteAll(fd, content) &&
-                  ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && ::fsync(fd) == 0;
-  return ::close(fd) == 0 && ok;
+// Replaces the file's content as every output is replaced (runtime/temporary_output.h): through a
+// temporary file, keeping its mode and its links, rewritten in place where the folder takes no new
+// files; the content is on disk before it takes the file's place.
+void Replace(const std::string& path, const std::string& content) {
+  TemporaryOutput output(path);
+  output.Reserve();
+  output.Build([&] {
+    BinaryFile file = BinaryFile::OpenExisting(output.Path(), OpenMode::WriteOnly);
+    file.WriteExactly(content.data(), content.size());
+    if (::fsync(file.Descriptor()) != 0) RaiseIoErrorFromErrno(errno, output.Path());
+    file.Close();
+  });
+  output.Commit();
 }
 
 }  // namespace
@@ -228,16 +168,8 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
 void TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
   const auto fail = [this]() { throw EIniFileException("Unable to write to " + file_name_); };
-  const std::string target = ResolveLink(file_name_);
-
   std::string content;
-  const ReadResult read = ReadWholeFile(target, content);
-  if (read == ReadResult::Failed) fail();
-  struct stat existing {};
-  const bool exists = read == ReadResult::Ok;
-  if (exists && (::stat(target.c_str(), &existing) != 0 || ::access(target.c_str(), W_OK) != 0)) {
-    fail();
-  }
+  if (ReadWholeFile(file_name_, content) == ReadResult::Failed) fail();
 
   std::vector<Line> lines = SplitLines(content);
   const std::string line_break = lines.empty() || lines.front().line_break.empty()
@@ -266,16 +198,18 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
 
   std::string updated;
   for (const Line& line : lines) updated += line.text + line.line_break;
-
-  if (ReplaceByRename(target, updated, exists ? &existing : nullptr)) return;
-  if (exists && (errno == EACCES || errno == EPERM) && RewriteInPlace(target, updated)) return;
-  fail();
+  try {
+    Replace(file_name_, updated);
+  } catch (const Error&) {
+    fail();
+  }
 }
 
 void TIniFile::UpdateFile() const {
-  const int fd = ::open(file_name_.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(file_name_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return;
-  ::fsync(fd);
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) ::fsync(fd);
   ::close(fd);
 }
 

@@ -2,8 +2,8 @@
 // lines, read and written one key at a time straight to the file (no cache).
 //
 // Sections and keys match without regard to ASCII letter case; every line the writer does not
-// replace is kept byte for byte. A write replaces the file as a whole through a temporary file in
-// the same directory, so a failure never leaves a half-written settings file.
+// replace is kept byte for byte. A write replaces the file as a whole, as every output is replaced
+// (runtime/temporary_output.h), so a failure never leaves a half-written settings file.
 #pragma once
 
 #include <string>

@@ -54,22 +54,56 @@ TEST(FileMode, StartsAsReadWrite) { EXPECT_EQ(FileMode(), OpenMode::ReadWrite); 
 TEST(ErrnoMapping, UsersSeeTheRuntimeWords) {
   const std::pair<int, int> table[] = {{ENOENT, 2}, {ENOTDIR, 3}, {ENAMETOOLONG, 3}, {EMFILE, 4},
                                        {ENFILE, 4}, {EACCES, 5},  {EPERM, 5},        {EROFS, 5},
-                                       {ENOSPC, 101}, {EFBIG, 101}, {EIO, EIO}};
+                                       {EISDIR, 5},   {ENOSPC, 101}, {EFBIG, 101}, {EIO, EIO}};
   for (const auto& [error_number, code] : table) {
     SCOPED_TRACE(error_number);
     EXPECT_EQ(IoCodeFromErrno(error_number), code);
   }
 }
 
-TEST_F(FileTest, OpeningFailuresRaiseTheMappedCode) {
+// Each failure names the file; a missing folder on the way is 3, a missing file 2; anything but a
+// regular file is refused at once (a FIFO with no writer would block a plain open or read forever).
+TEST_F(FileTest, OpeningFailuresRaiseTheMappedCodeAndNameTheFile) {
   const std::string file = Write("plain", "x");
-  EXPECT_EQ(CodeOf([&] { BinaryFile::OpenExisting((dir_ / "missing").string()); }), 2);
-  EXPECT_EQ(CodeOf([&] { BinaryFile::OpenExisting(file + "/below-a-file"); }), 3);
-  EXPECT_EQ(CodeOf([&] { BinaryFile::OpenExisting((dir_ / std::string(300, 'n')).string()); }), 3);
-  EXPECT_EQ(CodeOf([&] { BinaryFile::OpenExisting(""); }), 3);
+  const std::string fifo = (dir_ / "fifo").string(), socket_path = (dir_ / "socket").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+  ASSERT_EQ(::mknod(socket_path.c_str(), S_IFSOCK | 0666, 0), 0);
+  struct Case {
+    std::string path;
+    bool create;
+    int code;
+  };
+  const Case cases[] = {
+      {(dir_ / "missing").string(), false, 2},
+      {(dir_ / "no-such-dir" / "f").string(), false, 3},
+      {(dir_ / "no-such-dir" / "f").string(), true, 3},
+      {file + "/below-a-file", false, 3},
+      {(dir_ / std::string(300, 'n')).string(), false, 3},
+      {"", false, 3},
+      {dir_.string(), false, 5},
+      {dir_.string(), true, 5},
+      {fifo, false, 5},
+      {fifo, true, 5},
+      {socket_path, false, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path + (c.create ? " (create)" : ""));
+    for (const OpenMode mode : {OpenMode::ReadOnly, OpenMode::ReadWrite}) {
+      try {
+        if (c.create) {
+          BinaryFile::Create(c.path);
+        } else {
+          BinaryFile::OpenExisting(c.path, mode);
+        }
+        ADD_FAILURE() << "opened";
+      } catch (const EInOutError& e) {
+        EXPECT_EQ(e.ErrorCode(), c.code);
+        EXPECT_EQ(e.Path(), c.path);
+      }
+    }
+  }
   EXPECT_EQ(CodeOf([&] { BinaryFile::OpenExisting(std::string("a\0b", 3)); }), 3);
-  EXPECT_EQ(CodeOf([&] { BinaryFile::Create((dir_ / "no-such-dir" / "f").string()); }), 2);
-  EXPECT_EQ(CodeOf([&] { BinaryFile::OpenExisting(dir_.string()); }), EISDIR);
+  EXPECT_TRUE(fs::is_fifo(fifo));  // nothing replaced the FIFO
 }
 
 TEST_F(FileTest, ReadOnlyFileRefusesWriteModesUnlessRoot) {

@@ -20,15 +20,17 @@
 
 #include "app/conversion/conversion.h"
 #include "app/window/ini_file.h"
-#include "app/conversion/temporary_output.h"
+#include "runtime/temporary_output.h"
 #include "image/kel_img.h"
 #include "runtime/errors.h"
+#include "tests/support/child_process.h"
 #include "tests/support/grid_files.h"
 
 namespace kavrimo {
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::InChild;
 using testing_support::ListFolder;
 using testing_support::RecordingHost;
 using testing_support::WriteGrid;
@@ -47,30 +49,6 @@ std::string ReadText(const std::string& path) {
 
 // The cells of an image: what follows its 512-byte header.
 std::string ImageCells(const std::string& path) { return ReadText(path).substr(512); }
-
-// Runs body in a forked child, which ends with _exit so that nothing it changed (limits, signals, user)
-// reaches this process; as root, the child first becomes the user nobody, for whom permission bits
-// count. Returns what body returned, or why the child failed.
-std::string InChild(const std::function<std::string()>& body, bool unprivileged = false) {
-  int ends[2];
-  if (::pipe(ends) != 0) return "pipe failed";
-  const pid_t child = ::fork();
-  if (child == 0) {
-    std::string report = "cannot become nobody";
-    if (!unprivileged || ::geteuid() != 0 || (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0)) {
-      try { report = body(); } catch (const std::exception& e) { report = std::string("uncaught: ") + e.what(); }
-    }
-    ::_exit(::write(ends[1], report.data(), report.size()) == static_cast<ssize_t>(report.size()) ? 0 : 1);
-  }
-  ::close(ends[1]);
-  std::string report;
-  char buffer[4096];
-  for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;) report.append(buffer, static_cast<std::size_t>(n));
-  ::close(ends[0]);
-  int status = -1;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? report : "child failed: " + report;
-}
 
 // Records the engine's calls and runs a hook at each processing of the window's messages (call 1 comes
 // before pass 1, call 2 just before pass 2), at each progress step, and when the names are saved.
@@ -141,24 +119,6 @@ class FaultTest : public testing::Test {
   testing_support::TempDir dir_;
   const std::string kEarlier = std::string(1000, 'e');
 };
-
-// ---- the output's folder refuses new files
-
-TEST_F(FaultTest, OutputFolderNotWritableSaysAccessDeniedAndKeepsTheEarlierOutput) {
-  WriteExample();
-  const std::string output = (MakeFolder("out") / "out.IMG").string();
-  WriteText(output, kEarlier);
-  fs::permissions(dir_.Path() / "out", kNoWrites);
-  // Pass 1 ran; the refusal came when the new image was to be made, and the cursor came back.
-  EXPECT_EQ(InChild([&] {
-              RecordingHost host;
-              const std::string message = ConvertMessage({Grid(), output, Template(), 1}, host);
-              return message + "|" + host.statuses.back() + "|" + (host.busy ? "busy" : "idle");
-            }, true),
-            "File access denied|Slope = 7.90513849258423 and Intecept = 0|idle");
-  EXPECT_EQ(ListFolder(dir_.Path() / "out"), Names{"out.IMG"});
-  EXPECT_EQ(ReadText(output), kEarlier);
-}
 
 // ---- failures half way: the file-size limit, a data file that shrinks between the passes
 
@@ -268,8 +228,9 @@ TEST_F(FaultTest, SettingsFolderNotWritable) {
 // ---- the conversion is killed during pass 2, and leftovers of other runs
 
 // The conversion kills itself half way through pass 2, as SIGKILL from outside would end it, and leaves
-// its temporary file. The next conversion to the same output removes that, but not the leftovers of
-// running processes (this one among them), of other machines or of other outputs, nor other names.
+// its temporary file. The next conversion into the same folder removes that and every other leftover of
+// a dead process of this machine, but not the leftovers of running processes (this one among them) or
+// of other machines, nor other names.
 TEST_F(FaultTest, KilledInPassTwoKeepsTheEarlierOutputAndTheNextRunClearsOnlyItsLeftover) {
   WriteGrid(dir_.File("dem"), 2000, 1000, std::vector<float>(2000 * 1000, 7.0f));
   const pid_t child = ::fork();
@@ -291,16 +252,18 @@ TEST_F(FaultTest, KilledInPassTwoKeepsTheEarlierOutputAndTheNextRunClearsOnlyIts
   const Names kept = {".out.IMG." + host + "." + std::to_string(::getppid()) + tag,  // a running conversion
                       ".out.IMG." + host + "." + std::to_string(::getpid()) + "-0123456789.kavrimo-tmp",  // this one
                       ".out.IMG.elsewhere." + dead + tag,                             // another machine
-                      ".other.IMG." + host + "." + dead + tag,                        // another output
                       ".out.IMG." + host + "." + dead + "-abc.kavrimo-tmp",           // not our pattern
                       ".out.IMG." + host + "." + dead + "-ABCDEFGHIJ.kavrimo-tmp",    // not our pattern
                       ".out.IMG.kavrimo-tmp"};                                        // not our pattern
   for (const std::string& name : kept) WriteText(dir_.File(name), "keep");
   WriteExample();
   RecordingHost recorder;
+  const std::string other_output = ".other.IMG." + host + "." + dead + tag;
+  WriteText(dir_.File(other_output), "left by a killed run to another output");
   ASSERT_EQ(ConvertMessage(Request(), recorder), "");
   EXPECT_EQ(ImageCells(Output()), kExampleImage);
   EXPECT_FALSE(fs::exists(dir_.File(leftovers[0])));
+  EXPECT_FALSE(fs::exists(dir_.File(other_output)));
   for (const std::string& name : kept) EXPECT_TRUE(fs::exists(dir_.File(name))) << name;
   EXPECT_EQ(ListFolder(dir_.Path()).size(), kUntouched.size() + kept.size());
   EXPECT_FALSE(IsTemporaryOutputName(".out.IMG.kavrimo-tmp"));
@@ -324,7 +287,7 @@ TEST_F(FaultTest, LongOutputNameConvertsAndItsLeftoversAreFound) {
   const std::string stem = seen[0].substr(0, seen[0].size() - std::string(".kavrimo-tmp").size());
   const std::string leftover = stem.substr(0, stem.rfind('.') + 1) + std::to_string(DeadPid()) + "-abcdefghij.kavrimo-tmp";
   WriteText(dir_.File(leftover), "left by a killed run");
-  EXPECT_EQ(RemoveDeadTemporaryOutputs(output), 1);
+  EXPECT_EQ(RemoveDeadTemporaryFiles(dir_.Path().string()), 1);
   EXPECT_FALSE(fs::exists(dir_.File(leftover)));
 }
 

@@ -1,0 +1,89 @@
+// The interruption handlers and the table of temporary files they remove.
+#include "runtime/interrupt.h"
+
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cstring>
+
+namespace kavrimo {
+namespace {
+
+constexpr int kSlots = 64;
+constexpr std::size_t kMaxPath = 4096;
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// A slot is free (0), being filled or emptied (1), or holds a path to remove (2).
+struct Slot {
+  std::atomic<int> state{0};
+  char path[kMaxPath];
+};
+std::array<Slot, kSlots> g_slots;
+
+std::atomic<int> g_holds{0};
+std::atomic<bool> g_stopping{false};
+
+void OnInterrupt(int signal) {
+  g_stopping.store(true);
+  // Rewrites in place finish first: at most a minute, in steps of 10 ms.
+  const timespec step{0, 10'000'000};
+  for (int waited = 0; g_holds.load() > 0 && waited < 6000; ++waited) ::nanosleep(&step, nullptr);
+  for (Slot& slot : g_slots) {
+    if (slot.state.load() == 2) ::unlink(slot.path);
+  }
+  ::_exit(128 + signal);
+}
+
+sigset_t InterruptSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int s : kSignals) sigaddset(&set, s);
+  return set;
+}
+
+}  // namespace
+
+void InstallInterruptHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  action.sa_mask = InterruptSignals();  // one handler at a time
+  for (const int s : kSignals) ::sigaction(s, &action, nullptr);
+  ::signal(SIGXFSZ, SIG_IGN);
+}
+
+int RegisterTemporaryFile(const std::string& path) {
+  if (path.size() >= kMaxPath) return -1;
+  for (int i = 0; i < kSlots; ++i) {
+    int expected = 0;
+    if (!g_slots[i].state.compare_exchange_strong(expected, 1)) continue;
+    std::memcpy(g_slots[i].path, path.c_str(), path.size() + 1);
+    g_slots[i].state.store(2);
+    return i;
+  }
+  return -1;
+}
+
+void UnregisterTemporaryFile(int slot) {
+  if (slot >= 0 && slot < kSlots) g_slots[slot].state.store(0);
+}
+
+InterruptHold::InterruptHold() {
+  const sigset_t set = InterruptSignals();
+  blocked_ = ::pthread_sigmask(SIG_BLOCK, &set, &saved_mask_) == 0;
+  g_holds.fetch_add(1);
+  if (g_stopping.load()) {
+    // A handler on another thread is ending the process; the rewrite must not begin.
+    g_holds.fetch_sub(1);
+    for (;;) ::pause();
+  }
+}
+
+InterruptHold::~InterruptHold() {
+  g_holds.fetch_sub(1);
+  if (blocked_) ::pthread_sigmask(SIG_SETMASK, &saved_mask_, nullptr);
+}
+
+}  // namespace kavrimo

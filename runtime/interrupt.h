@@ -1,0 +1,39 @@
+// What an interruption (SIGINT, SIGTERM, SIGHUP) leaves behind: nothing of a file being written.
+//
+// A program installs the handlers once at start. Every temporary file is registered while it exists;
+// on an interruption the handler removes the registered files and ends the process with status
+// 128 + the signal number, so an earlier file of an output's name stays as it was. A file being
+// rewritten in place is finished first (InterruptHold). SIGXFSZ is ignored, so a write past the
+// file-size limit fails as a full disk does instead of killing the process. The handler does only
+// what is safe in a signal handler: unlink, nanosleep and _exit.
+#pragma once
+
+#include <signal.h>
+
+#include <string>
+
+namespace kavrimo {
+
+// Installs the handlers of SIGINT, SIGTERM and SIGHUP and ignores SIGXFSZ. Call once, at start.
+void InstallInterruptHandlers();
+
+// Registers path for removal on an interruption; returns a slot for Unregister, -1 when every slot is
+// taken (the file then stays behind if interrupted, for a later run to sweep away).
+int RegisterTemporaryFile(const std::string& path);
+void UnregisterTemporaryFile(int slot);
+
+// Holds off interruptions while it lives: this thread blocks them, and a handler running on another
+// thread waits for the hold to end before it removes anything and exits.
+class InterruptHold {
+ public:
+  InterruptHold();
+  ~InterruptHold();
+  InterruptHold(const InterruptHold&) = delete;
+  InterruptHold& operator=(const InterruptHold&) = delete;
+
+ private:
+  bool blocked_;
+  sigset_t saved_mask_;  // the thread's signal mask before the hold
+};
+
+}  // namespace kavrimo
