@@ -6,6 +6,8 @@
 // the runtime's EZeroDivide / EInvalidOp / EOverflow and end the call; no NaN is ever passed on.
 #pragma once
 
+#include <cstdio>
+
 #include "projection/image_header.h"
 #include "runtime/real48.h"
 
@@ -30,6 +32,11 @@ enum ProjectionCode : unsigned char {
 // values; lamaz_inverse assigns nothing for a position it rejects, so callers preset the outputs.
 void pixel_to_latlon(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, Real48 Row,
                      Real48 Column);
+
+// Where lamaz_inverse writes its one report line, "Error in lamaz_inverse": standard output until a
+// program names another stream (the command line sends it to standard error, beside its other
+// messages, so that its results on standard output stay clean).
+void SetProjectionReportStream(std::FILE* stream);
 
 // The inverse projections; x and y are map coordinates in the unit of the projection, results degrees.
 void hammer_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X,

@@ -1,4 +1,5 @@
 // Lambert azimuthal equal-area projection (code 6) on a sphere, any aspect; map coordinates in metres.
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -13,16 +14,22 @@ namespace kavrimo {
 namespace {
 constexpr long double kCentreTolerance = 1e-10L;  // metres
 
+std::atomic<std::FILE*> g_report_stream{nullptr};  // null: standard output
+
 // The one report of the routine; a failed write is an input/output error.
 void report_position_rejected() {
+  std::FILE* stream = g_report_stream.load();
+  if (stream == nullptr) stream = stdout;
   errno = 0;
-  if (std::fputs("Error in lamaz_inverse\n", stdout) == EOF || std::fflush(stdout) == EOF) {
+  if (std::fputs("Error in lamaz_inverse\n", stream) == EOF || std::fflush(stream) == EOF) {
     const int code = errno != 0 ? errno : EIO;
-    std::clearerr(stdout);
+    std::clearerr(stream);
     throw EInOutError(code);
   }
 }
 }  // namespace
+
+void SetProjectionReportStream(std::FILE* stream) { g_report_stream.store(stream); }
 
 // A position farther than 2R from the centre is reported on standard output and leaves both results
 // unassigned. Exactly 2R raises EZeroDivide. Every arctangent is of a quotient, so a position where

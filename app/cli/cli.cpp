@@ -6,6 +6,7 @@
 
 #include <array>
 #include <functional>
+#include <new>
 
 #include "runtime/errors.h"
 
@@ -43,8 +44,39 @@ std::string ExecutableDirectory() {
   return path.substr(0, path.rfind('/') + 1);
 }
 
+std::string Printable(const std::string& text, std::size_t max_bytes) {
+  std::string out;
+  const bool cut = text.size() > max_bytes;
+  for (const char c : cut ? text.substr(0, max_bytes) : text) {
+    const auto code = static_cast<unsigned char>(c);
+    if (code < 32 || code == 127) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[code >> 4];
+      out += kHex[code & 15];
+    } else {
+      out += c;
+    }
+  }
+  return cut ? out + "..." : out;
+}
+
 void PrintError(std::ostream& err, const std::string& message) {
-  err << "kavrimo-cli: " << WithFullStop(message) << std::endl;
+  err << "kavrimo-cli: " << Printable(WithFullStop(message)) << std::endl;
+}
+
+void PrintFailure(std::ostream& err, const std::exception& error, const std::string& context) {
+  std::string line = context.empty() ? "" : context + ": ";
+  if (const auto* io = dynamic_cast<const EInOutError*>(&error); io != nullptr && !io->Path().empty() &&
+                                                                  io->Path() != context) {
+    line += io->Path() + ": ";
+  }
+  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {
+    line += "not enough memory";
+  } else {
+    line += error.what();
+  }
+  PrintError(err, line);
 }
 
 int UsageError(std::ostream& err, const std::string& message) {
@@ -71,10 +103,12 @@ int Run(const std::vector<std::string>& args, Streams& io) {
       const std::vector<std::string> rest(args.begin() + 1, args.end());
       try {
         return c.run(rest, io);
-      } catch (const Error& e) {
-        PrintError(io.err, e.Message());
-        return kExitFailure;
+      } catch (const std::exception& e) {
+        PrintFailure(io.err, e);
+      } catch (...) {
+        PrintError(io.err, "unknown failure");
       }
+      return kExitFailure;
     }
   }
   return UsageError(io.err, "unknown command '" + first + "' (try --help)");

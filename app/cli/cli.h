@@ -5,6 +5,7 @@
 // "kavrimo-cli: <message>" with the full-stop rule of the window.
 #pragma once
 
+#include <exception>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -23,8 +24,17 @@ struct Streams {
 
 // The directory of the running executable, with a trailing "/".
 std::string ExecutableDirectory();
-// Prints "kavrimo-cli: <message>" (full stop appended by the window's rule) to err.
+
+// text fit for a terminal: control characters (codes below 32, and 127) written as \xHH, so text from
+// a file cannot move the cursor or change the terminal; cut to max_bytes with "..." where longer.
+std::string Printable(const std::string& text, std::size_t max_bytes = std::string::npos);
+
+// Prints "kavrimo-cli: <message>" (full stop appended by the window's rule, control characters
+// escaped) to err.
 void PrintError(std::ostream& err, const std::string& message);
+// The one error printer: "kavrimo-cli: [<context>: ][<file>: ]<message>." for an error escaping a
+// command; file is the file an I/O error concerns (left out when it is the context itself).
+void PrintFailure(std::ostream& err, const std::exception& error, const std::string& context = {});
 // Prints message as PrintError does and returns the usage-error status.
 int UsageError(std::ostream& err, const std::string& message);
 

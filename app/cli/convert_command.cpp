@@ -1,5 +1,11 @@
 // kavrimo-cli convert: one grid with the status lines the window shows, or many grids into a folder
-// (--out-dir), several at once, each reported on one line in the order given.
+// (--out-dir), several at once, each reported in the order given: successes on standard output,
+// failures on standard error. On a terminal, a progress bar (one grid) or "n of m grids" (many) on
+// standard error.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <charconv>
 #include <filesystem>
 #include <map>
@@ -11,38 +17,100 @@
 #include "app/conversion/conversion.h"
 #include "app/grid/grid_header.h"
 #include "runtime/errors.h"
+#include "runtime/file.h"
 
 namespace kavrimo::cli {
 namespace {
 
 const CommandSpec kSpec{
     "convert",
-    "[--template FILE] INPUT OUTPUT\n[--template FILE] [--jobs N] --out-dir DIR INPUT...",
+    "[-q] [--template FILE] [--threads N] INPUT OUTPUT\n"
+    "[-q] [--template FILE] [--jobs N] --out-dir DIR INPUT...",
     "Converts ArcGIS float grids to 8-bit Miradel images. INPUT names the grid: its .hdr and .flt files are\n"
     "named after it. With --out-dir, every INPUT becomes DIR/<base name>.IMG.",
-    {{"template", 0, "FILE", 1, "Header template (default: header.bin beside the program)."},
+    {{"quiet", 'q', nullptr, 0, "No status lines, success lines or progress; errors still on standard error."},
+     {"template", 0, "FILE", 1, "Header template (default: header.bin beside the program)."},
+     {"threads", 0, "N", 1, "Threads for one grid (default: the number of processors)."},
      {"out-dir", 0, "DIR", 1, "Convert every INPUT to DIR/<base name>.IMG."},
-     {"jobs", 0, "N", 1, "Conversions at once with --out-dir (default: the number of processors)."}}};
+     {"jobs", 0, "N", 1, "Grids converted at once with --out-dir (default: the number of processors)."}}};
 constexpr const char* kSuccess = "Image created succesfully";
 
-int ConvertOne(const std::string& input, const std::string& output, const std::string& template_path,
+struct Settings {
+  std::string template_path;
+  bool quiet = false;
+};
+
+// A whole number of at least 1 for option name, or nothing after printing the usage error.
+std::optional<int> Count(const ParsedArgs& parsed, const char* name, int fallback, Streams& io) {
+  if (!parsed.IsSet(name)) return fallback;
+  const std::string& text = parsed.Value(name);
+  int n = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (error != std::errc() || end != text.data() + text.size() || n < 1) {
+    UsageError(io.err, std::string("--") + name + " needs a whole number of at least 1");
+    return std::nullopt;
+  }
+  return n;
+}
+
+int ConvertOne(const std::string& input, const std::string& output, const Settings& settings, int threads,
                Streams& io) {
-  TerminalHost host(io.out, io.err, io.err_is_terminal);
+  TerminalHost host(io.out, io.err, io.err_is_terminal, settings.quiet);
   TKelImg image(host);
-  Convert({input, output, template_path, DefaultThreadCount()}, image, host);
+  Convert({input, output, settings.template_path, threads}, image, host);
   return 0;
 }
 
-// Converts each input to dir/<base name>.IMG, jobs grids at once on one thread each, and prints one
+// The "n of m grids" line of a batch on a terminal, redrawn after every result line.
+class BatchProgress {
+ public:
+  BatchProgress(std::ostream& err, bool shown, std::size_t total) : err_(err), shown_(shown), total_(total) {}
+  ~BatchProgress() {
+    if (shown_) err_ << kClearLine << std::flush;
+  }
+  // With the stream lock held.
+  void Started(const std::string& input) {
+    current_ = input;
+    Draw();
+  }
+  void Clear() {
+    if (shown_) err_ << kClearLine;
+  }
+  void Finished() {
+    ++done_;
+    Draw();
+  }
+
+ private:
+  void Draw() {
+    if (!shown_) return;
+    err_ << kClearLine << "[" << done_ << " of " << total_ << " grids] " << Printable(current_, 60) << std::flush;
+  }
+  std::ostream& err_;
+  bool shown_;
+  std::size_t total_;
+  std::size_t done_ = 0;
+  std::string current_;
+};
+
+// The folder must exist and take new files before any grid is read.
+void CheckOutputFolder(const std::string& dir) {
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0) RaiseIoErrorFromErrno(errno == ENOENT ? ENOTDIR : errno, dir);
+  if (!S_ISDIR(st.st_mode)) throw EInOutError(3, dir);
+  if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) RaiseIoErrorFromErrno(errno, dir);
+}
+
+// Converts each input to dir/<base name>.IMG, jobs grids at once on one thread each, and reports one
 // line per grid in the order given, as soon as it and every grid before it are done. Two inputs that
 // would write the same output are refused rather than written over each other.
-int ConvertMany(const std::vector<std::string>& inputs, const std::string& dir, const std::string& template_path,
-                int jobs, Streams& io) {
+int ConvertMany(const std::vector<std::string>& inputs, const std::string& dir, const Settings& settings, int jobs,
+                Streams& io) {
+  CheckOutputFolder(dir);
   struct Grid {
     std::string output;
-    std::string result;
-    bool failed = false;
-    bool refused = false;
+    std::string refusal;
+    std::exception_ptr failure;
   };
   std::vector<Grid> grids(inputs.size());
   std::map<std::string, std::string> claimed;
@@ -50,33 +118,51 @@ int ConvertMany(const std::vector<std::string>& inputs, const std::string& dir, 
     const std::string base = std::filesystem::path(inputs[i]).filename().string();
     grids[i].output = (std::filesystem::path(dir) / ReplaceExtension(base, ".IMG")).string();
     if (auto [it, fresh] = claimed.emplace(grids[i].output, inputs[i]); !fresh) {
-      grids[i].result = "the output " + grids[i].output + " is already taken by " + it->second;
-      grids[i].failed = grids[i].refused = true;
+      grids[i].refusal = "the output " + grids[i].output + " is already taken by " + it->second;
     }
   }
 
+  SweptFolders swept;  // the output folder is swept for leftovers once, not once per grid
+  BatchProgress progress(io.err, io.err_is_terminal && !settings.quiet, inputs.size());
   bool any_failed = false;
   RunChunks(
       static_cast<std::int64_t>(inputs.size()), jobs,
       [&](std::int64_t index, int) {
         Grid& grid = grids[static_cast<std::size_t>(index)];
-        if (grid.refused) return;
+        if (!grid.refusal.empty()) return;
         const std::string& input = inputs[static_cast<std::size_t>(index)];
-        grid.result = kSuccess;
+        {
+          std::lock_guard lock(StreamMutex());
+          progress.Started(input);
+        }
         try {
           TerminalHost host(io.out, io.err, false, true, input + ": ");
           TKelImg image(host);
-          Convert({input, grid.output, template_path, 1}, image, host);
-        } catch (const Error& e) {
-          grid.result = e.Message();
-          grid.failed = true;
+          ConversionRequest request{input, grid.output, settings.template_path, 1};
+          request.swept = &swept;
+          Convert(request, image, host);
+        } catch (const std::exception&) {
+          grid.failure = std::current_exception();
         }
       },
       [&](std::int64_t index) {
         const Grid& grid = grids[static_cast<std::size_t>(index)];
-        any_failed = any_failed || grid.failed;
+        const std::string& input = inputs[static_cast<std::size_t>(index)];
         std::lock_guard lock(StreamMutex());
-        io.out << inputs[static_cast<std::size_t>(index)] << ": " << grid.result << std::endl;
+        progress.Clear();
+        if (!grid.refusal.empty()) {
+          PrintError(io.err, input + ": " + grid.refusal);
+        } else if (grid.failure) {
+          try {
+            std::rethrow_exception(grid.failure);
+          } catch (const std::exception& e) {
+            PrintFailure(io.err, e, input);
+          }
+        } else if (!settings.quiet) {
+          io.out << input << ": " << kSuccess << std::endl;
+        }
+        any_failed = any_failed || grid.failure || !grid.refusal.empty();
+        progress.Finished();
       });
   return any_failed ? kExitFailure : 0;
 }
@@ -87,22 +173,22 @@ int RunConvert(const std::vector<std::string>& args, Streams& io) {
   ParsedArgs parsed;
   if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
   const std::vector<std::string>& inputs = parsed.Arguments();
-  const std::string template_path =
-      parsed.IsSet("template") ? parsed.Value("template") : ExecutableDirectory() + "header.bin";
+  Settings settings;
+  settings.quiet = parsed.IsSet("quiet");
+  settings.template_path = parsed.IsSet("template") ? parsed.Value("template") : ExecutableDirectory() + "header.bin";
+  if (std::any_of(inputs.begin(), inputs.end(), [](const std::string& a) { return a.empty(); })) {
+    return UsageError(io.err, "an empty name is no file");
+  }
   if (!parsed.IsSet("out-dir")) {
     if (inputs.size() != 2 || parsed.IsSet("jobs")) return CommandUsageError(kSpec, io);
-    return ConvertOne(inputs[0], inputs[1], template_path, io);
+    const std::optional<int> threads = Count(parsed, "threads", DefaultThreadCount(), io);
+    if (!threads) return kExitUsage;
+    return ConvertOne(inputs[0], inputs[1], settings, *threads, io);
   }
-  if (inputs.empty()) return CommandUsageError(kSpec, io);
-  int jobs = DefaultThreadCount();
-  if (parsed.IsSet("jobs")) {
-    const std::string& text = parsed.Value("jobs");
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), jobs);
-    if (error != std::errc() || end != text.data() + text.size() || jobs < 1) {
-      return UsageError(io.err, "--jobs needs a whole number of at least 1");
-    }
-  }
-  return ConvertMany(inputs, parsed.Value("out-dir"), template_path, jobs, io);
+  if (inputs.empty() || parsed.IsSet("threads")) return CommandUsageError(kSpec, io);
+  const std::optional<int> jobs = Count(parsed, "jobs", DefaultThreadCount(), io);
+  if (!jobs) return kExitUsage;
+  return ConvertMany(inputs, parsed.Value("out-dir"), settings, *jobs, io);
 }
 
 }  // namespace kavrimo::cli

@@ -60,7 +60,7 @@ std::vector<Field> Fields(const TKelImg& image) {
 
 std::string AsText(const Field& f) {
   switch (f.kind) {
-    case FieldKind::Text: return f.text;
+    case FieldKind::Text: return Printable(f.text);  // a Comment may hold any byte
     case FieldKind::Integer: return std::to_string(static_cast<long long>(f.number));
     case FieldKind::Real: return ShortestText(f.number);
   }

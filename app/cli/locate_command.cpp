@@ -2,6 +2,7 @@
 // "LATITUDE LONGITUDE" line per position, the positions taken from the arguments or, when there are
 // none, from standard input, one "COLUMN ROW" pair per line (blank lines skipped).
 #include <charconv>
+#include <cmath>
 #include <istream>
 #include <sstream>
 
@@ -20,11 +21,14 @@ const CommandSpec kSpec{"locate", "IMAGE [COLUMN ROW]...",
                         {},
                         true};
 
-bool ParseDouble(const std::string& text, double& value) {
+// A finite number written out whole ("nan" and "inf" are no positions).
+bool ParsePosition(const std::string& text, double& value) {
   const char* end = text.data() + text.size();
   const auto result = std::from_chars(text.data(), end, value);
-  return result.ec == std::errc() && result.ptr == end;
+  return result.ec == std::errc() && result.ptr == end && std::isfinite(value);
 }
+
+constexpr std::size_t kShownLine = 80;  // of a rejected line, the bytes the message shows
 
 }  // namespace
 
@@ -40,8 +44,8 @@ int RunLocate(const std::vector<std::string>& args, Streams& io) {
 
   auto locate = [&](const std::string& column_text, const std::string& row_text) {
     double column = 0, row = 0;
-    if (!ParseDouble(column_text, column) || !ParseDouble(row_text, row)) {
-      throw Error("'" + column_text + " " + row_text + "' is not a pixel position (COLUMN ROW)");
+    if (!ParsePosition(column_text, column) || !ParsePosition(row_text, row)) {
+      throw Error("'" + Printable(column_text + " " + row_text, kShownLine) + "' is not a pixel position (COLUMN ROW)");
     }
     double longitude = 0, latitude = 0;
     image.PixelToGeo(column, row, longitude, latitude);
@@ -55,7 +59,9 @@ int RunLocate(const std::vector<std::string>& args, Streams& io) {
     std::istringstream words(line);
     std::string column, row, extra;
     if (!(words >> column)) continue;  // blank line
-    if (!(words >> row) || (words >> extra)) throw Error("'" + line + "' is not a pixel position (COLUMN ROW)");
+    if (!(words >> row) || (words >> extra)) {
+      throw Error("'" + Printable(line, kShownLine) + "' is not a pixel position (COLUMN ROW)");
+    }
     locate(column, row);
   }
   return 0;

@@ -1,14 +1,24 @@
-// kavrimo-cli: the command-line front end over the same engine as the window.
+// kavrimo-cli: the command-line front end over the same engine as the window. Results go to standard
+// output, which is checked before exit; messages and the progress bar (on a terminal only) go to
+// standard error; an interruption removes the temporary file of a conversion and ends with status
+// 128 + the signal number.
 #include <unistd.h>
 
+#include <cstdio>
 #include <iostream>
 
 #include "app/cli/cli.h"
+#include "app/cli/standard_output.h"
+#include "projection/dispatcher.h"
+#include "runtime/interrupt.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  kavrimo::cli::Streams io{std::cin, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1};
+  kavrimo::InstallInterruptHandlers();
+  kavrimo::SetProjectionReportStream(stderr);
+  kavrimo::cli::DescriptorBuffer buffer(STDOUT_FILENO);
+  std::ostream out(&buffer);
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  kavrimo::cli::Streams io{std::cin, out, std::cerr, ::isatty(STDERR_FILENO) == 1};
   const int status = kavrimo::cli::Run(args, io);
-  std::cout.flush();
-  return status;
+  return kavrimo::cli::FinishOutput(out, buffer, std::cerr, status);
 }

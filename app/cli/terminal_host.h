@@ -12,10 +12,14 @@ namespace kavrimo::cli {
 
 class TerminalHost : public ConversionHost {
  public:
-  // With quiet set, status texts and the success text are not printed (batch mode prints one line per
-  // grid itself); prefix goes before the component's messages.
+  // progress_bar: draw the bar (standard error is a terminal and the user did not ask for quiet);
+  // quiet: no status texts and no success text; prefix goes before the component's messages.
   TerminalHost(std::ostream& out, std::ostream& err, bool progress_bar, bool quiet = false,
                std::string prefix = {});
+  // Clears a bar still shown, so an error line that follows starts on a clean line.
+  ~TerminalHost() override;
+  TerminalHost(const TerminalHost&) = delete;
+  TerminalHost& operator=(const TerminalHost&) = delete;
 
   void SaveNames(const std::string&, const std::string&) override {}  // the settings file is the window's
   void SetStatus(const std::string& text) override;
@@ -26,15 +30,20 @@ class TerminalHost : public ConversionHost {
   void SetBusyCursor(bool) override {}
 
  private:
+  void ClearBar();  // with the stream lock held
+
   std::ostream& out_;
   std::ostream& err_;
   bool progress_bar_;
   bool quiet_;
   std::string prefix_;
-  int shown_ = -1;
+  int shown_ = -1;          // the position drawn, -1 when no bar is on the screen
 };
 
 // Serialises writes of several hosts that share the standard streams.
 std::mutex& StreamMutex();
+
+// The terminal sequence that returns to the start of the line and clears it.
+inline constexpr const char* kClearLine = "\r\x1b[K";
 
 }  // namespace kavrimo::cli

@@ -3,6 +3,7 @@
 #include "app/conversion/passes.h"
 
 #include <algorithm>
+#include <exception>
 #include <optional>
 #include <vector>
 
@@ -39,13 +40,19 @@ class PassProgress {
   int shown_ = 0;  // a pass starts with the bar at 0
 };
 
+// The smallest share of work, so that tiny grids do not pay for many.
+constexpr std::int64_t kMinChunkCells = 4096;
+
 // How a pass cuts the grid's cells into chunks: each chunk is one window (and one share of the work),
-// read in blocks where it is not mapped.
+// read in blocks where it is not mapped. Progress is reported after every chunk, so a chunk holds at
+// most 1 % of the cells (but kMinChunkCells): the bar moves at least every 1 % of the steps.
 struct ChunkPlan {
   ChunkPlan(const GridHeader& header, const PassOptions& options)
       : cells(header.ncols > 0 && header.nrows > 0 ? std::int64_t{header.ncols} * header.nrows : 0),
-        block(static_cast<std::int64_t>(std::max<std::size_t>(options.block_cells, 1))),
-        chunk(std::max(block, static_cast<std::int64_t>(options.chunk_cells) / block * block)),
+        wanted(std::min(static_cast<std::int64_t>(std::max<std::size_t>(options.chunk_cells, 1)),
+                        std::max(kMinChunkCells, cells / 100))),
+        block(std::min(wanted, static_cast<std::int64_t>(std::max<std::size_t>(options.block_cells, 1)))),
+        chunk(std::max(block, wanted / block * block)),
         chunks((cells + chunk - 1) / chunk) {}
   std::int64_t First(std::int64_t c) const { return c * chunk; }
   std::int64_t End(std::int64_t c) const { return std::min(cells, (c + 1) * chunk); }
@@ -54,10 +61,39 @@ struct ChunkPlan {
   std::size_t ChunkBytes() const { return static_cast<std::size_t>(std::min(chunk, std::max<std::int64_t>(cells, 1))); }
 
   std::int64_t cells;
+  std::int64_t wanted;  // cells per chunk before rounding to blocks
   std::int64_t block;   // cells per read
   std::int64_t chunk;   // cells per window and share of work, a whole number of blocks
   std::int64_t chunks;
 };
+
+// A cell that failed a pass (or the first cell a short file lacks) and its error: the pass reports the
+// progress of that cell's step before the error leaves it, as the bar would stand when it stopped there.
+struct CellFailure {
+  std::int64_t cell;
+  std::exception_ptr error;
+};
+
+// Runs a block's arithmetic over cells[0..count), the cells first.. of the grid; an error leaves as a
+// CellFailure naming the first cell that raises (found again one cell at a time, on failure only).
+template <typename Block, typename OneCell>
+void OverCells(std::int64_t first, const float* cells, std::size_t count, Block block, OneCell one_cell) {
+  try {
+    block();
+  } catch (...) {
+    const std::exception_ptr error = std::current_exception();
+    std::size_t failing = 0;
+    while (failing < count) {
+      try {
+        one_cell(cells[failing]);
+      } catch (...) {
+        break;
+      }
+      ++failing;
+    }
+    throw CellFailure{first + static_cast<std::int64_t>(failing), error};
+  }
+}
 
 // Runs work on the chunks of a pass; after(chunk) and then the progress it brings run on the calling
 // thread, in chunk order.
@@ -69,10 +105,19 @@ void RunPass(const GridHeader& header, const ChunkPlan& plan, const ProgressSink
     if (header.ncols > 0) steps.Through(1);  // steps without cells only move the bar
     return;
   }
-  RunChunks(plan.chunks, threads, work, [&](std::int64_t chunk) {
-    if (after) after(chunk);
-    steps.Through(plan.End(chunk));
-  });
+  try {
+    RunChunks(plan.chunks, threads, work, [&](std::int64_t chunk) {
+      if (after) after(chunk);
+      steps.Through(plan.End(chunk));
+    });
+  } catch (const CellFailure& failure) {
+    steps.Through(failure.cell + 1);
+    std::rethrow_exception(failure.error);
+  }
+}
+
+[[noreturn]] void RaiseShortFile(const BinaryFile& data, std::int64_t first_missing) {
+  throw CellFailure{first_missing, std::make_exception_ptr(EInOutError(100, data.Path()))};
 }
 
 }  // namespace
@@ -93,11 +138,17 @@ CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const Prog
         if (!block) block.emplace(plan.BufferCells());
         CellRange part;
         const std::size_t wanted = plan.Size(chunk);
-        const std::size_t got = grid.Visit(plan.First(chunk), wanted, *block,
-                                           [&](const float* cells, std::size_t count, std::size_t) {
-                                             ScanCells(cells, count, header.NODATA_value, part);
-                                           });
-        if (got < wanted) throw EInOutError(100);
+        const std::size_t got = grid.Visit(
+            plan.First(chunk), wanted, *block, [&](const float* cells, std::size_t count, std::size_t offset) {
+              OverCells(
+                  plan.First(chunk) + static_cast<std::int64_t>(offset), cells, count,
+                  [&] { ScanCells(cells, count, header.NODATA_value, part); },
+                  [&](float cell) {
+                    CellRange one;
+                    ScanCells(&cell, 1, header.NODATA_value, one, CellPath::Portable);
+                  });
+            });
+        if (got < wanted) RaiseShortFile(data, plan.First(chunk) + static_cast<std::int64_t>(got));
         ranges[static_cast<std::size_t>(chunk)] = part;
       },
       [&](std::int64_t chunk) {
@@ -125,14 +176,16 @@ void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale&
     auto& own = buffers[static_cast<std::size_t>(worker)];
     if (!own) own.emplace(plan);
     const std::size_t wanted = plan.Size(chunk);
-    const std::size_t got = grid.Visit(plan.First(chunk), wanted, own->cells,
-                                       [&](const float* cells, std::size_t count, std::size_t offset) {
-                                         CodeCells(cells, count, header.NODATA_value, scale,
-                                                   own->bytes.data() + offset);
-                                       });
+    const std::size_t got = grid.Visit(
+        plan.First(chunk), wanted, own->cells, [&](const float* cells, std::size_t count, std::size_t offset) {
+          OverCells(
+              plan.First(chunk) + static_cast<std::int64_t>(offset), cells, count,
+              [&] { CodeCells(cells, count, header.NODATA_value, scale, own->bytes.data() + offset); },
+              [&](float cell) { CodeCellReference(cell, header.NODATA_value, scale); });
+        });
     // The bytes before a short read are written first, so a full disk there is the error a user sees.
     output.WriteExactlyAt(kHeaderBytes + plan.First(chunk), own->bytes.data(), got);
-    if (got < wanted) throw EInOutError(100);
+    if (got < wanted) RaiseShortFile(data, plan.First(chunk) + static_cast<std::int64_t>(got));
   });
 }
 

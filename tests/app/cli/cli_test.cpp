@@ -1,6 +1,11 @@
 // kavrimo-cli as a user runs it: output lines, exit statuses, error lines. The commands run in-process
 // through cli::Run; a few cases run the program itself.
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -9,7 +14,11 @@
 #include <fstream>
 #include <sstream>
 
+#include <QJsonDocument>
+
 #include "app/cli/cli.h"
+#include "image/kel_img.h"
+#include "projection/dispatcher.h"
 #include "tests/support/grid_files.h"
 
 namespace kavrimo {
@@ -51,14 +60,35 @@ class CliTest : public testing::Test {
     const int status = cli::Run(args, io);
     return {status, out.str(), err.str()};
   }
-  // The installed program in a process of its own, for what only a process shows: its exit status
-  // and what reaches its standard streams.
-  Result Process(const std::string& arguments) {
-    const std::string out = dir_.File("stdout.txt"), err = dir_.File("stderr.txt");
-    const std::string command = std::string(KAVRIMO_CLI_PATH) + " " + arguments + " </dev/null >" + Quote(out) +
+  // The program in a process of its own, for what only a process shows: its exit status and what
+  // reaches its standard streams. A convert gets the build's template.
+  Result Process(std::string arguments, const std::string& out = "") {
+    if (arguments.starts_with("convert ")) arguments.insert(8, "--template " + Quote(testing_support::TemplatePath()) + " ");
+    const std::string out_file = out.empty() ? dir_.File("stdout.txt") : out, err = dir_.File("stderr.txt");
+    const std::string command = std::string(KAVRIMO_CLI_PATH) + " " + arguments + " </dev/null >" + Quote(out_file) +
                                 " 2>" + Quote(err);
     const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, out.empty() ? Slurp(out_file) : "", Slurp(err)};
+  }
+  // What the program shows on a terminal (standard output and error both on one), a convert with the
+  // build's template.
+  std::string OnTerminal(std::vector<std::string> args) {
+    args.insert(args.begin() + 1, {"--template", testing_support::TemplatePath()});
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child == 0) {
+      std::vector<char*> argv{const_cast<char*>(KAVRIMO_CLI_PATH)};
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(KAVRIMO_CLI_PATH, argv.data());
+      ::_exit(127);
+    }
+    std::string screen;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) screen.append(buffer, static_cast<std::size_t>(n));
+    ::close(terminal);
+    ::waitpid(child, nullptr, 0);
+    return screen;
   }
   TempDir dir_;
 };
@@ -118,6 +148,70 @@ TEST_F(CliTest, ProgramExitsWithTheCommandsStatus) {
   EXPECT_EQ(Process("frobnicate").status, 2);
 }
 
+// Standard output is checked before exit: results lost to a full disk are an error.
+TEST_F(CliTest, LostOutputIsAWriteError) {
+  WriteGrid(dir_.File("dem"), 3, 1, {100, 1000, 2000});
+  std::filesystem::create_directory(dir_.File("out"));
+  ASSERT_EQ(Cli({"convert", dir_.File("dem"), dir_.File("dem.IMG")}).status, 0);
+  for (const std::string& command : {"info " + Quote(dir_.File("dem.IMG")), "locate " + Quote(dir_.File("dem.IMG")) + " 1 1",
+                                     "convert --out-dir " + Quote(dir_.File("out")) + " " + Quote(dir_.File("dem.flt"))}) {
+    SCOPED_TRACE(command);
+    const Result r = Process(command, "/dev/full");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kavrimo-cli: write error: No space left on device.\n");
+  }
+}
+
+// On a terminal the progress bar keeps a line of its own: it is cleared before every status line.
+TEST_F(CliTest, ProgressOnATerminalNeverSharesALine) {
+  WriteGrid(dir_.File("dem"), 2000, 1000, std::vector<float>(2000 * 1000, 7.0f));
+  const std::string screen = OnTerminal({"convert", dir_.File("dem"), dir_.File("dem.IMG")});
+  EXPECT_NE(screen.find("%"), std::string::npos) << screen;  // a bar was drawn
+  std::vector<std::string> lines;
+  std::istringstream text(screen);
+  for (std::string line; std::getline(text, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // the terminal's CR LF
+    const std::size_t cleared = line.rfind("\r\x1b[K");
+    lines.push_back(cleared == std::string::npos ? line : line.substr(cleared + 4));
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{"Step 1 of 2", "Max = 7 and Min = 0", "Slope = 0.0276679843664169 and Intecept = 0",
+                                             "Step 2 of 2", "Image created succesfully"}));
+  std::filesystem::create_directory(dir_.File("out"));
+  EXPECT_NE(OnTerminal({"convert", "--out-dir", dir_.File("out"), dir_.File("dem.flt")}).find("[0 of 1 grids] "),
+            std::string::npos);
+}
+
+// SIGTERM while the conversion runs (here: blocked writing a status line into a full pipe): the
+// temporary file goes, the earlier output stays, the status is 128 + 15.
+TEST_F(CliTest, TerminatedConversionLeavesNothingBehind) {
+  WriteGrid(dir_.File("dem"), 3, 1, {100, 1000, 2000});
+  std::filesystem::create_directory(dir_.File("out"));
+  WriteText(dir_.File("out/dem.IMG"), "earlier");
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe(pipe_ends), 0);
+  ::fcntl(pipe_ends[1], F_SETFL, O_NONBLOCK);
+  while (::write(pipe_ends[1], "x", 1) == 1) {
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(pipe_ends[1], STDOUT_FILENO);
+    ::fcntl(STDOUT_FILENO, F_SETFL, 0);
+    ::execl(KAVRIMO_CLI_PATH, KAVRIMO_CLI_PATH, "convert", "--template", testing_support::TemplatePath().c_str(),
+            dir_.File("dem").c_str(), dir_.File("out/dem.IMG").c_str(), nullptr);
+    ::_exit(127);
+  }
+  ::close(pipe_ends[1]);
+  for (int wait = 0; wait < 1000 && testing_support::ListFolder(dir_.File("out")).size() < 2; ++wait) ::usleep(10000);
+  ASSERT_EQ(testing_support::ListFolder(dir_.File("out")).size(), 2u);  // the temporary file is there
+  ::kill(child, SIGTERM);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(pipe_ends[0]);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+  EXPECT_EQ(testing_support::ListFolder(dir_.File("out")), std::vector<std::string>{"dem.IMG"});
+  EXPECT_EQ(ReadBytes(dir_.File("out/dem.IMG")).size(), 7u);
+}
+
 TEST_F(CliTest, TemplateOptionAndInvalidTemplate) {
   WriteGrid(dir_.File("dem"), 2, 1, {1, 2});
   WriteText(dir_.File("t.bin"), "short");
@@ -126,6 +220,8 @@ TEST_F(CliTest, TemplateOptionAndInvalidTemplate) {
   EXPECT_EQ(r.err, "kavrimo-cli: Template " + dir_.File("t.bin") + " is not a valid image.\n");
 }
 
+// Results in input order: successes on standard output, failures on standard error; status 1 when any
+// failed. A folder that cannot take the images is one error before any grid is read.
 TEST_F(CliTest, BatchConvertsEachGridIntoTheDirectory) {
   WriteGrid(dir_.File("a"), 2, 1, {1, 2});
   WriteGrid(dir_.File("b"), 2, 2, {1, 2, 3, 4});
@@ -133,12 +229,94 @@ TEST_F(CliTest, BatchConvertsEachGridIntoTheDirectory) {
   const std::string a = dir_.File("a.flt"), b = dir_.File("b.flt"), c = dir_.File("c.flt");
   const Result r = Cli({"convert", "--jobs", "2", "--out-dir", dir_.File("out"), a, c, b});
   EXPECT_EQ(r.status, 1);  // c does not exist
-  EXPECT_EQ(r.out, a + ": Image created succesfully\n" + c + ": Cannot open file " + dir_.File("c.hdr") + "\n" +
-                       b + ": Image created succesfully\n");
+  EXPECT_EQ(r.out, a + ": Image created succesfully\n" + b + ": Image created succesfully\n");
+  EXPECT_EQ(r.err, "kavrimo-cli: " + c + ": Cannot open file " + dir_.File("c.hdr") + ".\n");
   EXPECT_EQ(ReadBytes(dir_.File("out/a.IMG")).size(), 514u);
   EXPECT_EQ(ReadBytes(dir_.File("out/b.IMG")).size(), 516u);
-  const Result ok = Cli({"convert", "--out-dir", dir_.File("out"), a, b});
-  EXPECT_EQ(ok.status, 0) << ok.out << ok.err;
+  const Result quiet = Cli({"convert", "-q", "--out-dir", dir_.File("out"), a, b});
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.out + quiet.err, "");
+
+  const Result missing = Cli({"convert", "--out-dir", dir_.File("none"), a, b});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_EQ(missing.err, "kavrimo-cli: " + dir_.File("none") + ": Invalid filename.\n");
+}
+
+// The file an error concerns is named, as the user named it or as derived from that name; outputs that
+// must not be written are refused.
+TEST_F(CliTest, ErrorsNameTheirFile) {
+  WriteGrid(dir_.File("dem"), 3, 1, {100, 1000, 2000});
+  ASSERT_EQ(Cli({"convert", dir_.File("dem"), dir_.File("dem.IMG")}).status, 0);
+  WriteGrid(dir_.File("nodata"), 3, 1, {1, 2, 3});
+  std::filesystem::remove(dir_.File("nodata.flt"));
+  ASSERT_EQ(::mkfifo(dir_.File("fifo").c_str(), 0666), 0);
+  WriteText(dir_.File("short.IMG"), std::string(515, '\0'));
+  {
+    const auto image = ReadBytes(dir_.File("dem.IMG"));
+    std::string header(image.begin(), image.begin() + 512);
+    header[30] = header[32] = '\x7f';  // 32767 rows and columns on a file of 3 pixels
+    header[31] = header[33] = '\x7f';
+    WriteText(dir_.File("huge.IMG"), header + "abc");
+  }
+  const std::string image = dir_.File("dem.IMG");
+  using Args = std::vector<std::string>;
+  const struct {
+    Args args;
+    std::string err;
+  } cases[] = {
+      {{"convert", dir_.File("nodata"), dir_.File("o.IMG")}, dir_.File("nodata.flt") + ": File not found"},
+      {{"convert", dir_.File("dem"), dir_.File("none/o.IMG")}, dir_.File("none/o.IMG") + ": Invalid filename"},
+      {{"convert", "--template", dir_.File("no.bin"), dir_.File("dem"), dir_.File("o.IMG")}, dir_.File("no.bin") + ": File not found"},
+      {{"convert", dir_.File("dem"), dir_.File("fifo")}, dir_.File("fifo") + " is not a regular file"},
+      {{"convert", dir_.File("dem"), dir_.File("dem.hdr")}, "Cannot write over " + dir_.File("dem.hdr") + ", which this command reads"},
+      {{"info", dir_.File("fifo")}, dir_.File("fifo") + ": File access denied"},
+      {{"info", dir_.File("none.IMG")}, dir_.File("none.IMG") + ": File not found"},
+      {{"preview", dir_.File("huge.IMG"), dir_.File("q.png")}, dir_.File("huge.IMG") + ": Read beyond end of file"},
+      {{"preview", image, image}, "Cannot write over " + image + ", which this command reads"},
+      {{"preview", image, dir_.File("fifo")}, dir_.File("fifo") + " is not a regular file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const Result r = Cli(c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kavrimo-cli: " + c.err + ".\n");
+  }
+  EXPECT_EQ(ReadBytes(image).size(), 515u);
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("o.IMG")));
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("q.png")));
+}
+
+// File names are bytes: a name that is not UTF-8 reaches the system unchanged.
+TEST_F(CliTest, NamesThatAreNotUtf8AreKeptToTheByte) {
+  WriteGrid(dir_.File("dem"), 3, 1, {100, 1000, 2000});
+  WriteText(dir_.File("victim\xef\xbf\xbd.IMG"), "unrelated");
+  ASSERT_EQ(Cli({"convert", dir_.File("dem"), dir_.File("victim\xff.IMG")}).status, 0);
+  EXPECT_EQ(ReadBytes(dir_.File("victim\xff.IMG")).size(), 515u);
+  EXPECT_EQ(ReadBytes(dir_.File("victim\xef\xbf\xbd.IMG")).size(), 9u);
+
+  WriteGrid(dir_.File("g\xfe"), 2, 1, {1, 2});
+  WriteGrid(dir_.File("g\xff"), 3, 1, {1, 2, 3});
+  std::filesystem::create_directory(dir_.File("out"));
+  const Result batch = Cli({"convert", "--out-dir", dir_.File("out"), dir_.File("g\xfe.flt"), dir_.File("g\xff.flt")});
+  EXPECT_EQ(batch.status, 0) << batch.err;
+  EXPECT_EQ(ReadBytes(dir_.File("out/g\xfe.IMG")).size(), 514u);
+  EXPECT_EQ(ReadBytes(dir_.File("out/g\xff.IMG")).size(), 515u);
+}
+
+TEST_F(CliTest, QuietThreadsAndEmptyNames) {
+  WriteGrid(dir_.File("dem"), 3, 1, {100, 1000, 2000});
+  const Result quiet = Cli({"convert", "-q", "--threads", "1", dir_.File("dem"), dir_.File("dem.IMG")});
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.out + quiet.err, "");
+  EXPECT_EQ(ReadBytes(dir_.File("dem.IMG")).size(), 515u);
+  using Args = std::vector<std::string>;
+  for (const Args& args : {Args{"convert", "--template", "", dir_.File("dem"), dir_.File("o.IMG")},
+                           Args{"convert", "", dir_.File("o.IMG")}, Args{"convert", "--threads", "0", "a", "b"},
+                           Args{"convert", "--threads", "2", "--out-dir", "d", "a"}, Args{"preview", "", "x.png"}}) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    EXPECT_EQ(Cli(args).status, 2);
+  }
 }
 
 TEST_F(CliTest, InfoPrintsEveryPropertyAndDerivedValue) {
@@ -170,16 +348,74 @@ TEST_F(CliTest, InfoPrintsEveryPropertyAndDerivedValue) {
   EXPECT_EQ(invalid.err, "kavrimo-cli: " + dir_.File("junk.IMG") + " is not a valid Miradel image.\n");
 }
 
+// info --json prints JSON or nothing, for images of every projection, corners in and out of the
+// projection's domain; the azimuthal projection's report line goes to standard error.
+TEST_F(CliTest, InfoJsonIsJsonForEveryProjection) {
+  SetProjectionReportStream(stderr);
+  for (const int projection : {0, 2, 3, 4, 5, 6, 7, 8, 9}) {
+    for (const double spacing : {0.001, 1000.0, 1e6}) {
+      SCOPED_TRACE(std::to_string(projection) + " " + std::to_string(spacing));
+      const std::string image = dir_.File("p.IMG");
+      std::filesystem::copy_file(testing_support::TemplatePath(), image, std::filesystem::copy_options::overwrite_existing);
+      testing_support::RecordingHost host;
+      TKelImg writer(host);
+      writer.SetFileName(image);
+      writer.SetProjection(static_cast<std::uint8_t>(projection));
+      writer.SetColumns(100);
+      writer.SetRows(100);
+      writer.SetColumnSpacing(spacing);
+      writer.SetRowSpacing(spacing);
+      const Result r = Cli({"info", "--json", image});
+      if (r.status != 0) {
+        EXPECT_EQ(r.out, "");
+        continue;
+      }
+      QJsonParseError error{};
+      QJsonDocument::fromJson(QByteArray::fromStdString(r.out), &error);
+      EXPECT_EQ(error.error, QJsonParseError::NoError) << r.out;
+    }
+  }
+  std::filesystem::copy_file(testing_support::TemplatePath(), dir_.File("lamaz.IMG"));
+  testing_support::RecordingHost host;
+  TKelImg writer(host);
+  writer.SetFileName(dir_.File("lamaz.IMG"));
+  writer.SetProjection(6);
+  writer.SetColumns(100);
+  writer.SetColumnSpacing(1e6);
+  const Result lamaz = Process("info --json " + Quote(dir_.File("lamaz.IMG")));
+  EXPECT_EQ(lamaz.status, 0);
+  EXPECT_EQ(lamaz.out.substr(0, 1), "{");
+  EXPECT_NE(lamaz.err.find("Error in lamaz_inverse\n"), std::string::npos);
+}
+
 TEST_F(CliTest, LocateFromArgumentsAndFromStandardInput) {
   WriteGrid(dir_.File("dem"), 20, 10, std::vector<float>(200, 3.0f), "NODATA_value -9999\n", false, 30, 35, 0.5f);
   ASSERT_EQ(Cli({"convert", dir_.File("dem"), dir_.File("dem.IMG")}).status, 0);
-  const Result args = Cli({"locate", dir_.File("dem.IMG"), "0", "0", "4", "2", "-0.5", "3"});
+  const std::string image = dir_.File("dem.IMG");
+  const Result args = Cli({"locate", image, "0", "0", "4", "2", "-0.5", "3"});
   EXPECT_EQ(args.status, 0) << args.err;
   EXPECT_EQ(args.out, "40 30\n39 32\n-1 -1\n");
-  const Result piped = Cli({"locate", dir_.File("dem.IMG")}, "1 1\n\n0.25 0.5\n");
+  const Result piped = Cli({"locate", image}, "1 1\n\n0.25 0.5\n");
   EXPECT_EQ(piped.out, "39.5 30.5\n39.75 30.125\n");
-  const Result bad = Cli({"locate", dir_.File("dem.IMG")}, "1 x\n");
-  EXPECT_EQ(bad.status, 1);
+  // Positions are finite numbers; "--" ends the options once; rejected text is escaped and cut short.
+  const struct {
+    std::vector<std::string> args;
+    std::string input, shown;
+  } rejected[] = {
+      {{"locate", image, "nan", "0"}, "", "nan 0"},
+      {{"locate", image, "1", "inf"}, "", "1 inf"},
+      {{"locate", image, "-inf", "2"}, "", "-inf 2"},
+      {{"locate", image, "--", "--", "2"}, "", "-- 2"},
+      {{"locate", image}, "1 x\n", "1 x"},
+      {{"locate", image}, "1 2 \x1b[2J\n", "1 2 \\x1b[2J"},
+      {{"locate", image}, "1 2 " + std::string(100000, 'z') + "\n", "1 2 " + std::string(76, 'z') + "..."},
+  };
+  for (const auto& c : rejected) {
+    SCOPED_TRACE(c.shown.substr(0, 20));
+    const Result r = Cli(c.args, c.input);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kavrimo-cli: '" + c.shown + "' is not a pixel position (COLUMN ROW)\n");
+  }
 }
 
 TEST_F(CliTest, PreviewWritesAPngOfTheImageSize) {
@@ -192,6 +428,9 @@ TEST_F(CliTest, PreviewWritesAPngOfTheImageSize) {
   EXPECT_EQ(std::string(png.begin() + 1, png.begin() + 4), "PNG");
   EXPECT_EQ(png[19], 7);  // IHDR width
   EXPECT_EQ(png[23], 3);  // IHDR height
+  const Result piped = Cli({"preview", dir_.File("dem.IMG"), "-"});
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.out, std::string(png.begin(), png.end()));
 }
 
 }  // namespace

@@ -1,0 +1,68 @@
+#include "app/cli/standard_output.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ostream>
+
+#include "app/cli/cli.h"
+
+namespace kavrimo::cli {
+
+DescriptorBuffer::DescriptorBuffer(int fd) : fd_(fd), buffer_(1 << 16) {
+  setp(buffer_.data(), buffer_.data() + buffer_.size());
+}
+
+DescriptorBuffer::~DescriptorBuffer() { Drain(); }
+
+bool DescriptorBuffer::WriteAll(const char* data, std::size_t count) {
+  while (count > 0 && error_ == 0) {
+    const ssize_t n = ::write(fd_, data, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error_ = n < 0 ? errno : EIO;
+      break;
+    }
+    data += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return error_ == 0;
+}
+
+bool DescriptorBuffer::Drain() {
+  const bool ok = WriteAll(pbase(), static_cast<std::size_t>(pptr() - pbase()));
+  setp(buffer_.data(), buffer_.data() + buffer_.size());
+  return ok;
+}
+
+DescriptorBuffer::int_type DescriptorBuffer::overflow(int_type c) {
+  if (!Drain()) return traits_type::eof();
+  if (!traits_type::eq_int_type(c, traits_type::eof())) {
+    *pptr() = traits_type::to_char_type(c);
+    pbump(1);
+  }
+  return traits_type::not_eof(c);
+}
+
+int DescriptorBuffer::sync() { return Drain() ? 0 : -1; }
+
+std::streamsize DescriptorBuffer::xsputn(const char* data, std::streamsize count) {
+  const auto size = static_cast<std::size_t>(count);
+  if (size <= static_cast<std::size_t>(epptr() - pptr())) {
+    std::memcpy(pptr(), data, size);
+    pbump(static_cast<int>(count));
+    return count;
+  }
+  if (!Drain() || !WriteAll(data, size)) return 0;
+  return count;
+}
+
+int FinishOutput(std::ostream& out, const DescriptorBuffer& buffer, std::ostream& err, int status) {
+  out.flush();
+  if (buffer.Error() == 0 && out) return status;
+  PrintError(err, std::string("write error: ") + std::strerror(buffer.Error() != 0 ? buffer.Error() : EIO));
+  return kExitFailure;
+}
+
+}  // namespace kavrimo::cli

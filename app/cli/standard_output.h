@@ -1,0 +1,36 @@
+// Standard output that tells whether everything written reached it: a stream buffer over descriptor 1
+// that keeps the first failure's errno (a full disk, a closed descriptor). The program checks it before
+// it exits, so lost results are an error, never a silent success.
+#pragma once
+
+#include <streambuf>
+#include <vector>
+
+namespace kavrimo::cli {
+
+class DescriptorBuffer : public std::streambuf {
+ public:
+  explicit DescriptorBuffer(int fd);
+  ~DescriptorBuffer() override;
+  // 0 while every write went through; otherwise the errno of the first that failed.
+  int Error() const { return error_; }
+
+ protected:
+  int_type overflow(int_type c) override;
+  int sync() override;
+  std::streamsize xsputn(const char* data, std::streamsize count) override;
+
+ private:
+  bool Drain();
+  bool WriteAll(const char* data, std::size_t count);
+
+  int fd_;
+  int error_ = 0;
+  std::vector<char> buffer_;
+};
+
+// Flushes out and reports a lost write on err as "kavrimo-cli: write error: <reason>."; returns status,
+// or 1 when output was lost.
+int FinishOutput(std::ostream& out, const DescriptorBuffer& buffer, std::ostream& err, int status);
+
+}  // namespace kavrimo::cli
