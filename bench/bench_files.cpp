@@ -41,18 +41,35 @@ struct Noise {
   float Uniform() { return static_cast<float>(Next() >> 40) * (1.0f / 16777216.0f); }  // [0, 1)
 };
 
-// The folder to empty when a signal ends the benchmark; the folder holds only plain files.
+// The folder to empty when a signal ends the benchmark; it holds plain files and folders of plain files.
 char g_scratch[4096];
 
-void RemoveScratchAndDie(int signal) {
-  if (DIR* dir = ::opendir(g_scratch)) {
+bool IsDotOrDotDot(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Removes what folder holds, a level of folders deep, with calls safe in a signal handler.
+void EmptyFolder(int folder) {
+  if (DIR* dir = ::fdopendir(folder)) {
     while (const dirent* entry = ::readdir(dir)) {
-      if (entry->d_name[0] != '.' || (entry->d_name[1] != '\0' && std::strcmp(entry->d_name, "..") != 0)) {
-        ::unlinkat(::dirfd(dir), entry->d_name, 0);
+      if (IsDotOrDotDot(entry->d_name) || ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0) continue;
+      const int inner = ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY);
+      if (inner < 0) continue;
+      if (DIR* sub = ::fdopendir(inner)) {
+        while (const dirent* file = ::readdir(sub)) {
+          if (!IsDotOrDotDot(file->d_name)) ::unlinkat(::dirfd(sub), file->d_name, 0);
+        }
+        ::closedir(sub);
       }
+      ::unlinkat(::dirfd(dir), entry->d_name, AT_REMOVEDIR);
     }
     ::closedir(dir);
   }
+}
+
+void RemoveScratchAndDie(int signal) {
+  const int folder = ::open(g_scratch, O_RDONLY | O_DIRECTORY);
+  if (folder >= 0) EmptyFolder(folder);
   ::rmdir(g_scratch);
   ::signal(signal, SIG_DFL);
   ::raise(signal);

@@ -1,10 +1,13 @@
-// kavrimo: the one-window program. The application title comes from the executable's name.
+// kavrimo: the one-window program. The application title comes from the executable's name. SIGINT,
+// SIGTERM and SIGHUP remove the temporary file of a conversion in progress before the program ends.
 #include <QApplication>
 
 #include "app/window/app_identity.h"
 #include "app/window/form1.h"
+#include "runtime/interrupt.h"
 
 int main(int argc, char** argv) {
+  kavrimo::InstallInterruptHandlers();  // an interrupted conversion leaves no temporary file
   QApplication application(argc, argv);
   QCoreApplication::setApplicationName(
       kavrimo::TitleFromExecutable(QCoreApplication::applicationFilePath()));

@@ -44,6 +44,19 @@ TEST_F(CornerTest, WorkedGeographicExample) {
   EXPECT_NEAR(img.CellWidthKm(), 41.59, 0.005);
 }
 
+// Along the middle row of an azimuthal image centred at 45 N the latitude falls eastwards, so the
+// cosine must be taken of the right-hand end's latitude, not the left-hand one's.
+TEST_F(CornerTest, CellWidthTakesTheRightHandLatitude) {
+  Attach(SampleHeader(3, 11).U8(off::kProjection, 6).Real(off::kRefLatitude, 45).Real(off::kRefLongitude, 0)
+             .Real(off::kRefRow, 1).Real(off::kColumnSpacing, 100000).Real(off::kRowSpacing, 100000));
+  const auto [lon_a, lat_a] = Geo(0, 1);
+  const auto [lon_b, lat_b] = Geo(10, 1);
+  ASSERT_GT(lat_a - lat_b, 0.5);  // the two ends differ enough to tell them apart
+  const long double width = std::cos(lat_b * std::numbers::pi_v<long double> / 180) *
+                            ((static_cast<long double>(lon_b) - lon_a) * 4000 / (11 * 36.0L));
+  EXPECT_FLOAT_EQ(img.CellWidthKm(), static_cast<float>(width));
+}
+
 TEST_F(CornerTest, PixelToGeoFollowsTheReferencePointAndRefusesNegativePositions) {
   Attach(SampleHeader(10, 20).Real(off::kRefColumn, 2).Real(off::kRefRow, 3));
   EXPECT_EQ(Geo(0, 0), std::pair(30 + 0.5 * (0 - 2), 40 + 0.5 * 3));

@@ -70,6 +70,43 @@ TEST_F(Form1Test, ConvertWritesImageSettingsAndReportsSuccess) {
   EXPECT_EQ(form.ProgressBar1->value(), 100);
 }
 
+// Records what the status label shows each time it is painted.
+class PaintLog : public QObject {
+ public:
+  PaintLog(QLabel& label, std::vector<std::string>& log) : label_(label), log_(log) { label.installEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) log_.push_back("paint " + label_.text().toStdString());
+    return false;
+  }
+
+ private:
+  QLabel& label_;
+  std::vector<std::string>& log_;
+};
+
+// Each pass's status is on the screen before the pass moves the bar: pending events are handled in
+// between.
+TEST_F(Form1Test, StatusIsPaintedBeforeEachPassBegins) {
+  TForm1& form = Open();
+  std::vector<std::string> log;
+  const PaintLog paints(*form.Label4, log);
+  QObject::connect(form.ProgressBar1, &QProgressBar::valueChanged,
+                   [&](int value) { log.push_back("progress " + std::to_string(value)); });
+  TypeAndConvert(dir_ + "grid.flt", dir_ + "out.IMG");
+  const auto at = [&](const std::string& entry, std::size_t from = 0) {
+    return std::find(log.begin() + static_cast<std::ptrdiff_t>(from), log.end(), entry) - log.begin();
+  };
+  const auto step1 = static_cast<std::size_t>(at("paint Step 1 of 2"));
+  const auto step2 = static_cast<std::size_t>(at("paint Step 2 of 2"));
+  ASSERT_LT(step1, log.size()) << ::testing::PrintToString(log);
+  ASSERT_LT(step2, log.size()) << ::testing::PrintToString(log);
+  const auto pass1 = static_cast<std::size_t>(at("progress 33"));
+  const auto pass2 = static_cast<std::size_t>(at("progress 33", static_cast<std::size_t>(at("progress 0"))));
+  EXPECT_LT(step1, pass1) << ::testing::PrintToString(log);
+  EXPECT_LT(step2, pass2) << ::testing::PrintToString(log);
+  EXPECT_LT(pass2, log.size()) << ::testing::PrintToString(log);
+}
+
 TEST_F(Form1Test, MissingGridShowsErrorWithFullStopThenConvertWorksAgain) {
   TForm1& form = Open();
   TypeAndConvert(dir_ + "missing.flt", dir_ + "out.IMG");

@@ -1,5 +1,8 @@
 // The window's build (controls, texts, places, tab order, focus), its conversion host and the
 // application title and icon.
+#include <QScreen>
+#include <cmath>
+
 #include "app/window/app_identity.h"
 #include "app/window/window_host.h"
 #include "tests/app/window/window_test_support.h"
@@ -12,17 +15,33 @@ using LayoutTest = FormTest;
 TEST_F(LayoutTest, ControlsCarryTheirNamesKindsAndTexts) {
   Open();
   EXPECT_EQ(form_->windowTitle(), QStringLiteral("ArcGIS raster to Miradel image converter"));
-  const struct { const char *name, *kind, *text; } controls[] = {
-      {"Label1", "QLabel", "ArcGIS export raster (*.flt)"}, {"Label2", "QLabel", "Miradel image to export"},
-      {"Label3", "QLabel", "Kavrimo - grids to Miradel images"}, {"Label4", "QLabel", ""},
-      {"Edit1", "QLineEdit", ""}, {"Edit2", "QLineEdit", ""}, {"Button1", "QPushButton", "..."},
-      {"Button2", "QPushButton", "..."}, {"Button3", "QPushButton", "Convert"}};
+  // Places and sizes at 96 dpi; labels size themselves to their text (width 0 here).
+  const struct {
+    const char *name, *kind, *text;
+    int left, top, width, height;
+  } controls[] = {
+      {"Label1", "QLabel", "ArcGIS export raster (*.flt)", 16, 18, 0, 0},
+      {"Label2", "QLabel", "Miradel image to export", 16, 51, 0, 0},
+      {"Label3", "QLabel", "Kavrimo - grids to Miradel images", 280, 208, 0, 0},
+      {"Label4", "QLabel", "", 16, 120, 0, 0},
+      {"Edit1", "QLineEdit", "", 144, 16, 345, 21},
+      {"Edit2", "QLineEdit", "", 144, 48, 345, 21},
+      {"Button1", "QPushButton", "...", 496, 14, 33, 25},
+      {"Button2", "QPushButton", "...", 496, 46, 33, 25},
+      {"Button3", "QPushButton", "Convert", 16, 80, 75, 25},
+      {"ProgressBar1", "QProgressBar", "", 16, 144, 513, 16}};
+  const double scale = form_->screen()->logicalDotsPerInch() / 96.0;
+  const auto px = [scale](int pixels) { return static_cast<int>(std::lround(pixels * scale)); };
   for (const auto& expected : controls) {
     SCOPED_TRACE(expected.name);
     const QWidget* control = form_->findChild<QWidget*>(QString::fromLatin1(expected.name));
     ASSERT_NE(control, nullptr);
     EXPECT_TRUE(control->inherits(expected.kind));
-    EXPECT_EQ(control->property("text").toString(), QString::fromLatin1(expected.text));
+    if (!control->inherits("QProgressBar")) {
+      EXPECT_EQ(control->property("text").toString(), QString::fromLatin1(expected.text));
+    }
+    EXPECT_EQ(control->pos(), QPoint(px(expected.left), px(expected.top)));
+    if (expected.width > 0) EXPECT_EQ(control->size(), QSize(px(expected.width), px(expected.height)));
   }
   ASSERT_EQ(form_->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")), form_->ProgressBar1);
   EXPECT_EQ(form_->ProgressBar1->minimum(), 0);
