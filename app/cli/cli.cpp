@@ -2,8 +2,6 @@
 // that turns an error escaping a command into the "kavrimo-cli: <message>" line and status 1.
 #include "app/cli/cli.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <functional>
 
@@ -34,14 +32,6 @@ void PrintUsage(std::ostream& out) {
 }
 
 }  // namespace
-
-std::string ExecutableDirectory() {
-  std::string path(4096, '\0');
-  const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
-  if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) return "./";
-  path.resize(static_cast<std::size_t>(length));
-  return path.substr(0, path.rfind('/') + 1);
-}
 
 void PrintError(std::ostream& err, const std::string& message) {
   err << "kavrimo-cli: " << WithFullStop(message) << std::endl;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/conversion/program_files.h"  // ExecutableDirectory, LocateProgramFiles
+
 namespace kavrimo::cli {
 
 inline constexpr int kExitFailure = 1;
@@ -21,8 +23,6 @@ struct Streams {
   bool err_is_terminal = false;
 };
 
-// The directory of the running executable, with a trailing "/".
-std::string ExecutableDirectory();
 // Prints "kavrimo-cli: <message>" (full stop appended by the window's rule) to err.
 void PrintError(std::ostream& err, const std::string& message);
 // Prints message as PrintError does and returns the usage-error status.

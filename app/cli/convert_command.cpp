@@ -20,7 +20,7 @@ const CommandSpec kSpec{
     "[--template FILE] INPUT OUTPUT\n[--template FILE] [--jobs N] --out-dir DIR INPUT...",
     "Converts ArcGIS float grids to 8-bit Miradel images. INPUT names the grid: its .hdr and .flt files are\n"
     "named after it. With --out-dir, every INPUT becomes DIR/<base name>.IMG.",
-    {{"template", 0, "FILE", 1, "Header template (default: header.bin beside the program)."},
+    {{"template", 0, "FILE", 1, "Header template (default: header.bin beside the program or in ../share/kavrimo)."},
      {"out-dir", 0, "DIR", 1, "Convert every INPUT to DIR/<base name>.IMG."},
      {"jobs", 0, "N", 1, "Conversions at once with --out-dir (default: the number of processors)."}}};
 constexpr const char* kSuccess = "Image created succesfully";
@@ -88,7 +88,7 @@ int RunConvert(const std::vector<std::string>& args, Streams& io) {
   if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
   const std::vector<std::string>& inputs = parsed.Arguments();
   const std::string template_path =
-      parsed.IsSet("template") ? parsed.Value("template") : ExecutableDirectory() + "header.bin";
+      parsed.IsSet("template") ? parsed.Value("template") : LocateProgramFiles().template_path;
   if (!parsed.IsSet("out-dir")) {
     if (inputs.size() != 2 || parsed.IsSet("jobs")) return CommandUsageError(kSpec, io);
     return ConvertOne(inputs[0], inputs[1], template_path, io);

@@ -196,6 +196,17 @@ bool ReplaceByRename(const std::string& target, const std::string& content,
   return true;
 }
 
+// Makes the missing folders on the way to directory, each with mode 0700. False when one cannot be
+// made or a name on the way is not a folder.
+bool MakeFolders(const std::string& directory) {
+  struct stat info {};
+  if (::stat(directory.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
+  if (errno != ENOENT) return false;
+  const std::string parent = DirectoryOf(directory);
+  if (parent != directory && !MakeFolders(parent)) return false;
+  return ::mkdir(directory.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
 // Rewrites an existing, writable file in place: the fallback for a directory that takes no new
 // files.
 bool RewriteInPlace(const std::string& target, const std::string& content) {
@@ -208,7 +219,7 @@ bool RewriteInPlace(const std::string& target, const std::string& content) {
 
 }  // namespace
 
-TIniFile::TIniFile(std::string file_name) : file_name_(std::move(file_name)) {}
+TIniFile::TIniFile(std::string file_name, Folder folder) : file_name_(std::move(file_name)), folder_(folder) {}
 
 TIniFile::~TIniFile() { UpdateFile(); }
 
@@ -228,6 +239,7 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
 void TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
   const auto fail = [this]() { throw EIniFileException("Unable to write to " + file_name_); };
+  if (folder_ == Folder::CreateMissing && !MakeFolders(DirectoryOf(file_name_))) fail();
   const std::string target = ResolveLink(file_name_);
 
   std::string content;
