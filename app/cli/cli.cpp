@@ -5,6 +5,7 @@
 #include <array>
 #include <functional>
 
+#include "kavrimo_version.h"
 #include "runtime/errors.h"
 
 namespace kavrimo::cli {
@@ -53,7 +54,7 @@ int Run(const std::vector<std::string>& args, Streams& io) {
     return 0;
   }
   if (first == "--version") {
-    io.out << "kavrimo-cli 1.0.0\n";
+    io.out << "kavrimo-cli " << kVersion << "\n";
     return 0;
   }
   for (const Command& c : kCommands) {
