@@ -46,8 +46,9 @@ sanitize: deps
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
+# The package's folders take their modes from the umask: 022 gives the 0755 Debian expects.
 package: build
-	cd $(BUILD) && cpack -G DEB
+	cd $(BUILD) && umask 022 && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz

@@ -9,6 +9,7 @@
 #   ~/.config/kavrimo/kavrimo.ini and nothing beside the executable.
 # Usage: install_test.sh BUILD_DIR SOURCE_DIR VERSION [WINDOW_DRIVER]
 set -euo pipefail
+umask 022  # what the installed programs' user must read
 build=$1 source=$2 version=$3 driver=${4:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

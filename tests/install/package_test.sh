@@ -5,6 +5,7 @@
 # desktop-file-validate accepts its menu entry.
 # Usage: package_test.sh BUILD_DIR SOURCE_DIR VERSION
 set -euo pipefail
+umask 022  # the package's folders take their modes from it
 build=$1 source=$2 version=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
