@@ -56,6 +56,7 @@ FNR == 1 {
   file++
   section = "usage"
   description = ""
+  paragraph_break = 0
   command = ""
 }
 
@@ -82,12 +83,18 @@ section == "usage" && /^$/ {
   next
 }
 (section == "description" || section == "end") && /^[A-Za-z]+:$/ {
-  if (part == "commands" && file > 1 && section == "description") { print ".PP"; print text_line(esc(description)) }
+  if (part == "commands" && file > 1 && section == "description") { print ".PP"; print description }
   section = ($0 == "Options:") ? "options" : "list"
   next
 }
 section == "description" {
-  if ($0 != "") description = description (description == "" ? "" : " ") $0
+  if ($0 == "") paragraph_break = (description != "")
+  else {
+    if (description == "") description = text_line(esc($0))
+    else if (paragraph_break) description = description "\n.PP\n" text_line(esc($0))
+    else description = description " " esc($0)
+    paragraph_break = 0
+  }
   next
 }
 section == "options" || section == "list" {
