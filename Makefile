@@ -3,12 +3,15 @@
 # make demo  converts the sample grid and prints its image header (no display needed)
 # make bench builds and runs the benchmarks; make fuzz runs each fuzz target for FUZZ_SECONDS
 # make sanitize builds and tests with AddressSanitizer and UndefinedBehaviorSanitizer
+# make install  installs under PREFIX (default /usr/local), below DESTDIR when given
+# make package  builds the Debian package kavrimo_<version>_<arch>.deb in the build folder
 
 BUILD ?= build
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+PREFIX ?= /usr/local
 
-.PHONY: deps configure build run test demo bench fuzz sanitize clean
+.PHONY: deps configure build run test demo bench fuzz sanitize install package clean
 
 deps:
 	@scripts/install-deps.sh
@@ -39,6 +42,13 @@ sanitize: deps
 	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKAVRIMO_SANITIZE=ON -DKAVRIMO_BENCH=OFF >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# The package's folders take their modes from the umask: 022 gives the 0755 Debian expects.
+package: build
+	cd $(BUILD) && umask 022 && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz

@@ -7,6 +7,8 @@ packages=(
   qt6-base-dev qt6-qpa-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
+  # installing and packaging: the icon's sizes, the package's dependencies and checks, manual pages
+  librsvg2-bin dpkg-dev file lintian desktop-file-utils man-db groff-base
 )
 # The screenshot tooling is only needed for the window's visual check.
 if [[ "${KAVRIMO_SCREENSHOT:-0}" == 1 ]]; then packages+=(xvfb xauth imagemagick); fi

@@ -2,12 +2,11 @@
 // that turns an error escaping a command into the "kavrimo-cli: <message>" line and status 1.
 #include "app/cli/cli.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <functional>
 #include <new>
 
+#include "kavrimo_version.h"
 #include "runtime/errors.h"
 
 namespace kavrimo::cli {
@@ -35,14 +34,6 @@ void PrintUsage(std::ostream& out) {
 }
 
 }  // namespace
-
-std::string ExecutableDirectory() {
-  std::string path(4096, '\0');
-  const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
-  if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) return "./";
-  path.resize(static_cast<std::size_t>(length));
-  return path.substr(0, path.rfind('/') + 1);
-}
 
 std::string Printable(const std::string& text, std::size_t max_bytes) {
   std::string out;
@@ -95,7 +86,7 @@ int Run(const std::vector<std::string>& args, Streams& io) {
     return 0;
   }
   if (first == "--version") {
-    io.out << "kavrimo-cli 1.0.0\n";
+    io.out << "kavrimo-cli " << kVersion << "\n";
     return 0;
   }
   for (const Command& c : kCommands) {

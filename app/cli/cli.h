@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/conversion/program_files.h"  // ExecutableDirectory, LocateProgramFiles
+
 namespace kavrimo::cli {
 
 inline constexpr int kExitFailure = 1;
@@ -21,9 +23,6 @@ struct Streams {
   std::ostream& err;
   bool err_is_terminal = false;
 };
-
-// The directory of the running executable, with a trailing "/".
-std::string ExecutableDirectory();
 
 // text fit for a terminal: control characters (codes below 32, and 127) written as \xHH, so text from
 // a file cannot move the cursor or change the terminal; cut to max_bytes with "..." where longer.

@@ -29,7 +29,7 @@ const CommandSpec kSpec{
     "Converts ArcGIS float grids to 8-bit Miradel images. INPUT names the grid: its .hdr and .flt files are\n"
     "named after it. With --out-dir, every INPUT becomes DIR/<base name>.IMG.",
     {{"quiet", 'q', nullptr, 0, "No status lines, success lines or progress; errors still on standard error."},
-     {"template", 0, "FILE", 1, "Header template (default: header.bin beside the program)."},
+     {"template", 0, "FILE", 1, "Header template (default: header.bin beside the program or in ../share/kavrimo)."},
      {"threads", 0, "N", 1, "Threads for one grid (default: the number of processors)."},
      {"out-dir", 0, "DIR", 1, "Convert every INPUT to DIR/<base name>.IMG."},
      {"jobs", 0, "N", 1, "Grids converted at once with --out-dir (default: the number of processors)."}}};
@@ -175,7 +175,7 @@ int RunConvert(const std::vector<std::string>& args, Streams& io) {
   const std::vector<std::string>& inputs = parsed.Arguments();
   Settings settings;
   settings.quiet = parsed.IsSet("quiet");
-  settings.template_path = parsed.IsSet("template") ? parsed.Value("template") : ExecutableDirectory() + "header.bin";
+  settings.template_path = parsed.IsSet("template") ? parsed.Value("template") : LocateProgramFiles().template_path;
   if (std::any_of(inputs.begin(), inputs.end(), [](const std::string& a) { return a.empty(); })) {
     return UsageError(io.err, "an empty name is no file");
   }

@@ -23,8 +23,6 @@ const char* const kCaption = "ArcGIS raster to Miradel image converter";
 const char* const kCredit = "Kavrimo - grids to Miradel images";
 const char* const kOpenFilter = "ArcGIS export raster (*.flt *.FLT)";
 const char* const kSaveFilter = "Miradel files (*.IMG *.img)";
-const char* const kSettingsName = "kavrimo.ini";
-const char* const kTemplateName = "header.bin";
 
 // The client area, in pixels at 96 dpi, that an outer size of 550 x 258 leaves inside a sizeable
 // frame (4-pixel borders, 26-pixel caption).
@@ -47,11 +45,6 @@ QFont WindowFont(int label_space) {
   const int width = QFontMetrics(font).horizontalAdvance(QString::fromLatin1(kLabel1Text));
   if (width > label_space) font.setStretch(std::max(70, label_space * 100 / width));
   return font;
-}
-
-QString WithTrailingSeparator(QString directory) {
-  if (!directory.endsWith(QLatin1Char('/'))) directory += QLatin1Char('/');
-  return directory;
 }
 
 // Disables the Convert button while a command runs and gives it back, with its focus, however the
@@ -87,8 +80,8 @@ TForm1::TForm1(const QString& program_dir, FormDialogs* dialogs, QWidget* parent
       Label3(new QLabel(this)),
       Label4(new QLabel(this)),
       ProgressBar1(new QProgressBar(this)),
-      program_dir_(WithTrailingSeparator(
-          program_dir.isEmpty() ? QCoreApplication::applicationDirPath() : program_dir)),
+      files_(LocateProgramFiles(program_dir.isEmpty() ? ExecutableDirectory() : ToNative(program_dir),
+                                UserFoldersOfProcess())),
       own_dialogs_(dialogs == nullptr ? std::make_unique<QtFormDialogs>() : nullptr),
       dialogs_(dialogs == nullptr ? *own_dialogs_ : *dialogs),
       host_(*Label4, *ProgressBar1, dialogs_,
@@ -153,7 +146,9 @@ TForm1::TForm1(const QString& program_dir, FormDialogs* dialogs, QWidget* parent
 TForm1::~TForm1() { FormDestroy(); }
 
 void TForm1::FormCreate() {
-  IniFile = std::make_unique<TIniFile>(ToNative(program_dir_ + QLatin1String(kSettingsName)));
+  IniFile = std::make_unique<TIniFile>(
+      files_.settings_path,
+      files_.settings_in_user_folder ? TIniFile::Folder::CreateMissing : TIniFile::Folder::MustExist);
   Edit1->setText(FromNative(IniFile->ReadString("files", "input", "")));
   Edit2->setText(FromNative(IniFile->ReadString("files", "output", "")));
 }
@@ -180,7 +175,7 @@ void TForm1::Button3Click() {
   ConversionRequest request;
   request.input = ToNative(Edit1->text());
   request.output = ToNative(Edit2->text());
-  request.template_path = ToNative(program_dir_ + QLatin1String(kTemplateName));
+  request.template_path = files_.template_path;
   request.threads = DefaultThreadCount();
   const DisabledWhileRunning guard(*Button3);
   Convert(request, KelImg1, host_);

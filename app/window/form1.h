@@ -1,12 +1,14 @@
 // TForm1: the converter's one window: two file-name fields with browse buttons, Convert, a status
-// line, a progress bar and a credit line; the settings file beside the executable; the default
-// error display for an error that escapes a command.
+// line, a progress bar and a credit line; the settings file (beside the executable, or in the
+// user's configuration folder for an installed copy); the default error display for an error that
+// escapes a command.
 #pragma once
 
 #include <QWidget>
 #include <exception>
 #include <memory>
 
+#include "app/conversion/program_files.h"
 #include "app/window/ini_file.h"
 #include "app/window/form_dialogs.h"
 #include "app/window/window_host.h"
@@ -23,9 +25,9 @@ class TForm1 : public QWidget {
   Q_OBJECT
 
  public:
-  // program_dir: the directory that holds "kavrimo.ini" and the template "header.bin"; empty for
-  // the executable's directory. dialogs: where message boxes and file dialogs go; null for the real
-  // ones. Runs FormCreate.
+  // program_dir: the executable's directory, from which the template and the settings file are
+  // located (LocateProgramFiles); empty for the running executable's. dialogs: where message boxes
+  // and file dialogs go; null for the real ones. Runs FormCreate.
   explicit TForm1(const QString& program_dir = QString(), FormDialogs* dialogs = nullptr,
                   QWidget* parent = nullptr);
   // Runs FormDestroy.
@@ -46,8 +48,8 @@ class TForm1 : public QWidget {
   // with the error icon.
   void ShowException(const std::exception& error);
 
-  // The directory of the settings file and the template, ending in "/".
-  const QString& ProgramDir() const { return program_dir_; }
+  // The template and the settings file this window uses.
+  const ProgramFiles& Files() const { return files_; }
 
   // The window's controls, named by kind and number (object names alike).
   QLabel* const Label1;
@@ -70,7 +72,7 @@ class TForm1 : public QWidget {
   void Guarded(Handler handler);
   void SaveNames(const std::string& input, const std::string& output);
 
-  QString program_dir_;
+  ProgramFiles files_;
   std::unique_ptr<FormDialogs> own_dialogs_;
   FormDialogs& dialogs_;
   WindowHost host_;

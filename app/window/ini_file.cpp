@@ -146,9 +146,26 @@ void Replace(const std::string& path, const std::string& content) {
   output.Commit();
 }
 
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Makes the missing folders on the way to directory, each with mode 0700. False when one cannot be
+// made or a name on the way is not a folder.
+bool MakeFolders(const std::string& directory) {
+  struct stat info {};
+  if (::stat(directory.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
+  if (errno != ENOENT) return false;
+  const std::string parent = DirectoryOf(directory);
+  if (parent != directory && !MakeFolders(parent)) return false;
+  return ::mkdir(directory.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
 }  // namespace
 
-TIniFile::TIniFile(std::string file_name) : file_name_(std::move(file_name)) {}
+TIniFile::TIniFile(std::string file_name, Folder folder) : file_name_(std::move(file_name)), folder_(folder) {}
 
 TIniFile::~TIniFile() { UpdateFile(); }
 
@@ -168,6 +185,7 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
 void TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
   const auto fail = [this]() { throw EIniFileException("Unable to write to " + file_name_); };
+  if (folder_ == Folder::CreateMissing && !MakeFolders(DirectoryOf(file_name_))) fail();
   std::string content;
   if (ReadWholeFile(file_name_, content) == ReadResult::Failed) fail();
 

@@ -12,8 +12,11 @@ namespace kavrimo {
 
 class TIniFile {
  public:
-  // Keeps the full path only; neither opens nor creates the file.
-  explicit TIniFile(std::string file_name);
+  // Whether a write may create the folders on the way to the file.
+  enum class Folder { MustExist, CreateMissing };
+
+  // Keeps the full path only; neither opens nor creates the file (nor its folder).
+  explicit TIniFile(std::string file_name, Folder folder = Folder::MustExist);
   // Flushes the file to disk (as UpdateFile); never raises.
   ~TIniFile();
   TIniFile(const TIniFile&) = delete;
@@ -28,9 +31,10 @@ class TIniFile {
                          const std::string& default_value) const;
 
   // Sets key in section to value, creating the file, the section or the key when missing and
-  // replacing an existing value. A value is one line: it is cut at its first line break. Raises
-  // EIniFileException "Unable to write to <FileName>" when the file or its directory cannot be
-  // written; the file is then as it was.
+  // replacing an existing value. A value is one line: it is cut at its first line break. With
+  // Folder::CreateMissing, missing folders on the way are made first (mode 0700, as a user's
+  // configuration folder). Raises EIniFileException "Unable to write to <FileName>" when the file
+  // or its directory cannot be written or made; the file is then as it was.
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
 
   // Asks the system to write the file's cached data to disk; does nothing when there is no file.
@@ -41,6 +45,7 @@ class TIniFile {
 
  private:
   std::string file_name_;
+  Folder folder_;
 };
 
 }  // namespace kavrimo

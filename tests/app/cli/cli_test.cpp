@@ -18,6 +18,7 @@
 
 #include "app/cli/cli.h"
 #include "image/kel_img.h"
+#include "kavrimo_version.h"
 #include "projection/dispatcher.h"
 #include "tests/support/grid_files.h"
 
@@ -133,7 +134,7 @@ TEST_F(CliTest, UsageErrorsHelpAndVersion) {
     EXPECT_EQ(h.status, 0);
     EXPECT_NE(h.out.find(std::string("kavrimo-cli ") + command), std::string::npos);
   }
-  EXPECT_EQ(Cli({"--version"}).out, "kavrimo-cli 1.0.0\n");
+  EXPECT_EQ(Cli({"--version"}).out, "kavrimo-cli " + std::string(kVersion) + "\n");
 }
 
 // What only the program itself shows: its exit statuses and streams, and the template found beside it.

@@ -1,8 +1,31 @@
 // TForm1 driven as a user would: settings at start, typing, Convert, errors, browse buttons.
+#include <QDir>
+#include <QFileInfo>
+
 #include "tests/app/window/window_test_support.h"
 
 namespace kavrimo::testing {
 namespace {
+
+// Sets XDG_CONFIG_HOME for the life of the object.
+class ScopedConfigHome {
+ public:
+  explicit ScopedConfigHome(const std::string& folder)
+      : before_(qgetenv("XDG_CONFIG_HOME")), was_set_(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")) {
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(folder));
+  }
+  ~ScopedConfigHome() {
+    if (was_set_) {
+      qputenv("XDG_CONFIG_HOME", before_);
+    } else {
+      qunsetenv("XDG_CONFIG_HOME");
+    }
+  }
+
+ private:
+  QByteArray before_;
+  bool was_set_;
+};
 
 class Form1Test : public FormTest {
  protected:
@@ -123,15 +146,37 @@ TEST_F(Form1Test, MissingGridShowsErrorWithFullStopThenConvertWorksAgain) {
   EXPECT_EQ(ReadFile(dir_ + "out.IMG").size(), 515u);
 }
 
+// An installed copy: the template in ../share/kavrimo from the executable's folder, the settings in the
+// user's configuration folder, made private on the first write; nothing lands beside the executable.
+TEST_F(Form1Test, InstalledCopyKeepsSettingsInUserConfigurationFolder) {
+  QDir().mkpath(QString::fromStdString(dir_ + "usr/bin"));
+  QDir().mkpath(QString::fromStdString(dir_ + "usr/share/kavrimo"));
+  QFile::rename(QString::fromStdString(dir_ + "header.bin"),
+                QString::fromStdString(dir_ + "usr/share/kavrimo/header.bin"));
+  const ScopedConfigHome config(dir_ + "home/config");
+  TForm1& form = Open(dir_ + "usr/bin/");
+  EXPECT_EQ(form.Files().template_path, dir_ + "usr/share/kavrimo/header.bin");
+  TypeAndConvert(dir_ + "grid.flt", dir_ + "out.IMG");
+  ExpectMessage(0, FormDialogs::Icon::Information, "Information", "Image created succesfully");
+  EXPECT_EQ(ReadFile(dir_ + "out.IMG").substr(22, 2), "\xC8\x03") << "not made from the shared template";
+  EXPECT_EQ(ReadFile(dir_ + "home/config/kavrimo/kavrimo.ini"),
+            "[files]\ninput=" + dir_ + "grid.flt\noutput=" + dir_ + "out.IMG\n");
+  EXPECT_EQ(QFileInfo(QString::fromStdString(dir_ + "home/config/kavrimo")).permissions() & 0x0077, 0)
+      << "the configuration folder is open to others";
+  EXPECT_TRUE(QDir(QString::fromStdString(dir_ + "usr/bin")).isEmpty());
+}
+
 // Settings that cannot be written stop Convert before the grid is read: the grid named here has no header,
-// so reading it first would report "Cannot open file". A directory path through a regular file is refused
-// to root as well.
+// so reading it first would report "Cannot open file". A configuration folder through a regular file
+// cannot be made, by root either.
 TEST_F(Form1Test, UnwritableSettingsStopConvertFirst) {
   WriteFile(dir_ + "plain", "x");
-  TForm1& form = Open(dir_ + "plain/");
+  QDir().mkpath(QString::fromStdString(dir_ + "bin"));
+  const ScopedConfigHome config(dir_ + "plain");
+  TForm1& form = Open(dir_ + "bin/");
   TypeAndConvert(dir_ + "nothing.flt", dir_ + "out.IMG");
   EXPECT_EQ(dialogs_.messages.size(), 1u);
-  ExpectMessage(0, FormDialogs::Icon::Critical, "Kavrimo", "Unable to write to " + dir_ + "plain/kavrimo.ini.");
+  ExpectMessage(0, FormDialogs::Icon::Critical, "Kavrimo", "Unable to write to " + dir_ + "plain/kavrimo/kavrimo.ini.");
   EXPECT_EQ(form.Label4->text(), QString());
   EXPECT_TRUE(form.Button3->isEnabled());
   EXPECT_FALSE(QFile::exists(QString::fromStdString(dir_ + "out.IMG")));

@@ -122,6 +122,21 @@ TEST_F(IniFileTest, UnwritableLocationRaisesWithPath) {
   }
 }
 
+// A user's configuration folder is made, private, on the first write only when asked for; reading
+// makes nothing.
+TEST_F(IniFileTest, MissingFoldersMadeOnFirstWriteOnlyWhenAsked) {
+  const std::string path = dir_ + "/config/kavrimo/kavrimo.ini";
+  EXPECT_THROW(TIniFile(path).WriteString("files", "input", "a"), EIniFileException);
+  TIniFile ini(path, TIniFile::Folder::CreateMissing);
+  EXPECT_EQ(ini.ReadString("files", "input", "<default>"), "<default>");
+  EXPECT_FALSE(fs::exists(dir_ + "/config"));
+  ini.WriteString("files", "input", "a");
+  EXPECT_EQ((std::ostringstream() << std::ifstream(path).rdbuf()).str(), "[files]\ninput=a\n");
+  for (const char* folder : {"/config", "/config/kavrimo"}) {
+    EXPECT_EQ(fs::status(dir_ + folder).permissions(), fs::perms::owner_all) << folder;
+  }
+}
+
 // A read-only directory takes no new file and a read-only file no change; a writable file in a read-only
 // directory, where no temporary can be made beside it, is rewritten in place.
 TEST_F(IniFileTest, ReadOnlyDirectoryOrFile) {

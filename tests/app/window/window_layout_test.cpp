@@ -41,7 +41,9 @@ TEST_F(LayoutTest, ControlsCarryTheirNamesKindsAndTexts) {
       EXPECT_EQ(control->property("text").toString(), QString::fromLatin1(expected.text));
     }
     EXPECT_EQ(control->pos(), QPoint(px(expected.left), px(expected.top)));
-    if (expected.width > 0) EXPECT_EQ(control->size(), QSize(px(expected.width), px(expected.height)));
+    if (expected.width > 0) {
+      EXPECT_EQ(control->size(), QSize(px(expected.width), px(expected.height)));
+    }
   }
   ASSERT_EQ(form_->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")), form_->ProgressBar1);
   EXPECT_EQ(form_->ProgressBar1->minimum(), 0);

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The Debian package: built with CPack from the build folder into a temporary folder, never installed
+# into the system. Its Depends come from the programs; unpacked with dpkg-deb -x, its kavrimo-cli
+# converts the sample grid with the template of the same package; lintian finds no error in it and
+# desktop-file-validate accepts its menu entry.
+# Usage: package_test.sh BUILD_DIR SOURCE_DIR VERSION
+set -euo pipefail
+umask 022  # the package's folders take their modes from it
+build=$1 source=$2 version=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+timeout 240 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/cpack" >"$work/cpack.log" 2>&1 ||
+  fail "cpack: $(cat "$work/cpack.log")"
+deb=$work/cpack/kavrimo_${version}_$(dpkg --print-architecture).deb
+[[ -f $deb ]] || fail "no package $(basename "$deb"): $(ls "$work/cpack")"
+depends=$(dpkg-deb -f "$deb" Depends)
+for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6; do
+  [[ $depends == *"$library "* || $depends == *"$library" ]] || fail "Depends lacks $library: $depends"
+done
+[[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "package version is not $version"
+echo "package: $(basename "$deb"), Depends: $depends"
+
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+cp "$source/samples/dem.hdr" "$source/samples/dem.flt" "$work/"
+timeout 60 "$root/usr/bin/kavrimo-cli" convert "$work/dem.flt" "$work/dem.IMG" >"$work/convert.out" 2>&1 ||
+  fail "the unpacked kavrimo-cli: $(cat "$work/convert.out")"
+grep -qx "Image created succesfully" "$work/convert.out" || fail "no success line: $(cat "$work/convert.out")"
+timeout 60 "$build/bin/kavrimo-cli" convert "$work/dem.flt" "$work/build.IMG" >/dev/null
+cmp "$work/dem.IMG" "$work/build.IMG" || fail "the unpacked program's image differs from the build's"
+echo "unpacked kavrimo-cli converts with usr/share/kavrimo/header.bin"
+
+desktop=$root/usr/share/applications/kavrimo.desktop
+if [[ -f $desktop ]]; then
+  desktop-file-validate "$desktop" || fail "desktop-file-validate"
+  echo "desktop entry valid"
+fi
+
+# Errors fail the test; warnings and notes are shown (the README says why each one stays).
+timeout 240 lintian --fail-on error --display-info "$deb" >"$work/lintian.out" 2>&1 ||
+  fail "lintian: $(cat "$work/lintian.out")"
+echo "lintian: $(grep -c . "$work/lintian.out" || true) lines, no error"
+cat "$work/lintian.out"
