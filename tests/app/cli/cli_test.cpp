@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@
 #include "image/kel_img.h"
 #include "kavrimo_version.h"
 #include "projection/dispatcher.h"
+#include "tests/support/child_process.h"
 #include "tests/support/grid_files.h"
 
 namespace kavrimo {
@@ -252,14 +254,6 @@ TEST_F(CliTest, ErrorsNameTheirFile) {
   WriteGrid(dir_.File("nodata"), 3, 1, {1, 2, 3});
   std::filesystem::remove(dir_.File("nodata.flt"));
   ASSERT_EQ(::mkfifo(dir_.File("fifo").c_str(), 0666), 0);
-  WriteText(dir_.File("short.IMG"), std::string(515, '\0'));
-  {
-    const auto image = ReadBytes(dir_.File("dem.IMG"));
-    std::string header(image.begin(), image.begin() + 512);
-    header[30] = header[32] = '\x7f';  // 32767 rows and columns on a file of 3 pixels
-    header[31] = header[33] = '\x7f';
-    WriteText(dir_.File("huge.IMG"), header + "abc");
-  }
   const std::string image = dir_.File("dem.IMG");
   using Args = std::vector<std::string>;
   const struct {
@@ -273,7 +267,6 @@ TEST_F(CliTest, ErrorsNameTheirFile) {
       {{"convert", dir_.File("dem"), dir_.File("dem.hdr")}, "Cannot write over " + dir_.File("dem.hdr") + ", which this command reads"},
       {{"info", dir_.File("fifo")}, dir_.File("fifo") + ": File access denied"},
       {{"info", dir_.File("none.IMG")}, dir_.File("none.IMG") + ": File not found"},
-      {{"preview", dir_.File("huge.IMG"), dir_.File("q.png")}, dir_.File("huge.IMG") + ": Read beyond end of file"},
       {{"preview", image, image}, "Cannot write over " + image + ", which this command reads"},
       {{"preview", image, dir_.File("fifo")}, dir_.File("fifo") + " is not a regular file"},
   };
@@ -286,6 +279,24 @@ TEST_F(CliTest, ErrorsNameTheirFile) {
   EXPECT_EQ(ReadBytes(image).size(), 515u);
   EXPECT_FALSE(std::filesystem::exists(dir_.File("o.IMG")));
   EXPECT_FALSE(std::filesystem::exists(dir_.File("q.png")));
+}
+
+// An image whose header promises 32767 x 32767 pixels on a file of three: the size is checked before
+// a gigabyte is set aside for them (the preview runs with 300 MB of address space).
+TEST_F(CliTest, PreviewChecksTheFileSizeBeforeAllocating) {
+  if (testing_support::UnderAddressSanitizer()) GTEST_SKIP() << "AddressSanitizer reserves the address space";
+  WriteGrid(dir_.File("dem"), 3, 1, {100, 1000, 2000});
+  ASSERT_EQ(Cli({"convert", dir_.File("dem"), dir_.File("dem.IMG")}).status, 0);
+  auto bytes = ReadBytes(dir_.File("dem.IMG"));
+  bytes[30] = bytes[32] = 0xff;
+  bytes[31] = bytes[33] = 0x7f;
+  WriteText(dir_.File("huge.IMG"), std::string(bytes.begin(), bytes.end()));
+  EXPECT_EQ(testing_support::InChild([&] {
+              const rlimit limit{300u << 20, 300u << 20};
+              ::setrlimit(RLIMIT_AS, &limit);
+              return Cli({"preview", dir_.File("huge.IMG"), dir_.File("q.png")}).err;
+            }),
+            "kavrimo-cli: " + dir_.File("huge.IMG") + ": Read beyond end of file.\n");
 }
 
 // File names are bytes: a name that is not UTF-8 reaches the system unchanged.
@@ -342,6 +353,15 @@ TEST_F(CliTest, InfoPrintsEveryPropertyAndDerivedValue) {
   ASSERT_EQ(json.status, 0);
   for (const std::string& key : expected) EXPECT_NE(json.out.find("\"" + key + "\":"), std::string::npos) << key;
   EXPECT_NE(json.out.find("\"State\": \"ValidImage\""), std::string::npos);
+
+  // A Comment holding terminal controls is shown escaped.
+  auto bytes = ReadBytes(dir_.File("dem.IMG"));
+  const std::string comment = "\x1b]0;owned\x07\x1b[2J";
+  std::copy(comment.begin(), comment.end(), bytes.begin() + 38);
+  WriteText(dir_.File("controls.IMG"), std::string(bytes.begin(), bytes.end()));
+  const Result controls = Cli({"info", dir_.File("controls.IMG")});
+  EXPECT_NE(controls.out.find("Comment: \\x1b]0;owned\\x07\\x1b[2J"), std::string::npos) << controls.out;
+  EXPECT_EQ(controls.out.find('\x1b'), std::string::npos);
 
   WriteText(dir_.File("junk.IMG"), std::string(600, 'j'));
   const Result invalid = Cli({"info", dir_.File("junk.IMG")});
