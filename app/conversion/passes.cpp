@@ -16,29 +16,6 @@ namespace {
 
 constexpr auto kHeaderBytes = static_cast<std::int64_t>(header_format::kHeaderSize);
 
-// Turns "cells handled so far" into the positions the outer loop of a pass shows.
-class PassProgress {
- public:
-  PassProgress(const ProgressSink& sink, std::int32_t ncols, std::int32_t nrows)
-      : sink_(sink), ncols_(ncols), nrows_(nrows) {}
-  // Every step whose first cell lies before end has started.
-  void Through(std::int64_t end) {
-    const std::int64_t started = nrows_ > 0 ? std::min(ncols_, (end - 1) / nrows_ + 1) : ncols_;
-    while (step_ < started) {
-      ++step_;
-      const auto position = static_cast<int>(step_ * 100 / ncols_);
-      if (position != shown_) sink_(shown_ = position);
-    }
-  }
-
- private:
-  const ProgressSink& sink_;
-  std::int64_t ncols_;
-  std::int64_t nrows_;
-  std::int64_t step_ = 0;
-  int shown_ = 0;  // a pass starts with the bar at 0
-};
-
 // How a pass cuts the grid's cells into chunks: each chunk is one window (and one share of the work),
 // read in blocks where it is not mapped.
 struct ChunkPlan {
@@ -77,6 +54,19 @@ void RunPass(const GridHeader& header, const ChunkPlan& plan, const ProgressSink
 
 }  // namespace
 
+void PassProgress::Through(std::int64_t end) {
+  const std::int64_t started = nrows_ > 0 ? std::min(ncols_, (end - 1) / nrows_ + 1) : ncols_;
+  while (step_ < started) {
+    ++step_;
+    const auto position = static_cast<int>(step_ * 100 / ncols_);
+    if (position != shown_) sink_(shown_ = position);
+  }
+}
+
+CellNoData NoDataOf(const GridHeader& header) {
+  return header.nodata_single ? CellNoData::Single(*header.nodata_single) : CellNoData(header.NODATA_value);
+}
+
 CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const ProgressSink& progress,
                     const PassOptions& options) {
   const ChunkPlan plan(header, options);
@@ -85,6 +75,7 @@ CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const Prog
   const int threads = std::max(options.threads, 1);
   std::vector<std::optional<BlockBuffer<float>>> blocks(static_cast<std::size_t>(threads));
   std::vector<CellRange> ranges(static_cast<std::size_t>(plan.chunks));
+  const CellNoData nodata = NoDataOf(header);
   CellRange range;
   RunPass(
       header, plan, progress, threads,
@@ -95,7 +86,7 @@ CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const Prog
         const std::size_t wanted = plan.Size(chunk);
         const std::size_t got = grid.Visit(plan.First(chunk), wanted, *block,
                                            [&](const float* cells, std::size_t count, std::size_t) {
-                                             ScanCells(cells, count, header.NODATA_value, part);
+                                             ScanCells(cells, count, nodata, part);
                                            });
         if (got < wanted) throw EInOutError(100);
         ranges[static_cast<std::size_t>(chunk)] = part;
@@ -109,8 +100,15 @@ CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const Prog
   return range;
 }
 
-void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale& scale, BinaryFile& output,
-              const ProgressSink& progress, const PassOptions& options) {
+namespace {
+
+// Codes the cells of one run of a chunk into out: (cells, count, out, chunk, offset of the run in the
+// chunk). A chunk may be visited again from offset 0 (see GridStream::Visit).
+using RunCoder = std::function<void(const float*, std::size_t, std::uint8_t*, std::int64_t, std::size_t)>;
+
+void CodeGridWith(const BinaryFile& data, const GridHeader& header, BinaryFile& output,
+                  const ProgressSink& progress, const PassOptions& options, const RunCoder& code,
+                  const std::function<void(std::int64_t)>& after) {
   const ChunkPlan plan(header, options);
   const GridStream grid(data, plan.cells, header.big_endian, options.map_data);
   grid.AdviseSequential();
@@ -121,19 +119,50 @@ void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale&
     BlockBuffer<std::uint8_t> bytes;
   };
   std::vector<std::optional<Buffers>> buffers(static_cast<std::size_t>(threads));
-  RunPass(header, plan, progress, threads, [&](std::int64_t chunk, int worker) {
-    auto& own = buffers[static_cast<std::size_t>(worker)];
-    if (!own) own.emplace(plan);
-    const std::size_t wanted = plan.Size(chunk);
-    const std::size_t got = grid.Visit(plan.First(chunk), wanted, own->cells,
-                                       [&](const float* cells, std::size_t count, std::size_t offset) {
-                                         CodeCells(cells, count, header.NODATA_value, scale,
-                                                   own->bytes.data() + offset);
-                                       });
-    // The bytes before a short read are written first, so a full disk there is the error a user sees.
-    output.WriteExactlyAt(kHeaderBytes + plan.First(chunk), own->bytes.data(), got);
-    if (got < wanted) throw EInOutError(100);
-  });
+  RunPass(
+      header, plan, progress, threads,
+      [&](std::int64_t chunk, int worker) {
+        auto& own = buffers[static_cast<std::size_t>(worker)];
+        if (!own) own.emplace(plan);
+        const std::size_t wanted = plan.Size(chunk);
+        const std::size_t got = grid.Visit(plan.First(chunk), wanted, own->cells,
+                                           [&](const float* cells, std::size_t count, std::size_t offset) {
+                                             code(cells, count, own->bytes.data() + offset, chunk, offset);
+                                           });
+        // The bytes before a short read are written first, so a full disk there is the error a user sees.
+        output.WriteExactlyAt(kHeaderBytes + plan.First(chunk), own->bytes.data(), got);
+        if (got < wanted) throw EInOutError(100);
+      },
+      after);
+}
+
+}  // namespace
+
+void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale& scale, BinaryFile& output,
+              const ProgressSink& progress, const PassOptions& options) {
+  const CellNoData nodata = NoDataOf(header);
+  CodeGridWith(
+      data, header, output, progress, options,
+      [&](const float* cells, std::size_t count, std::uint8_t* out, std::int64_t, std::size_t) {
+        CodeCells(cells, count, nodata, scale, out);
+      },
+      {});
+}
+
+OutsideCounts CodeGrid(const BinaryFile& data, const GridHeader& header, const FixedScale& fixed,
+                       BinaryFile& output, const ProgressSink& progress, const PassOptions& options) {
+  const CellNoData nodata = NoDataOf(header);
+  std::vector<OutsideCounts> parts(static_cast<std::size_t>(ChunkPlan(header, options).chunks));
+  OutsideCounts total;
+  CodeGridWith(
+      data, header, output, progress, options,
+      [&](const float* cells, std::size_t count, std::uint8_t* out, std::int64_t chunk, std::size_t offset) {
+        OutsideCounts& part = parts[static_cast<std::size_t>(chunk)];
+        if (offset == 0) part = {};  // a window visited again counts afresh
+        CodeCellsClamped(cells, count, nodata, fixed, out, part);
+      },
+      [&](std::int64_t chunk) { total += parts[static_cast<std::size_t>(chunk)]; });
+  return total;
 }
 
 }  // namespace kavrimo
