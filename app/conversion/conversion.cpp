@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/conversion/cell_coding.h"
+#include "app/conversion/grid_input.h"
 #include "app/grid/grid_header.h"
 #include "runtime/number_text.h"
 #include "app/conversion/passes.h"
@@ -18,8 +19,6 @@
 
 namespace kavrimo {
 namespace {
-
-constexpr int kMaxImageSide = 32767;
 
 void StartPass(ConversionHost& host, const char* status) {
   host.SetProgress(0);
@@ -45,12 +44,12 @@ void WriteImageHeader(TKelImg& image, const GridHeader& header, const CellScale&
   image.SetProjection(3);
   image.SetRefLongitude(header.xllcorner);
   // The top edge of the grid, worked out in extended precision and handed over as a double.
-  const long double top = static_cast<long double>(header.nrows) * header.cellsize + header.yllcorner;
+  const long double top = static_cast<long double>(header.nrows) * header.RowSpacing() + header.yllcorner;
   image.SetRefLatitude(static_cast<double>(top));
   image.SetRefColumn(0);
   image.SetRefRow(0);
   image.SetColumnSpacing(header.cellsize);
-  image.SetRowSpacing(header.cellsize);
+  image.SetRowSpacing(header.RowSpacing());
   if (const int decimals = DecimalsForSlope(scale.slope); decimals >= 0) {
     image.SetDecimals(static_cast<std::uint8_t>(decimals));
   }
@@ -71,18 +70,20 @@ void Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost&
   BusyCursor busy(host);
   host.SaveNames(request.input, request.output);
 
-  const GridHeader header = ReadGridHeader(request.input);
-  if (header.ncols < 1 || header.ncols > kMaxImageSide || header.nrows < 1 || header.nrows > kMaxImageSide) {
-    throw ECommandError(Format("Grid of %lld columns and %lld rows cannot be converted: a Miradel image "
-                               "holds 1 to 32767 of each",
-                               header.ncols, header.nrows));
-  }
+  const std::unique_ptr<GridInput> grid = ReadGridInput(request.input, request.output);
+  const GridHeader& header = grid->Header();
+  CheckConvertibleSize(header.ncols, header.nrows);
   const PassOptions options{std::max(1, request.threads)};
   const ProgressSink progress = [&host](int position) { host.SetProgress(position); };
 
-  BinaryFile data = BinaryFile::OpenExisting(ReplaceExtension(request.input, ".flt"), OpenMode::ReadOnly);
-  StartPass(host, "Step 1 of 2");
-  const CellRange range = ScanRange(data, header, progress, options);
+  grid->OpenData();
+  CellRange range;
+  if (request.fixed_range) {
+    range = *request.fixed_range;  // the grid is read once, in pass 2
+  } else {
+    StartPass(host, "Step 1 of 2");
+    range = grid->ScanRange(progress, options);
+  }
   host.SetStatus("Max = " + FormatReal(range.maximum) + " and Min = " + FormatReal(range.minimum));
   const CellScale scale = ScaleFor(range);
   host.SetStatus("Slope = " + FormatReal(scale.slope) + " and Intecept = " + FormatReal(scale.intercept));
@@ -100,9 +101,18 @@ void Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost&
   SetFileMode(OpenMode::ReadWrite);
   BinaryFile output = BinaryFile::OpenExisting(temporary.Path());
   StartPass(host, "Step 2 of 2");
-  CodeGrid(data, header, scale, output, progress, options);
-  data.Close();
+  OutsideCounts outside;
+  if (request.fixed_range) {
+    outside = grid->CodeGrid(FixedScale{scale, range}, output, progress, options);
+  } else {
+    grid->CodeGrid(scale, output, progress, options);
+  }
+  grid->Close();
   output.Close();
+  if (outside.below != 0 || outside.above != 0) {
+    host.SetStatus(Format("%lld cells below the range coded 0 and %lld above it coded 253", outside.below,
+                          outside.above));
+  }
 
   temporary.Commit();
   // The image is complete and in place. Its corner values (from a huge cell size, say) may overflow
