@@ -1,8 +1,10 @@
 // kavrimo-cli convert: one grid with the status lines the window shows, or many grids into a folder
-// (--out-dir), several at once, each reported on one line in the order given.
+// (--out-dir), several at once, each reported on one line in the order given; over a fixed range
+// (--range) so that the tiles of a mosaic share one scale.
 #include <charconv>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 #include "app/cli/cli.h"
 #include "app/cli/options.h"
@@ -11,33 +13,62 @@
 #include "app/conversion/conversion.h"
 #include "app/grid/grid_header.h"
 #include "runtime/errors.h"
+#include "runtime/fp.h"
+#include "runtime/number_text.h"
 
 namespace kavrimo::cli {
 namespace {
 
 const CommandSpec kSpec{
     "convert",
-    "[--template FILE] INPUT OUTPUT\n[--template FILE] [--jobs N] --out-dir DIR INPUT...",
-    "Converts ArcGIS float grids to 8-bit Miradel images. INPUT names the grid: its .hdr and .flt files are\n"
-    "named after it. With --out-dir, every INPUT becomes DIR/<base name>.IMG.",
+    "[--template FILE] [--range MIN MAX] INPUT OUTPUT\n"
+    "[--template FILE] [--range MIN MAX] [--jobs N] --out-dir DIR INPUT...",
+    "Converts ArcGIS float grids and ESRI ASCII grids to 8-bit Miradel images. INPUT names the grid: an\n"
+    "ASCII grid when it ends in .asc (any letter case), else a float grid whose .hdr and .flt files are\n"
+    "named after it. With --out-dir, every INPUT becomes DIR/<base name>.IMG. With --range, every image is\n"
+    "scaled over MIN to MAX instead of its grid's range, so that tiles share Gain and Offset; cells below\n"
+    "MIN are coded 0 and cells above MAX 253, and their numbers are printed.",
     {{"template", 0, "FILE", 1, "Header template (default: header.bin beside the program)."},
+     {"range", 0, "MIN MAX", 2, "Scale over MIN to MAX (reals, MIN < MAX, \".\" as decimal separator)."},
      {"out-dir", 0, "DIR", 1, "Convert every INPUT to DIR/<base name>.IMG."},
      {"jobs", 0, "N", 1, "Conversions at once with --out-dir (default: the number of processors)."}}};
 constexpr const char* kSuccess = "Image created succesfully";
 
+// The host of one grid of a batch: silent, but it keeps the count line of a fixed range for the
+// batch's own report.
+class BatchHost : public TerminalHost {
+ public:
+  BatchHost(Streams& io, const std::string& input) : TerminalHost(io.out, io.err, false, true, input + ": ") {}
+  void SetStatus(const std::string& text) override { last_status = text; }
+  std::string last_status;
+};
+
 int ConvertOne(const std::string& input, const std::string& output, const std::string& template_path,
-               Streams& io) {
+               const std::optional<CellRange>& range, Streams& io) {
   TerminalHost host(io.out, io.err, io.err_is_terminal);
   TKelImg image(host);
-  Convert({input, output, template_path, DefaultThreadCount()}, image, host);
+  Convert({input, output, template_path, DefaultThreadCount(), range}, image, host);
   return 0;
+}
+
+// MIN and MAX of --range: reals by the number text rules with "." as separator, rounded to single,
+// MIN < MAX. Nothing when they are not.
+std::optional<CellRange> ParseRange(const std::vector<std::string>& texts) {
+  SetDecimalSeparator('.');
+  try {
+    const float minimum = fp::ToSingle(ParseReal(texts[0]));
+    const float maximum = fp::ToSingle(ParseReal(texts[1]));
+    if (minimum < maximum) return CellRange{maximum, minimum};
+  } catch (const Error&) {
+  }
+  return std::nullopt;
 }
 
 // Converts each input to dir/<base name>.IMG, jobs grids at once on one thread each, and prints one
 // line per grid in the order given, as soon as it and every grid before it are done. Two inputs that
 // would write the same output are refused rather than written over each other.
 int ConvertMany(const std::vector<std::string>& inputs, const std::string& dir, const std::string& template_path,
-                int jobs, Streams& io) {
+                const std::optional<CellRange>& range, int jobs, Streams& io) {
   struct Grid {
     std::string output;
     std::string result;
@@ -64,9 +95,12 @@ int ConvertMany(const std::vector<std::string>& inputs, const std::string& dir, 
         const std::string& input = inputs[static_cast<std::size_t>(index)];
         grid.result = kSuccess;
         try {
-          TerminalHost host(io.out, io.err, false, true, input + ": ");
+          BatchHost host(io, input);
           TKelImg image(host);
-          Convert({input, grid.output, template_path, 1}, image, host);
+          Convert({input, grid.output, template_path, 1, range}, image, host);
+          if (host.last_status.find(" cells below the range") != std::string::npos) {
+            grid.result = host.last_status + "\n" + input + ": " + kSuccess;
+          }
         } catch (const Error& e) {
           grid.result = e.Message();
           grid.failed = true;
@@ -89,9 +123,14 @@ int RunConvert(const std::vector<std::string>& args, Streams& io) {
   const std::vector<std::string>& inputs = parsed.Arguments();
   const std::string template_path =
       parsed.IsSet("template") ? parsed.Value("template") : ExecutableDirectory() + "header.bin";
+  std::optional<CellRange> range;
+  if (parsed.IsSet("range")) {
+    range = ParseRange(parsed.Values("range"));
+    if (!range) return UsageError(io.err, "--range needs two numbers MIN and MAX, MIN less than MAX");
+  }
   if (!parsed.IsSet("out-dir")) {
     if (inputs.size() != 2 || parsed.IsSet("jobs")) return CommandUsageError(kSpec, io);
-    return ConvertOne(inputs[0], inputs[1], template_path, io);
+    return ConvertOne(inputs[0], inputs[1], template_path, range, io);
   }
   if (inputs.empty()) return CommandUsageError(kSpec, io);
   int jobs = DefaultThreadCount();
@@ -102,7 +141,7 @@ int RunConvert(const std::vector<std::string>& args, Streams& io) {
       return UsageError(io.err, "--jobs needs a whole number of at least 1");
     }
   }
-  return ConvertMany(inputs, parsed.Value("out-dir"), template_path, jobs, io);
+  return ConvertMany(inputs, parsed.Value("out-dir"), template_path, range, jobs, io);
 }
 
 }  // namespace kavrimo::cli
