@@ -1,7 +1,8 @@
 // kavrimo-bench: the conversion engine against the floor (reading the data twice and writing a quarter
 // of it) and against the plain one-cell-at-a-time reference, on synthetic grids of 8192^2 and 16384^2
 // cells; its peak resident memory; and its bytes against the reference's, on those grids and on
-// adversarial grids. Prints medians of several runs and their ratios.
+// adversarial grids. Then an ESRI ASCII grid of 8192^2 cells against its own floor (ascii_bench.h).
+// Prints medians of several runs and their ratios.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "app/conversion/passes.h"
+#include "bench/ascii_bench.h"
 #include "bench/bench_files.h"
 #include "bench/engine_child.h"
 #include "bench/plain_passes.h"
@@ -183,7 +185,9 @@ bool CheckAdversarialGrids(const ScratchFolder& folder, const std::string& templ
 
 const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
 
-int Main(const std::vector<int>& sides) {
+constexpr int kAsciiSide = 8192;
+
+int Main(const std::vector<int>& sides, bool float_grids, bool ascii_grid) {
   const std::string template_path = TemplateBesideExecutable();
   if (!std::filesystem::exists(template_path)) {
     std::fprintf(stderr, "kavrimo-bench: no header template at %s\n", template_path.c_str());
@@ -198,10 +202,10 @@ int Main(const std::vector<int>& sides) {
               kPassBlockCells * sizeof(float) / 1024);
 
   std::size_t adversarial_cells = 0;
-  const bool adversarial_ok = CheckAdversarialGrids(folder, template_path, adversarial_cells);
+  const bool adversarial_ok = !float_grids || CheckAdversarialGrids(folder, template_path, adversarial_cells);
 
   std::vector<SizeResult> results;
-  for (const int side : sides) {
+  for (const int side : float_grids ? sides : std::vector<int>{}) {
     const double needed = static_cast<double>(side) * side * 4 * 1.75 + (256 << 20);
     if (static_cast<double>(folder.FreeBytes()) < needed) {
       std::printf("  %d x %d: skipped, %.1f GiB free and %.1f GiB needed\n", side, side,
@@ -253,19 +257,42 @@ int Main(const std::vector<int>& sides) {
               "(%.1f to %.1f MiB)\n",
               Verdict(memory_ok), lowest_peak, highest_peak);
   std::printf("  bytes identical to the plain reference: %s\n", Verdict(all));
+
+  if (ascii_grid) {
+    // The text (about 700 MiB), its float twin, the scratch file and two images.
+    const double needed = static_cast<double>(kAsciiSide) * kAsciiSide * (11.0 + 4 + 4 + 2) + (256 << 20);
+    if (static_cast<double>(folder.FreeBytes()) < needed) {
+      std::printf("\nESRI ASCII grid: skipped, %.1f GiB free and %.1f GiB needed\n",
+                  static_cast<double>(folder.FreeBytes()) / (1 << 30), needed / (1 << 30));
+    } else {
+      std::printf("\n");
+      all = ReportAscii(MeasureAscii(folder, kAsciiSide, template_path, kRuns)) && all;
+    }
+  }
   return all ? 0 : 1;
 }
 
 }  // namespace
 }  // namespace kavrimo::bench
 
-// kavrimo-bench [side ...]: the grid sides to measure, 8192 and 16384 when none are given.
+// kavrimo-bench [--float-only | --ascii-only] [side ...]: the float grid sides to measure, 8192 and
+// 16384 when none are given; the ASCII grid is always 8192 x 8192.
 int main(int argc, char** argv) {
   std::vector<int> sides;
-  for (int i = 1; i < argc; ++i) sides.push_back(std::atoi(argv[i]));
+  bool float_grids = true, ascii_grid = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--float-only") {
+      ascii_grid = false;
+    } else if (arg == "--ascii-only") {
+      float_grids = false;
+    } else {
+      sides.push_back(std::atoi(argv[i]));
+    }
+  }
   if (sides.empty()) sides = {8192, 16384};
   try {
-    return kavrimo::bench::Main(sides);
+    return kavrimo::bench::Main(sides, float_grids, ascii_grid);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kavrimo-bench: %s\n", e.what());
     return 1;
