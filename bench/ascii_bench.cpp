@@ -168,14 +168,14 @@ AsciiResult MeasureAscii(const ScratchFolder& folder, int side, const std::strin
   }
   std::vector<double> floor, engine1, engine2, others;
   for (int run = 0; run < runs; ++run) {
+    const double machine = MachineCpu(), ours = Cpu(RUSAGE_SELF) + Cpu(RUSAGE_CHILDREN);
+    const auto round = std::chrono::steady_clock::now();
     start = std::chrono::steady_clock::now();
     ParseEveryNumberOnce(base + ".asc", checksum);
     floor.push_back(Seconds(start));
-    const double machine = MachineCpu(), ours = Cpu(RUSAGE_SELF) + Cpu(RUSAGE_CHILDREN);
-    start = std::chrono::steady_clock::now();
     engine(1, engine1, result.peak1);
     engine(2, engine2, result.peak2);
-    const double wall = Seconds(start);
+    const double wall = Seconds(round);
     others.push_back(std::max(0.0, ((MachineCpu() - machine) - (Cpu(RUSAGE_SELF) + Cpu(RUSAGE_CHILDREN) - ours)) / wall));
     std::printf("  run %d: floor %.3f  engine %.3f / %.3f s  (other programs: %.2f processors)\n", run + 1,
                 floor.back(), engine1.back(), engine2.back(), others.back());

@@ -215,48 +215,50 @@ int Main(const std::vector<int>& sides, bool float_grids, bool ascii_grid) {
     results.push_back(MeasureSize(folder, side, template_path));
   }
 
-  std::printf("\nmedian seconds     floor  engine1  engine2  e1+busy  e2+busy    plain | e1/floor e2/floor "
-              "e2busy/e1busy e2busy/e1 plain/e1 | peak MiB 1t  2t | bytes\n");
-  for (const SizeResult& r : results) {
-    std::printf("%5d x %-5d     %6.3f   %6.3f   %6.3f   %6.3f   %6.3f  %7.3f |   %5.2f    %5.2f        %5.2f "
-                "    %5.2f   %6.1f |       %5.1f %5.1f | %s\n",
-                r.side, r.side, r.floor, r.engine1, r.engine2, r.engine1_busy, r.engine2_busy, r.plain,
-                r.engine1 / r.floor, r.engine2 / r.floor, r.engine2_busy / r.engine1_busy, r.engine2_busy / r.engine1,
-                r.plain / r.engine1, r.peak1, r.peak2, r.identical ? "identical" : "DIFFER");
-  }
-  std::printf("adversarial grids: %zu cells (ties k + 0.5, range ends, extreme magnitudes, denormal slope): %s\n",
-              adversarial_cells, adversarial_ok ? "identical" : "DIFFER");
-
   bool all = adversarial_ok;
-  double lowest_peak = 1e30, highest_peak = 0;
-  for (const SizeResult& r : results) {
-    all = all && r.identical;
-    lowest_peak = std::min({lowest_peak, r.peak1, r.peak2});
-    highest_peak = std::max({highest_peak, r.peak1, r.peak2});
-  }
-  std::printf("\ntargets:\n");
-  for (const SizeResult& r : results) {
-    // The two-thread target holds for a free second processor; say so when other programs held one.
-    const bool second_free = r.others < 0.25;
-    std::printf("  %5d^2  one thread <= 1.2 x floor: %-6s  two threads <= 0.8 x floor: %-6s%s  "
-                "two threads beside a busy loop no slower than one: %s\n",
-                r.side, Verdict(r.engine1 <= 1.2 * r.floor), Verdict(r.engine2 <= 0.8 * r.floor),
-                second_free ? "" : " (other programs kept a processor busy)",
-                Verdict(r.engine2_busy <= r.engine1_busy * 1.02));
-    if (!second_free) {
-      std::printf("           other programs used %.2f processors on average while the engine ran\n", r.others);
+  if (float_grids) {
+    std::printf("\nmedian seconds     floor  engine1  engine2  e1+busy  e2+busy    plain | e1/floor e2/floor "
+                "e2busy/e1busy e2busy/e1 plain/e1 | peak MiB 1t  2t | bytes\n");
+    for (const SizeResult& r : results) {
+      std::printf("%5d x %-5d     %6.3f   %6.3f   %6.3f   %6.3f   %6.3f  %7.3f |   %5.2f    %5.2f        %5.2f "
+                  "    %5.2f   %6.1f |       %5.1f %5.1f | %s\n",
+                  r.side, r.side, r.floor, r.engine1, r.engine2, r.engine1_busy, r.engine2_busy, r.plain,
+                  r.engine1 / r.floor, r.engine2 / r.floor, r.engine2_busy / r.engine1_busy, r.engine2_busy / r.engine1,
+                  r.plain / r.engine1, r.peak1, r.peak2, r.identical ? "identical" : "DIFFER");
     }
+    std::printf("adversarial grids: %zu cells (ties k + 0.5, range ends, extreme magnitudes, denormal slope): %s\n",
+                adversarial_cells, adversarial_ok ? "identical" : "DIFFER");
+
+    double lowest_peak = 1e30, highest_peak = 0;
+    for (const SizeResult& r : results) {
+      all = all && r.identical;
+      lowest_peak = std::min({lowest_peak, r.peak1, r.peak2});
+      highest_peak = std::max({highest_peak, r.peak1, r.peak2});
+    }
+    std::printf("\ntargets:\n");
+    for (const SizeResult& r : results) {
+      // The two-thread target holds for a free second processor; say so when other programs held one.
+      const bool second_free = r.others < 0.25;
+      std::printf("  %5d^2  one thread <= 1.2 x floor: %-6s  two threads <= 0.8 x floor: %-6s%s  "
+                  "two threads beside a busy loop no slower than one: %s\n",
+                  r.side, Verdict(r.engine1 <= 1.2 * r.floor), Verdict(r.engine2 <= 0.8 * r.floor),
+                  second_free ? "" : " (other programs kept a processor busy)",
+                  Verdict(r.engine2_busy <= r.engine1_busy * 1.02));
+      if (!second_free) {
+        std::printf("           other programs used %.2f processors on average while the engine ran\n", r.others);
+      }
+    }
+    // The same thread count must need the same memory whatever the grid's size.
+    bool memory_ok = !results.empty() && highest_peak < 64;
+    for (const SizeResult& r : results) {
+      memory_ok = memory_ok && r.peak1 <= results.front().peak1 * 1.1 && r.peak1 >= results.front().peak1 / 1.1 &&
+                  r.peak2 <= results.front().peak2 * 1.1 && r.peak2 >= results.front().peak2 / 1.1;
+    }
+    std::printf("  peak resident memory < 64 MiB, within 10 %% across sizes for each thread count: %s "
+                "(%.1f to %.1f MiB)\n",
+                Verdict(memory_ok), lowest_peak, highest_peak);
+    std::printf("  bytes identical to the plain reference: %s\n", Verdict(all));
   }
-  // The same thread count must need the same memory whatever the grid's size.
-  bool memory_ok = !results.empty() && highest_peak < 64;
-  for (const SizeResult& r : results) {
-    memory_ok = memory_ok && r.peak1 <= results.front().peak1 * 1.1 && r.peak1 >= results.front().peak1 / 1.1 &&
-                r.peak2 <= results.front().peak2 * 1.1 && r.peak2 >= results.front().peak2 / 1.1;
-  }
-  std::printf("  peak resident memory < 64 MiB, within 10 %% across sizes for each thread count: %s "
-              "(%.1f to %.1f MiB)\n",
-              Verdict(memory_ok), lowest_peak, highest_peak);
-  std::printf("  bytes identical to the plain reference: %s\n", Verdict(all));
 
   if (ascii_grid) {
     // The text (about 700 MiB), its float twin, the scratch file and two images.
