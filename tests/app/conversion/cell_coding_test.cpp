@@ -215,9 +215,9 @@ TEST(RangeScan, FindsWhatAPlainLoopFindsToTheBit) {
 
 // ---- The coding over a fixed range -------------------------------------------------------------------
 
-// The clamped coding as the user reads it: the design's byte for the cell, with codes below 0 held at 0
+// The clamped coding as the user reads it: the usual byte of the cell, with codes below 0 held at 0
 // and above 253 at 253 (a code that would overflow single is far above 253); no-data 255.
-int DesignCodeClamped(float v, std::int32_t nodata, const CellScale& scale) {
+int PlainCodeClamped(float v, std::int32_t nodata, const CellScale& scale) {
   if (static_cast<double>(v) == static_cast<double>(nodata)) return 255;
   if (scale.slope == 0) return 0;
   const long double q = (static_cast<long double>(v) - scale.intercept) / scale.slope;
@@ -289,7 +289,7 @@ TEST(ClampedCoding, HoldsCodesOutsideTheRangeAtItsEnds) {
 
 // Random fixed ranges, of any sign and width, not including 0 or including it; cells on and beside every
 // tie k + 0.5 from far below the range to far above it, its ends, and cells drawn across three times its
-// width. The reference also equals the design's byte held to 0..253 wherever the slope is not denormal.
+// width. The reference also equals the usual byte held to 0..253 wherever the slope is not denormal.
 TEST(ClampedCoding, EqualsTheReferenceOnRandomRangesAndTies) {
   std::mt19937 random(77);
   std::uniform_real_distribution<double> magnitude(-30, 30);
@@ -316,7 +316,7 @@ TEST(ClampedCoding, EqualsTheReferenceOnRandomRangesAndTies) {
     ExpectClampedSameAsReference(cells, kNoData, fixed);
     if (!std::isnormal(scale.slope)) continue;
     for (const float v : cells) {
-      ASSERT_EQ(int{CodeCellClampedReference(v, kNoData, fixed)}, DesignCodeClamped(v, kNoData, scale))
+      ASSERT_EQ(int{CodeCellClampedReference(v, kNoData, fixed)}, PlainCodeClamped(v, kNoData, scale))
           << std::hexfloat << v << " over " << fixed.range.minimum << " to " << fixed.range.maximum;
     }
   }
