@@ -1,7 +1,8 @@
 // kavrimo-bench: the conversion engine against the floor (reading the data twice and writing a quarter
 // of it) and against the plain one-cell-at-a-time reference, on synthetic grids of 8192^2 and 16384^2
 // cells; its peak resident memory; and its bytes against the reference's, on those grids and on
-// adversarial grids. Prints medians of several runs and their ratios.
+// adversarial grids. Then an ESRI ASCII grid of 8192^2 cells against its own floor (ascii_bench.h).
+// Prints medians of several runs and their ratios.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "app/conversion/passes.h"
+#include "bench/ascii_bench.h"
 #include "bench/batch.h"
 #include "bench/bench_files.h"
 #include "bench/engine_child.h"
@@ -194,7 +196,9 @@ bool MeasureAndReportBatch(const ScratchFolder& folder, const std::string& templ
   return ratio <= 1.3;
 }
 
-int Main(const std::vector<int>& sides) {
+constexpr int kAsciiSide = 8192;
+
+int Main(const std::vector<int>& sides, bool float_grids, bool ascii_grid, bool batch) {
   const std::string template_path = TemplateBesideExecutable();
   if (!std::filesystem::exists(template_path)) {
     std::fprintf(stderr, "kavrimo-bench: no header template at %s\n", template_path.c_str());
@@ -209,10 +213,10 @@ int Main(const std::vector<int>& sides) {
               kPassBlockCells * sizeof(float) / 1024);
 
   std::size_t adversarial_cells = 0;
-  const bool adversarial_ok = CheckAdversarialGrids(folder, template_path, adversarial_cells);
+  const bool adversarial_ok = !float_grids || CheckAdversarialGrids(folder, template_path, adversarial_cells);
 
   std::vector<SizeResult> results;
-  for (const int side : sides) {
+  for (const int side : float_grids ? sides : std::vector<int>{}) {
     const double needed = static_cast<double>(side) * side * 4 * 1.75 + (256 << 20);
     if (static_cast<double>(folder.FreeBytes()) < needed) {
       std::printf("  %d x %d: skipped, %.1f GiB free and %.1f GiB needed\n", side, side,
@@ -222,66 +226,88 @@ int Main(const std::vector<int>& sides) {
     results.push_back(MeasureSize(folder, side, template_path));
   }
 
-  std::printf("\nmedian seconds     floor  engine1  engine2  e1+busy  e2+busy    plain | e1/floor e2/floor "
-              "e2busy/e1busy e2busy/e1 plain/e1 | peak MiB 1t  2t | bytes\n");
-  for (const SizeResult& r : results) {
-    std::printf("%5d x %-5d     %6.3f   %6.3f   %6.3f   %6.3f   %6.3f  %7.3f |   %5.2f    %5.2f        %5.2f "
-                "    %5.2f   %6.1f |       %5.1f %5.1f | %s\n",
-                r.side, r.side, r.floor, r.engine1, r.engine2, r.engine1_busy, r.engine2_busy, r.plain,
-                r.engine1 / r.floor, r.engine2 / r.floor, r.engine2_busy / r.engine1_busy, r.engine2_busy / r.engine1,
-                r.plain / r.engine1, r.peak1, r.peak2, r.identical ? "identical" : "DIFFER");
-  }
-  std::printf("adversarial grids: %zu cells (ties k + 0.5, range ends, extreme magnitudes, denormal slope): %s\n",
-              adversarial_cells, adversarial_ok ? "identical" : "DIFFER");
-
   bool all = adversarial_ok;
-  double lowest_peak = 1e30, highest_peak = 0;
-  for (const SizeResult& r : results) {
-    all = all && r.identical;
-    lowest_peak = std::min({lowest_peak, r.peak1, r.peak2});
-    highest_peak = std::max({highest_peak, r.peak1, r.peak2});
+  if (float_grids) {
+    std::printf("\nmedian seconds     floor  engine1  engine2  e1+busy  e2+busy    plain | e1/floor e2/floor "
+                "e2busy/e1busy e2busy/e1 plain/e1 | peak MiB 1t  2t | bytes\n");
+    for (const SizeResult& r : results) {
+      std::printf("%5d x %-5d     %6.3f   %6.3f   %6.3f   %6.3f   %6.3f  %7.3f |   %5.2f    %5.2f        %5.2f "
+                  "    %5.2f   %6.1f |       %5.1f %5.1f | %s\n",
+                  r.side, r.side, r.floor, r.engine1, r.engine2, r.engine1_busy, r.engine2_busy, r.plain,
+                  r.engine1 / r.floor, r.engine2 / r.floor, r.engine2_busy / r.engine1_busy, r.engine2_busy / r.engine1,
+                  r.plain / r.engine1, r.peak1, r.peak2, r.identical ? "identical" : "DIFFER");
+    }
+    std::printf("adversarial grids: %zu cells (ties k + 0.5, range ends, extreme magnitudes, denormal slope): %s\n",
+                adversarial_cells, adversarial_ok ? "identical" : "DIFFER");
+
+    double lowest_peak = 1e30, highest_peak = 0;
+    for (const SizeResult& r : results) {
+      all = all && r.identical;
+      lowest_peak = std::min({lowest_peak, r.peak1, r.peak2});
+      highest_peak = std::max({highest_peak, r.peak1, r.peak2});
+    }
+    std::printf("\ntargets:\n");
+    for (const SizeResult& r : results) {
+      // The two-thread target holds for a free second processor; say so when other programs held one.
+      const bool second_free = r.others < 0.25;
+      std::printf("  %5d^2  one thread <= 1.2 x floor: %-6s  two threads <= 0.8 x floor: %-6s%s  "
+                  "two threads beside a busy loop no slower than one: %s\n",
+                  r.side, Verdict(r.engine1 <= 1.2 * r.floor), Verdict(r.engine2 <= 0.8 * r.floor),
+                  second_free ? "" : " (other programs kept a processor busy)",
+                  Verdict(r.engine2_busy <= r.engine1_busy * 1.02));
+      if (!second_free) {
+        std::printf("           other programs used %.2f processors on average while the engine ran\n", r.others);
+      }
+    }
+    // The same thread count must need the same memory whatever the grid's size.
+    bool memory_ok = !results.empty() && highest_peak < 64;
+    for (const SizeResult& r : results) {
+      memory_ok = memory_ok && r.peak1 <= results.front().peak1 * 1.1 && r.peak1 >= results.front().peak1 / 1.1 &&
+                  r.peak2 <= results.front().peak2 * 1.1 && r.peak2 >= results.front().peak2 / 1.1;
+    }
+    std::printf("  peak resident memory < 64 MiB, within 10 %% across sizes for each thread count: %s "
+                "(%.1f to %.1f MiB)\n",
+                Verdict(memory_ok), lowest_peak, highest_peak);
+    std::printf("  bytes identical to the plain reference: %s\n", Verdict(all));
   }
-  std::printf("\ntargets:\n");
-  for (const SizeResult& r : results) {
-    // The two-thread target holds for a free second processor; say so when other programs held one.
-    const bool second_free = r.others < 0.25;
-    std::printf("  %5d^2  one thread <= 1.2 x floor: %-6s  two threads <= 0.8 x floor: %-6s%s  "
-                "two threads beside a busy loop no slower than one: %s\n",
-                r.side, Verdict(r.engine1 <= 1.2 * r.floor), Verdict(r.engine2 <= 0.8 * r.floor),
-                second_free ? "" : " (other programs kept a processor busy)",
-                Verdict(r.engine2_busy <= r.engine1_busy * 1.02));
-    if (!second_free) {
-      std::printf("           other programs used %.2f processors on average while the engine ran\n", r.others);
+
+  if (ascii_grid) {
+    // The text (about 700 MiB), its float twin, the scratch file and two images.
+    const double needed = static_cast<double>(kAsciiSide) * kAsciiSide * (11.0 + 4 + 4 + 2) + (256 << 20);
+    if (static_cast<double>(folder.FreeBytes()) < needed) {
+      std::printf("\nESRI ASCII grid: skipped, %.1f GiB free and %.1f GiB needed\n",
+                  static_cast<double>(folder.FreeBytes()) / (1 << 30), needed / (1 << 30));
+    } else {
+      std::printf("\n");
+      all = ReportAscii(MeasureAscii(folder, kAsciiSide, template_path, kRuns)) && all;
     }
   }
-  // The same thread count must need the same memory whatever the grid's size.
-  bool memory_ok = !results.empty() && highest_peak < 64;
-  for (const SizeResult& r : results) {
-    memory_ok = memory_ok && r.peak1 <= results.front().peak1 * 1.1 && r.peak1 >= results.front().peak1 / 1.1 &&
-                r.peak2 <= results.front().peak2 * 1.1 && r.peak2 >= results.front().peak2 / 1.1;
-  }
-  std::printf("  peak resident memory < 64 MiB, within 10 %% across sizes for each thread count: %s "
-              "(%.1f to %.1f MiB)\n",
-              Verdict(memory_ok), lowest_peak, highest_peak);
-  std::printf("  bytes identical to the plain reference: %s\n", Verdict(all));
-  return all && MeasureAndReportBatch(folder, template_path) ? 0 : 1;
+  return all && (!batch || MeasureAndReportBatch(folder, template_path)) ? 0 : 1;
 }
 
 }  // namespace
 }  // namespace kavrimo::bench
 
-// kavrimo-bench [side ...]: the grid sides to measure, 8192 and 16384 when none are given, then the
-// batch case; kavrimo-bench batch: the batch case alone.
+// kavrimo-bench [--float-only | --ascii-only | --batch-only] [side ...]: the float grid sides to measure,
+// 8192 and 16384 when none are given; the ASCII grid is always 8192 x 8192; the batch case 2000 grids.
 int main(int argc, char** argv) {
   std::vector<int> sides;
-  for (int i = 1; i < argc; ++i) sides.push_back(std::atoi(argv[i]));
-  try {
-    if (argc == 2 && std::string(argv[1]) == "batch") {
-      const kavrimo::bench::ScratchFolder folder;
-      return kavrimo::bench::MeasureAndReportBatch(folder, kavrimo::bench::TemplateBesideExecutable()) ? 0 : 1;
+  bool float_grids = true, ascii_grid = true, batch = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--float-only") {
+      ascii_grid = batch = false;
+    } else if (arg == "--ascii-only") {
+      float_grids = batch = false;
+    } else if (arg == "--batch-only") {
+      float_grids = ascii_grid = false;
+    } else {
+      sides.push_back(std::atoi(argv[i]));
     }
-    if (sides.empty()) sides = {8192, 16384};
-    return kavrimo::bench::Main(sides);
+  }
+  if (sides.empty()) sides = {8192, 16384};
+  try {
+    return kavrimo::bench::Main(sides, float_grids, ascii_grid, batch);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kavrimo-bench: %s\n", e.what());
     return 1;

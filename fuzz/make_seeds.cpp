@@ -1,9 +1,10 @@
 // make_seeds: writes the seed corpus and the dictionary of every fuzz target.
 //
 // Usage: make_seeds DIR. Creates DIR/<target>/seed-<n> files and DIR/<target>.dict for the targets
-// parse_integer, parse_real, grid_header, image_attach and conversion. The seeds are the cases the
-// tests know by heart: the number texts of the conventions, typical and odd grid headers, valid
-// images of every type and projection, and small grids with their worked examples.
+// parse_integer, parse_real, grid_header, ascii_grid, image_attach and conversion. The seeds are the
+// cases the tests know by heart: the number texts of the conventions, typical and odd grid headers,
+// ASCII grids of every header form with good and bad values, valid images of every type and
+// projection, and small grids with their worked examples.
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -175,6 +176,30 @@ std::vector<std::string> ConversionSeeds() {
   };
 }
 
+// Options byte (bit 0: two threads; bits 1 to 3: the piece size), then the file.
+std::string AsciiSeed(const std::string& file, int options = 0) { return static_cast<char>(options) + file; }
+
+std::vector<std::string> AsciiGridSeeds() {
+  const std::string header = "ncols 3\nnrows 2\nxllcorner 10\nyllcorner 40\ncellsize 0.5\nnodata_value -9999\n";
+  return {
+      AsciiSeed(header + "1 2 3\n4 -9999 6\n"),
+      AsciiSeed(header + "1.5 -2e3 +.25\n4. 1e-50 6E+2\n", 1 | 2 << 1),
+      AsciiSeed("NCOLS 3\r\nNROWS 2\r\nXLLCENTER 10\r\nYLLCENTER 40\r\nCELLSIZE 0.5\r\n1 2 3 4 5 6\r\n", 3),
+      AsciiSeed("ncols 2\rnrows 2\rxllcorner 0\ryllcorner 0\rdx 2\rdy 0.5\r1\r2\r3\r4\r", 5),
+      AsciiSeed(" ncols\t3\n\tnrows 2\nxllcorner 1\nyllcorner 1\ncellsize 1\nNODATA_value 1e-3\n1 2 3 4 5 6", 6),
+      AsciiSeed(header + "1 2 3\n4 x 6\n", 1),
+      AsciiSeed(header + "1 2 3\n4 5\n"),
+      AsciiSeed(header + "1 2 3\n4 5 6 7\n", 9),
+      AsciiSeed(header + "1 2 3 4 5 1e39\n"),
+      AsciiSeed(header + "1 2 3 4 5 " + std::string(300, '7') + "\n", 11),
+      AsciiSeed("ncols 3\nncols 3\n"),
+      AsciiSeed("ncols 3\nnrows 2\nxllcorner 1\nxllcenter 1\n"),
+      AsciiSeed("ncols 3\nnrows 2\nsize 1\n"),
+      AsciiSeed("ncols 40000\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n"),
+      AsciiSeed(""),
+  };
+}
+
 const std::vector<std::string> kHeaderWords = {"ncols ", "nrows ", "xllcorner ", "yllcorner ", "cellsize ",
                                                "NODATA_value ", "byteorder ", "MSBFIRST", "LSBFIRST", "xllcenter ",
                                                "yllcenter ", "\r\n", "\n", "-9999", "1E38", "32767"};
@@ -194,6 +219,11 @@ int main(int argc, char** argv) {
     WriteDictionary(dir / "parse_real.dict", {"E", "e+", "E-", "-", "+", ".", " ", "E499", "E4932", "9999999999"});
     WriteSeeds(dir / "grid_header", HeaderSeeds());
     WriteDictionary(dir / "grid_header.dict", kHeaderWords);
+    WriteSeeds(dir / "ascii_grid", AsciiGridSeeds());
+    WriteDictionary(dir / "ascii_grid.dict",
+                    {"ncols ", "nrows ", "xllcorner ", "xllcenter ", "yllcorner ", "yllcenter ", "cellsize ", "dx ",
+                     "dy ", "nodata_value ", "\r\n", "\r", "\t", "e-", "E+", ".", "-9999", "1e39", "1e-50", "inf",
+                     "nan", "0x1", "+", "16777217", "32767"});
     WriteSeeds(dir / "image_attach", ImageSeeds());
     WriteDictionary(dir / "image_attach.dict", {std::string("\xC8\x03", 2), std::string("\x00\x00\x00\x00\x00\x80", 6)});
     WriteSeeds(dir / "conversion", ConversionSeeds());

@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 build=$1
 seconds=$2
 compiler=${KAVRIMO_FUZZ_CXX:-clang++-14}
-targets=(parse_integer parse_real grid_header image_attach conversion)
+targets=(parse_integer parse_real grid_header ascii_grid image_attach conversion)
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="$compiler" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKAVRIMO_SANITIZE=ON -DKAVRIMO_FUZZ=ON -DKAVRIMO_WINDOW=OFF -DKAVRIMO_BENCH=OFF >/dev/null

@@ -18,16 +18,18 @@ struct Command {
   int (*run)(const std::vector<std::string>&, Streams&);
 };
 
-constexpr std::array<Command, 4> kCommands{{
-    {"convert", "convert ArcGIS float grids to Miradel images", RunConvert},
+constexpr std::array<Command, 5> kCommands{{
+    {"convert", "convert ArcGIS float or ASCII grids to Miradel images", RunConvert},
     {"info", "print the header fields and extent of an image", RunInfo},
     {"locate", "latitude and longitude of pixel positions", RunLocate},
     {"preview", "write a grey-scale PNG quick-look of an image", RunPreview},
+    {"export", "write an image back as an ArcGIS float grid", RunExport},
 }};
 
 void PrintUsage(std::ostream& out) {
   out << "Usage: kavrimo-cli COMMAND [OPTIONS] ARGUMENTS\n\n"
-         "Converts ArcGIS float grids (*.hdr + *.flt) to 8-bit Miradel images and inspects images.\n\n"
+         "Converts ArcGIS float grids (*.hdr + *.flt) and ESRI ASCII grids (*.asc) to 8-bit Miradel images,\n"
+         "inspects images, and exports them back to float grids.\n\n"
          "Commands:\n";
   for (const Command& c : kCommands) out << "  " << c.name << std::string(10 - std::string(c.name).size(), ' ') << c.summary << "\n";
   out << "\nOptions:\n  --help     show this help (also after a command)\n  --version  show the version\n";

@@ -41,6 +41,7 @@ int RunConvert(const std::vector<std::string>& args, Streams& io);
 int RunInfo(const std::vector<std::string>& args, Streams& io);
 int RunLocate(const std::vector<std::string>& args, Streams& io);
 int RunPreview(const std::vector<std::string>& args, Streams& io);
+int RunExport(const std::vector<std::string>& args, Streams& io);
 
 // Dispatches argv[1..] to the subcommand.
 int Run(const std::vector<std::string>& args, Streams& io);

@@ -1,7 +1,7 @@
 // kavrimo-cli convert: one grid with the status lines the window shows, or many grids into a folder
 // (--out-dir), several at once, each reported in the order given: successes on standard output,
-// failures on standard error. On a terminal, a progress bar (one grid) or "n of m grids" (many) on
-// standard error.
+// failures on standard error. Over a fixed range (--range) the tiles of a mosaic share one scale. On a
+// terminal, a progress bar (one grid) or "n of m grids" (many) on standard error.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,25 +18,33 @@
 #include "app/grid/grid_header.h"
 #include "runtime/errors.h"
 #include "runtime/file.h"
+#include "runtime/fp.h"
+#include "runtime/number_text.h"
 
 namespace kavrimo::cli {
 namespace {
 
 const CommandSpec kSpec{
     "convert",
-    "[-q] [--template FILE] [--threads N] INPUT OUTPUT\n"
-    "[-q] [--template FILE] [--jobs N] --out-dir DIR INPUT...",
-    "Converts ArcGIS float grids to 8-bit Miradel images. INPUT names the grid: its .hdr and .flt files are\n"
-    "named after it. With --out-dir, every INPUT becomes DIR/<base name>.IMG.",
+    "[-q] [--template FILE] [--range MIN MAX] [--threads N] INPUT OUTPUT\n"
+    "[-q] [--template FILE] [--range MIN MAX] [--jobs N] --out-dir DIR INPUT...",
+    "Converts ArcGIS float grids and ESRI ASCII grids to 8-bit Miradel images. INPUT names the grid: an\n"
+    "ASCII grid when it ends in .asc (any letter case), else a float grid whose .hdr and .flt files are\n"
+    "named after it. With --out-dir, every INPUT becomes DIR/<base name>.IMG. With --range, every image is\n"
+    "scaled over MIN to MAX instead of its grid's range, so that tiles share Gain and Offset; cells below\n"
+    "MIN are coded 0 and cells above MAX 253, and their numbers are printed.",
     {{"quiet", 'q', nullptr, 0, "No status lines, success lines or progress; errors still on standard error."},
      {"template", 0, "FILE", 1, "Header template (default: header.bin beside the program or in ../share/kavrimo)."},
+     {"range", 0, "MIN MAX", 2, "Scale over MIN to MAX (reals, MIN < MAX, \".\" as decimal separator)."},
      {"threads", 0, "N", 1, "Threads for one grid (default: the number of processors)."},
      {"out-dir", 0, "DIR", 1, "Convert every INPUT to DIR/<base name>.IMG."},
      {"jobs", 0, "N", 1, "Grids converted at once with --out-dir (default: the number of processors)."}}};
 constexpr const char* kSuccess = "Image created succesfully";
+constexpr const char* kOutsideLine = " cells below the range";  // in the status line of a fixed range
 
 struct Settings {
   std::string template_path;
+  std::optional<CellRange> range;
   bool quiet = false;
 };
 
@@ -53,13 +61,44 @@ std::optional<int> Count(const ParsedArgs& parsed, const char* name, int fallbac
   return n;
 }
 
+// MIN and MAX of --range: reals by the number text rules with "." as separator, rounded to single,
+// MIN < MAX. Nothing when they are not.
+std::optional<CellRange> ParseRange(const std::vector<std::string>& texts) {
+  SetDecimalSeparator('.');
+  try {
+    const float minimum = fp::ToSingle(ParseReal(texts[0]));
+    const float maximum = fp::ToSingle(ParseReal(texts[1]));
+    if (minimum < maximum) return CellRange{maximum, minimum};
+  } catch (const Error&) {
+  }
+  return std::nullopt;
+}
+
+ConversionRequest Request(const std::string& input, const std::string& output, const Settings& settings,
+                          int threads) {
+  ConversionRequest request{input, output, settings.template_path, threads};
+  request.fixed_range = settings.range;
+  return request;
+}
+
 int ConvertOne(const std::string& input, const std::string& output, const Settings& settings, int threads,
                Streams& io) {
   TerminalHost host(io.out, io.err, io.err_is_terminal, settings.quiet);
   TKelImg image(host);
-  Convert({input, output, settings.template_path, threads}, image, host);
+  Convert(Request(input, output, settings, threads), image, host);
   return 0;
 }
+
+// The host of one grid of a batch: silent, but it keeps the count line of a fixed range for the
+// batch's own report.
+class BatchHost : public TerminalHost {
+ public:
+  BatchHost(Streams& io, const std::string& input) : TerminalHost(io.out, io.err, false, true, input + ": ") {}
+  void SetStatus(const std::string& text) override {
+    if (text.find(kOutsideLine) != std::string::npos) outside_line = text;
+  }
+  std::string outside_line;
+};
 
 // The "n of m grids" line of a batch on a terminal, redrawn after every result line.
 class BatchProgress {
@@ -110,6 +149,7 @@ int ConvertMany(const std::vector<std::string>& inputs, const std::string& dir, 
   struct Grid {
     std::string output;
     std::string refusal;
+    std::string outside_line;
     std::exception_ptr failure;
   };
   std::vector<Grid> grids(inputs.size());
@@ -136,11 +176,12 @@ int ConvertMany(const std::vector<std::string>& inputs, const std::string& dir, 
           progress.Started(input);
         }
         try {
-          TerminalHost host(io.out, io.err, false, true, input + ": ");
+          BatchHost host(io, input);
           TKelImg image(host);
-          ConversionRequest request{input, grid.output, settings.template_path, 1};
+          ConversionRequest request = Request(input, grid.output, settings, 1);
           request.swept = &swept;
           Convert(request, image, host);
+          grid.outside_line = host.outside_line;
         } catch (const std::exception&) {
           grid.failure = std::current_exception();
         }
@@ -159,6 +200,7 @@ int ConvertMany(const std::vector<std::string>& inputs, const std::string& dir, 
             PrintFailure(io.err, e, input);
           }
         } else if (!settings.quiet) {
+          if (!grid.outside_line.empty()) io.out << input << ": " << grid.outside_line << "\n";
           io.out << input << ": " << kSuccess << std::endl;
         }
         any_failed = any_failed || grid.failure || !grid.refusal.empty();
@@ -178,6 +220,10 @@ int RunConvert(const std::vector<std::string>& args, Streams& io) {
   settings.template_path = parsed.IsSet("template") ? parsed.Value("template") : LocateProgramFiles().template_path;
   if (std::any_of(inputs.begin(), inputs.end(), [](const std::string& a) { return a.empty(); })) {
     return UsageError(io.err, "an empty name is no file");
+  }
+  if (parsed.IsSet("range")) {
+    settings.range = ParseRange(parsed.Values("range"));
+    if (!settings.range) return UsageError(io.err, "--range needs two numbers MIN and MAX, MIN less than MAX");
   }
   if (!parsed.IsSet("out-dir")) {
     if (inputs.size() != 2 || parsed.IsSet("jobs")) return CommandUsageError(kSpec, io);

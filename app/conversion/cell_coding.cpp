@@ -2,6 +2,7 @@
 // The fast loops over whole blocks (cell_coding_fast.cpp) must give exactly these results.
 #include "app/conversion/cell_coding.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "runtime/number_text.h"
@@ -22,12 +23,27 @@ CellScale ScaleFor(const CellRange& range) {
   return scale;
 }
 
-std::uint8_t CodeCellReference(float value, std::int32_t nodata, const CellScale& scale) {
+std::uint8_t CodeCellReference(float value, CellNoData nodata, const CellScale& scale) {
   if (std::isnan(value)) fp::RaiseInvalidOp();
-  if (static_cast<double>(value) == static_cast<double>(nodata)) return kNoDataByte;
+  if (nodata.Matches(value)) return kNoDataByte;
   if (scale.slope == 0) return 0;
   const long double q = fp::Div(static_cast<long double>(value) - scale.intercept, scale.slope);
   return static_cast<std::uint8_t>(RoundHalfEven(fp::ToSingle(q)) & 0xFF);
+}
+
+std::uint8_t CodeCellClampedReference(float value, CellNoData nodata, const FixedScale& fixed) {
+  if (std::isnan(value)) fp::RaiseInvalidOp();
+  if (nodata.Matches(value)) return kNoDataByte;
+  // Outside the range by value, so that the bytes agree with the counts whatever the scale: for any
+  // slope that is not denormal the clamped code gives the same, as the code grows with the cell.
+  if (value > fixed.range.maximum) return kTopByte;
+  if (value < fixed.range.minimum) return 0;
+  const CellScale& scale = fixed.scale;
+  if (scale.slope == 0) return 0;
+  // Inside the range the quotient stays within about 0 to 253 (a few hundred at most for a denormal
+  // slope), so its rounding to single cannot overflow.
+  const long double q = fp::Div(static_cast<long double>(value) - scale.intercept, scale.slope);
+  return static_cast<std::uint8_t>(std::clamp<std::int64_t>(RoundHalfEven(fp::ToSingle(q)), 0, kTopByte));
 }
 
 }  // namespace kavrimo

@@ -12,6 +12,25 @@ namespace kavrimo {
 
 inline constexpr std::uint8_t kNoDataByte = 255;
 
+// The single value that marks a missing cell. A float grid names it by an integer, which a cell equals
+// when the integer converted exactly to a real equals the cell's value (an integer that no single holds
+// marks no cell); an ASCII grid names it by a real, rounded to single like its cells.
+struct CellNoData {
+  // A float grid's NODATA_value; implicit, so that an integer stands for its no-data value.
+  CellNoData(std::int32_t integer)
+      : value(static_cast<float>(integer)), possible(static_cast<double>(value) == static_cast<double>(integer)) {}
+  // An ASCII grid's no-data value, rounded to single (never a NaN).
+  static CellNoData Single(float single) {
+    CellNoData nodata(0);
+    nodata.value = single;
+    return nodata;
+  }
+  bool Matches(float v) const { return possible && v == value; }
+
+  float value;
+  bool possible;  // false: no single equals the integer
+};
+
 // Which code ScanCells and CodeCells run: Best picks vector instructions when the processor has them
 // (chosen at run time); Portable runs the same arithmetic one cell at a time on any x86-64. Both give
 // the same results; tests use Portable to check the path other machines take.
@@ -25,15 +44,15 @@ struct CellRange {
 };
 
 // Widens range by the valid cells of cells[0..count): a cell greater than the maximum replaces it, then
-// a cell less than the minimum replaces it. A cell equal to nodata (the integer compared exactly with
-// the single value) is skipped. A NaN cell raises EInvalidOp (its no-data comparison); range is then
+// a cell less than the minimum replaces it. A cell that nodata matches is skipped. A NaN cell raises EInvalidOp (its no-data comparison); range is then
 // left unspecified. range must include 0 (maximum >= 0 >= minimum), as the running range always does.
-void ScanCells(const float* cells, std::size_t count, std::int32_t nodata, CellRange& range,
+void ScanCells(const float* cells, std::size_t count, CellNoData nodata, CellRange& range,
                CellPath path = CellPath::Best);
 
 // Slope and intercept of the linear coding: slope = (max - min) / 253, intercept = max - (max - min),
-// each worked out in extended precision and rounded to single. An infinite maximum raises EInvalidOp
-// (inf - inf in the intercept); an infinite minimum gives an infinite slope.
+// each worked out in extended precision and rounded to single, from the scanned range or from one the
+// user fixed. An infinite maximum raises EInvalidOp (inf - inf in the intercept); an infinite minimum
+// gives an infinite slope.
 struct CellScale {
   float slope = 0;
   float intercept = 0;
@@ -43,11 +62,45 @@ CellScale ScaleFor(const CellRange& range);
 // The byte of one cell: 255 for no-data; otherwise the low 8 bits of RoundHalfEven of
 // q = (v - intercept) / slope, worked out in extended precision and rounded to single. A slope of 0
 // codes every valid cell as 0. The reference that every faster coding must equal.
-std::uint8_t CodeCellReference(float value, std::int32_t nodata, const CellScale& scale);
+std::uint8_t CodeCellReference(float value, CellNoData nodata, const CellScale& scale);
 
 // Codes cells[0..count) into out[0..count); byte for byte equal to CodeCellReference, raising what it
 // raises for the first cell in order that makes it raise (bytes from that cell on are unspecified).
-void CodeCells(const float* cells, std::size_t count, std::int32_t nodata, const CellScale& scale,
+void CodeCells(const float* cells, std::size_t count, CellNoData nodata, const CellScale& scale,
                std::uint8_t* out, CellPath path = CellPath::Best);
+
+// ---- The coding over a fixed range -----------------------------------------------------------------
+//
+// Tiles of a mosaic share one scale when each is coded over the same range, given by the user instead
+// of scanned: scale = ScaleFor(range). Cells outside that range would code below 0 or above 253, which
+// the low 8 bits turn into unrelated bytes; here they are held at the ends instead, and counted.
+
+// A scale over a range the user fixed; range.minimum < range.maximum, both finite.
+struct FixedScale {
+  CellScale scale;
+  CellRange range;
+};
+
+// Valid cells that lie outside the fixed range.
+struct OutsideCounts {
+  std::int64_t below = 0;  // less than range.minimum: coded 0
+  std::int64_t above = 0;  // greater than range.maximum: coded 253
+  OutsideCounts& operator+=(const OutsideCounts& other) {
+    below += other.below;
+    above += other.above;
+    return *this;
+  }
+};
+
+// The byte of one cell over a fixed range: 255 for no-data; 0 below the range and 253 above it
+// (infinities included); inside it, CodeCellReference's code held to 0..253 (a slope of 0 codes 0).
+// A NaN cell raises EInvalidOp. The reference that every faster clamped coding must equal.
+std::uint8_t CodeCellClampedReference(float value, CellNoData nodata, const FixedScale& fixed);
+
+// Codes cells[0..count) into out[0..count), byte for byte equal to CodeCellClampedReference, and adds
+// the valid cells outside the range to counts. Raises what the reference raises for the first cell in
+// order that makes it raise (bytes and counts are then unspecified).
+void CodeCellsClamped(const float* cells, std::size_t count, CellNoData nodata, const FixedScale& fixed,
+                      std::uint8_t* out, OutsideCounts& counts, CellPath path = CellPath::Best);
 
 }  // namespace kavrimo

@@ -5,9 +5,12 @@
 // that provably gives the reference's byte, and hands the rare undecided cell one level up: a single-
 // precision vector estimate (AVX2), then double precision, then CodeCellReference itself. The proofs
 // are written beside each level. Vector instructions are chosen at run time, so the program runs on
-// any x86-64 processor; without AVX2 the double-precision level runs one cell at a time.
+// any x86-64 processor; without AVX2 the double-precision level runs one cell at a time. The clamped
+// coding over a fixed range runs the same levels, with the cells outside the range decided by value.
 #include <immintrin.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -26,17 +29,7 @@ namespace {
 // maximum the one-cell-at-a-time loop finds, to the bit. A NaN anywhere raises, as its no-data
 // comparison would.
 
-struct NoData {
-  explicit NoData(std::int32_t nodata)
-      : value(static_cast<float>(nodata)),
-        // An integer that no single holds exactly can equal no cell.
-        possible(static_cast<double>(value) == static_cast<double>(nodata)) {}
-  bool Matches(float v) const { return possible && v == value; }
-  float value;
-  bool possible;
-};
-
-void ScanPortable(const float* cells, std::size_t count, const NoData& nodata, CellRange& range) {
+void ScanPortable(const float* cells, std::size_t count, CellNoData nodata, CellRange& range) {
   for (std::size_t i = 0; i < count; ++i) {
     const float v = cells[i];
     if (std::isnan(v)) fp::RaiseInvalidOp();
@@ -54,7 +47,7 @@ __attribute__((target("avx2"), always_inline)) inline __m256 ValidAvx2(__m256 v,
   return _mm256_andnot_ps(is_missing, v);
 }
 
-__attribute__((target("avx2"))) void ScanAvx2(const float* cells, std::size_t count, const NoData& nodata,
+__attribute__((target("avx2"))) void ScanAvx2(const float* cells, std::size_t count, CellNoData nodata,
                                               CellRange& range) {
   constexpr std::size_t kStep = 16;  // two vectors per round, two chains of maxima and minima
   const __m256 missing = _mm256_set1_ps(nodata.value);
@@ -124,11 +117,11 @@ constexpr std::uint32_t kMarginUlps = 16;
 constexpr double kLargestQuotient = 1073741824.0;  // 2^30
 
 struct FastScale {
-  FastScale(std::int32_t nodata_value, const CellScale& scale)
+  FastScale(CellNoData nodata_value, const CellScale& scale)
       : nodata(nodata_value),
         intercept(scale.intercept),
         reciprocal(1.0 / static_cast<double>(scale.slope)) {}
-  NoData nodata;
+  CellNoData nodata;
   double intercept;
   double reciprocal;
 };
@@ -142,21 +135,54 @@ bool NearMidpoint(std::uint32_t low_bits) {
   return ((low_bits - (kMidpointBits - kMarginUlps)) & kLow29) < 2 * kMarginUlps;
 }
 
-std::uint8_t CodeOnePortable(float v, const FastScale& k, const CellScale& scale, std::int32_t nodata) {
-  if (k.nodata.Matches(v)) return kNoDataByte;
-  const double q = (static_cast<double>(v) - k.intercept) * k.reciprocal;
+// The whole number that single(q) rounds to, when it is provably that of the reference's quotient too.
+bool DecidedInDouble(double q, long& whole) {
   std::uint64_t bits;
   std::memcpy(&bits, &q, sizeof bits);
-  if (!(std::fabs(q) < kLargestQuotient) || NearMidpoint(static_cast<std::uint32_t>(bits))) {
-    return CodeCellReference(v, nodata, scale);
-  }
-  return static_cast<std::uint8_t>(std::lrint(static_cast<float>(q)) & 0xFF);
+  if (!(std::fabs(q) < kLargestQuotient) || NearMidpoint(static_cast<std::uint32_t>(bits))) return false;
+  whole = std::lrint(static_cast<float>(q));
+  return true;
 }
 
-void CodePortable(const float* cells, std::size_t count, std::int32_t nodata, const CellScale& scale,
+std::uint8_t CodeOnePortable(float v, const FastScale& k, const CellScale& scale, CellNoData nodata) {
+  if (k.nodata.Matches(v)) return kNoDataByte;
+  long whole;
+  if (!DecidedInDouble((static_cast<double>(v) - k.intercept) * k.reciprocal, whole)) {
+    return CodeCellReference(v, nodata, scale);
+  }
+  return static_cast<std::uint8_t>(whole & 0xFF);
+}
+
+void CodePortable(const float* cells, std::size_t count, CellNoData nodata, const CellScale& scale,
                   std::uint8_t* out) {
   const FastScale k(nodata, scale);
   for (std::size_t i = 0; i < count; ++i) out[i] = CodeOnePortable(cells[i], k, scale, nodata);
+}
+
+// The clamped coding one cell at a time. Cells outside the range are decided by value, as in the
+// reference; inside it the double-precision quotient decides under the proof above: when single(q)
+// equals single(qL), their whole numbers and so the clamped codes are equal.
+std::uint8_t CodeOneClamped(float v, const FastScale& k, const FixedScale& fixed, OutsideCounts& counts) {
+  if (k.nodata.Matches(v)) return kNoDataByte;
+  if (v > fixed.range.maximum) {
+    ++counts.above;
+    return kTopByte;
+  }
+  if (v < fixed.range.minimum) {
+    ++counts.below;
+    return 0;
+  }
+  long whole;
+  if (!DecidedInDouble((static_cast<double>(v) - k.intercept) * k.reciprocal, whole)) {
+    return CodeCellClampedReference(v, k.nodata, fixed);  // raises for a NaN cell
+  }
+  return static_cast<std::uint8_t>(std::clamp<long>(whole, 0, kTopByte));
+}
+
+void CodeClampedPortable(const float* cells, std::size_t count, CellNoData nodata, const FixedScale& fixed,
+                         std::uint8_t* out, OutsideCounts& counts) {
+  const FastScale k(nodata, fixed.scale);
+  for (std::size_t i = 0; i < count; ++i) out[i] = CodeOneClamped(cells[i], k, fixed, counts);
 }
 
 // ---- The coding with AVX2: a single-precision estimate, checked --------------------------------------
@@ -194,14 +220,24 @@ struct SingleScale {
 };
 
 // Eight cells: their bytes (255 for no-data, valid only where the cell is not flagged) in 32-bit lanes,
-// and the flags of the cells the estimate cannot decide.
+// and the flags of the cells the estimate cannot decide. The clamped coding also flags the valid cells
+// above and below the fixed range, whose bytes (253 and 0) are decided by value.
 struct Estimate {
   __m256i bytes;
   __m256i undecided;
+  __m256 above;
+  __m256 below;
 };
 
+// The ends of a fixed range in every lane.
+struct RangeLanes {
+  __m256 maximum;
+  __m256 minimum;
+};
+
+template <bool kClamped>
 __attribute__((target("avx2,fma"), always_inline)) inline Estimate EstimateAvx2(
-    const float* cells, __m256 reciprocal, __m256 offset, __m256 missing, __m256 use_missing) {
+    const float* cells, __m256 reciprocal, __m256 offset, __m256 missing, __m256 use_missing, RangeLanes range) {
   const __m256 half_minus_margin = _mm256_set1_ps(0.5f - kTieMargin);
   const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
   const __m256i sign = _mm256_set1_epi32(static_cast<int>(0x80000000u));
@@ -215,53 +251,85 @@ __attribute__((target("avx2,fma"), always_inline)) inline Estimate EstimateAvx2(
   const __m256 near_tie = _mm256_cmp_ps(_mm256_and_ps(_mm256_sub_ps(q, nearest), magnitude), half_minus_margin,
                                         _CMP_GT_OQ);
   const __m256i outside = _mm256_cmpgt_epi32(_mm256_xor_si256(n, sign), top);  // n unsigned > 253
-  const __m256i is_missing =
-      _mm256_castps_si256(_mm256_and_ps(_mm256_cmp_ps(v, missing, _CMP_EQ_OQ), use_missing));
-  return {_mm256_blendv_epi8(n, no_data_byte, is_missing),
-          _mm256_andnot_si256(is_missing, _mm256_or_si256(_mm256_castps_si256(near_tie), outside))};
+  const __m256 is_missing = _mm256_and_ps(_mm256_cmp_ps(v, missing, _CMP_EQ_OQ), use_missing);
+  Estimate e{_mm256_blendv_epi8(n, no_data_byte, _mm256_castps_si256(is_missing)),
+             _mm256_andnot_si256(_mm256_castps_si256(is_missing),
+                                 _mm256_or_si256(_mm256_castps_si256(near_tie), outside)),
+             _mm256_setzero_ps(), _mm256_setzero_ps()};
+  if constexpr (kClamped) {
+    // Ordered comparisons: a NaN cell is neither, stays undecided and raises on the exact path.
+    e.above = _mm256_andnot_ps(is_missing, _mm256_cmp_ps(v, range.maximum, _CMP_GT_OQ));
+    e.below = _mm256_andnot_ps(is_missing, _mm256_cmp_ps(v, range.minimum, _CMP_LT_OQ));
+    e.bytes = _mm256_blendv_epi8(e.bytes, _mm256_set1_epi32(kTopByte), _mm256_castps_si256(e.above));
+    e.bytes = _mm256_blendv_epi8(e.bytes, _mm256_setzero_si256(), _mm256_castps_si256(e.below));
+    e.undecided = _mm256_andnot_si256(_mm256_castps_si256(_mm256_or_ps(e.above, e.below)), e.undecided);
+  }
+  return e;
 }
 
 __attribute__((target("avx2"), always_inline)) inline std::uint32_t Lanes(__m256i flags) {
   return static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(flags)));
 }
 
-__attribute__((target("avx2,fma"))) void CodeAvx2(const float* cells, std::size_t count, std::int32_t nodata,
-                                                  const CellScale& scale, std::uint8_t* out) {
+__attribute__((target("avx2"), always_inline)) inline std::uint32_t Lanes(__m256 flags) {
+  return static_cast<std::uint32_t>(_mm256_movemask_ps(flags));
+}
+
+// The wrapping coding (clamped unset) or the clamped coding over fixed, which adds to counts. The
+// estimate decides a cell only where the proof above holds for it; clamping changes nothing for those
+// cells, whose n lies in 0..253 already.
+template <bool kClamped>
+__attribute__((target("avx2,fma"))) void CodeAvx2(const float* cells, std::size_t count, CellNoData nodata,
+                                                  const FixedScale& fixed, std::uint8_t* out,
+                                                  OutsideCounts& counts) {
+  const CellScale& scale = fixed.scale;
+  const FastScale exact(nodata, scale);
+  const auto one_cell = [&](float v) {
+    if constexpr (kClamped) {
+      return CodeOneClamped(v, exact, fixed, counts);
+    } else {
+      return CodeOnePortable(v, exact, scale, nodata);
+    }
+  };
   const SingleScale single(scale);
   if (!single.Applies()) {
-    CodePortable(cells, count, nodata, scale, out);
+    for (std::size_t i = 0; i < count; ++i) out[i] = one_cell(cells[i]);
     return;
   }
-  const FastScale exact(nodata, scale);
   const __m256 reciprocal = _mm256_set1_ps(single.reciprocal);
   const __m256 offset = _mm256_set1_ps(single.offset);
   const __m256 missing = _mm256_set1_ps(exact.nodata.value);
   const __m256 use_missing = _mm256_castsi256_ps(_mm256_set1_epi32(exact.nodata.possible ? -1 : 0));
+  const RangeLanes range{_mm256_set1_ps(fixed.range.maximum), _mm256_set1_ps(fixed.range.minimum)};
   // Packing 32 lanes of 0..255 to bytes interleaves the 128-bit halves; this puts them back in order.
   const __m256i in_order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
 
   std::size_t i = 0;
   for (; i + 32 <= count; i += 32) {
-    const Estimate a = EstimateAvx2(cells + i, reciprocal, offset, missing, use_missing);
-    const Estimate b = EstimateAvx2(cells + i + 8, reciprocal, offset, missing, use_missing);
-    const Estimate c = EstimateAvx2(cells + i + 16, reciprocal, offset, missing, use_missing);
-    const Estimate d = EstimateAvx2(cells + i + 24, reciprocal, offset, missing, use_missing);
+    const Estimate a = EstimateAvx2<kClamped>(cells + i, reciprocal, offset, missing, use_missing, range);
+    const Estimate b = EstimateAvx2<kClamped>(cells + i + 8, reciprocal, offset, missing, use_missing, range);
+    const Estimate c = EstimateAvx2<kClamped>(cells + i + 16, reciprocal, offset, missing, use_missing, range);
+    const Estimate d = EstimateAvx2<kClamped>(cells + i + 24, reciprocal, offset, missing, use_missing, range);
     const __m256i words = _mm256_packus_epi16(_mm256_packus_epi32(a.bytes, b.bytes), _mm256_packus_epi32(c.bytes, d.bytes));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_permutevar8x32_epi32(words, in_order));
+    if constexpr (kClamped) {
+      counts.above += std::popcount(Lanes(a.above) | Lanes(b.above) << 8 | Lanes(c.above) << 16 | Lanes(d.above) << 24);
+      counts.below += std::popcount(Lanes(a.below) | Lanes(b.below) << 8 | Lanes(c.below) << 16 | Lanes(d.below) << 24);
+    }
     const __m256i undecided =
         _mm256_or_si256(_mm256_or_si256(a.undecided, b.undecided), _mm256_or_si256(c.undecided, d.undecided));
     if (!_mm256_testz_si256(undecided, undecided)) {
       // Rare: the undecided cells in order, so that the first one that raises raises first (decided
-      // cells never raise).
+      // cells never raise). Undecided cells lie inside a fixed range, so they add to no count.
       std::uint32_t flags = Lanes(a.undecided) | Lanes(b.undecided) << 8 | Lanes(c.undecided) << 16 |
                             Lanes(d.undecided) << 24;
       for (; flags != 0; flags &= flags - 1) {
         const std::size_t j = i + static_cast<std::size_t>(__builtin_ctz(flags));
-        out[j] = CodeOnePortable(cells[j], exact, scale, nodata);
+        out[j] = one_cell(cells[j]);
       }
     }
   }
-  for (; i < count; ++i) out[i] = CodeOnePortable(cells[i], exact, scale, nodata);
+  for (; i < count; ++i) out[i] = one_cell(cells[i]);
 }
 
 bool HasAvx2() {
@@ -271,24 +339,42 @@ bool HasAvx2() {
 
 }  // namespace
 
-void ScanCells(const float* cells, std::size_t count, std::int32_t nodata, CellRange& range, CellPath path) {
-  const NoData missing(nodata);
+void ScanCells(const float* cells, std::size_t count, CellNoData nodata, CellRange& range, CellPath path) {
   if (path == CellPath::Best && HasAvx2()) {
-    ScanAvx2(cells, count, missing, range);
+    ScanAvx2(cells, count, nodata, range);
   } else {
-    ScanPortable(cells, count, missing, range);
+    ScanPortable(cells, count, nodata, range);
   }
 }
 
-void CodeCells(const float* cells, std::size_t count, std::int32_t nodata, const CellScale& scale,
+void CodeCells(const float* cells, std::size_t count, CellNoData nodata, const CellScale& scale,
                std::uint8_t* out, CellPath path) {
   if (!FastScaleApplies(scale)) {
     // A slope of 0 (every valid cell is 0) or an infinite scale: rare, and cheap in the reference.
     for (std::size_t i = 0; i < count; ++i) out[i] = CodeCellReference(cells[i], nodata, scale);
   } else if (path == CellPath::Best && HasAvx2()) {
-    CodeAvx2(cells, count, nodata, scale, out);
+    OutsideCounts unused;
+    CodeAvx2<false>(cells, count, nodata, FixedScale{scale, {}}, out, unused);
   } else {
     CodePortable(cells, count, nodata, scale, out);
+  }
+}
+
+void CodeCellsClamped(const float* cells, std::size_t count, CellNoData nodata, const FixedScale& fixed,
+                      std::uint8_t* out, OutsideCounts& counts, CellPath path) {
+  if (!FastScaleApplies(fixed.scale)) {
+    // A slope of 0, from a range narrower than 253 times the smallest single.
+    for (std::size_t i = 0; i < count; ++i) {
+      const float v = cells[i];
+      out[i] = CodeCellClampedReference(v, nodata, fixed);
+      if (out[i] == kNoDataByte) continue;
+      counts.above += v > fixed.range.maximum;
+      counts.below += v < fixed.range.minimum;
+    }
+  } else if (path == CellPath::Best && HasAvx2()) {
+    CodeAvx2<true>(cells, count, nodata, fixed, out, counts);
+  } else {
+    CodeClampedPortable(cells, count, nodata, fixed, out, counts);
   }
 }
 

@@ -1,5 +1,5 @@
-// The Convert command, step by step. Both passes stream the data file in blocks; the output is built
-// under a temporary name and renamed over the output name when complete.
+// The Convert command, step by step. Both passes stream the grid in blocks; the output is checked before
+// anything is read, built under a temporary name and put in place when complete.
 #include "app/conversion/conversion.h"
 
 #include <algorithm>
@@ -7,19 +7,19 @@
 #include <cstdio>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "app/conversion/cell_coding.h"
-#include "app/grid/grid_header.h"
-#include "runtime/number_text.h"
+#include "app/conversion/grid_input.h"
 #include "app/conversion/passes.h"
-#include "runtime/temporary_output.h"
+#include "app/grid/grid_header.h"
 #include "runtime/errors.h"
 #include "runtime/file.h"
+#include "runtime/number_text.h"
+#include "runtime/temporary_output.h"
 
 namespace kavrimo {
 namespace {
-
-constexpr int kMaxImageSide = 32767;
 
 void StartPass(ConversionHost& host, const char* status) {
   host.SetProgress(0);
@@ -45,12 +45,12 @@ void WriteImageHeader(TKelImg& image, const GridHeader& header, const CellScale&
   image.SetProjection(3);
   image.SetRefLongitude(header.xllcorner);
   // The top edge of the grid, worked out in extended precision and handed over as a double.
-  const long double top = static_cast<long double>(header.nrows) * header.cellsize + header.yllcorner;
+  const long double top = static_cast<long double>(header.nrows) * header.RowSpacing() + header.yllcorner;
   image.SetRefLatitude(static_cast<double>(top));
   image.SetRefColumn(0);
   image.SetRefRow(0);
   image.SetColumnSpacing(header.cellsize);
-  image.SetRowSpacing(header.cellsize);
+  image.SetRowSpacing(header.RowSpacing());
   if (const int decimals = DecimalsForSlope(scale.slope); decimals >= 0) {
     image.SetDecimals(static_cast<std::uint8_t>(decimals));
   }
@@ -73,24 +73,26 @@ void Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost&
 
   std::error_code ignored;  // an empty name stays empty and fails to open as any bad name does
   const std::string template_path = std::filesystem::absolute(request.template_path, ignored).string();
-  const std::string header_name = ReplaceExtension(request.input, ".hdr");
-  const std::string data_name = ReplaceExtension(request.input, ".flt");
+  std::vector<std::string> reads = GridInputFiles(request.input);
+  reads.push_back(template_path);
   // The output is checked before anything is read: never a special file, never a file read here.
-  TemporaryOutput temporary(request.output, {header_name, data_name, template_path}, request.swept);
+  TemporaryOutput temporary(request.output, reads, request.swept);
 
-  const GridHeader header = ReadGridHeader(request.input);
-  if (header.ncols < 1 || header.ncols > kMaxImageSide || header.nrows < 1 || header.nrows > kMaxImageSide) {
-    throw ECommandError(Format("Grid of %lld columns and %lld rows cannot be converted: a Miradel image "
-                               "holds 1 to 32767 of each",
-                               header.ncols, header.nrows));
-  }
+  const std::unique_ptr<GridInput> grid = ReadGridInput(request.input, request.output);
+  const GridHeader& header = grid->Header();
+  CheckConvertibleSize(header.ncols, header.nrows);
   const PassOptions options{std::max(1, request.threads)};
   const ProgressSink progress = [&host](int position) { host.SetProgress(position); };
 
-  BinaryFile data = BinaryFile::OpenExisting(data_name, OpenMode::ReadOnly);
+  grid->OpenData();
   temporary.Reserve();
-  StartPass(host, "Step 1 of 2");
-  const CellRange range = ScanRange(data, header, progress, options);
+  CellRange range;
+  if (request.fixed_range) {
+    range = *request.fixed_range;  // the grid is read once, in pass 2
+  } else {
+    StartPass(host, "Step 1 of 2");
+    range = grid->ScanRange(progress, options);
+  }
   host.SetStatus("Max = " + FormatReal(range.maximum) + " and Min = " + FormatReal(range.minimum));
   const CellScale scale = ScaleFor(range);
   host.SetStatus("Slope = " + FormatReal(scale.slope) + " and Intecept = " + FormatReal(scale.intercept));
@@ -99,6 +101,7 @@ void Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost&
   if (KelImg1.State() != ImageState::ValidImage) {
     throw ECommandError("Template " + template_path + " is not a valid image");
   }
+  OutsideCounts outside;
   temporary.Build([&] {
     KelImg1.CreateFromTemplate(temporary.Path(), true);
     KelImg1.SetFileName(temporary.Path());
@@ -107,10 +110,18 @@ void Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost&
     SetFileMode(OpenMode::ReadWrite);
     BinaryFile output = BinaryFile::OpenExisting(temporary.Path());
     StartPass(host, "Step 2 of 2");
-    CodeGrid(data, header, scale, output, progress, options);
-    data.Close();
+    if (request.fixed_range) {
+      outside = grid->CodeGrid(FixedScale{scale, range}, output, progress, options);
+    } else {
+      grid->CodeGrid(scale, output, progress, options);
+    }
+    grid->Close();
     output.Close();
   });
+  if (outside.below != 0 || outside.above != 0) {
+    host.SetStatus(Format("%lld cells below the range coded 0 and %lld above it coded 253", outside.below,
+                          outside.above));
+  }
   temporary.Commit();
   // The image is complete and in place. Its corner values (from a huge cell size, say) may overflow
   // on attaching; the component is attached all the same, and that is no failure of the conversion.

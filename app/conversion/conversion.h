@@ -1,4 +1,5 @@
-// The Convert command: an ArcGIS float grid to an 8-bit Miradel image, in two streaming passes.
+// The Convert command: an ArcGIS float grid (or an ESRI ASCII grid) to an 8-bit Miradel image, in two
+// streaming passes, or in one over a range the user fixed.
 //
 // The conversion room: this engine, its passes (passes.h), the cell coding (cell_coding.h), the chunk
 // runner that spreads work over threads (chunk_runner.h) and the temporary output (temporary_output.h).
@@ -6,8 +7,10 @@
 // It uses the grid readers and the image component, and links no toolkit.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "app/conversion/cell_coding.h"
 #include "image/image_ui.h"
 #include "image/kel_img.h"
 #include "runtime/temporary_output.h"
@@ -30,10 +33,15 @@ class ConversionHost : public ImageUi {
 };
 
 struct ConversionRequest {
-  std::string input;          // the grid as typed: its .hdr and .flt names derive from it
+  std::string input;          // the grid as typed: its .hdr and .flt names derive from it; *.asc: an ASCII grid
   std::string output;         // the image file to write
   std::string template_path;  // the header template, normally header.bin beside the executable
   int threads = 1;            // worker threads for the two passes (1 = the calling thread only)
+  // Set: the scale comes from this range (minimum < maximum, both finite) instead of the grid's, pass 1
+  // is skipped, and cells outside it are coded 0 and 253 (CodeCellsClamped); the command then shows
+  // "<n> cells below the range coded 0 and <m> above it coded 253" before its success box when n or m
+  // is not 0.
+  std::optional<CellRange> fixed_range = std::nullopt;
   SweptFolders* swept = nullptr;  // a batch's record of the output folders swept for leftovers
 };
 

@@ -17,29 +17,6 @@ namespace {
 
 constexpr auto kHeaderBytes = static_cast<std::int64_t>(header_format::kHeaderSize);
 
-// Turns "cells handled so far" into the positions the outer loop of a pass shows.
-class PassProgress {
- public:
-  PassProgress(const ProgressSink& sink, std::int32_t ncols, std::int32_t nrows)
-      : sink_(sink), ncols_(ncols), nrows_(nrows) {}
-  // Every step whose first cell lies before end has started.
-  void Through(std::int64_t end) {
-    const std::int64_t started = nrows_ > 0 ? std::min(ncols_, (end - 1) / nrows_ + 1) : ncols_;
-    while (step_ < started) {
-      ++step_;
-      const auto position = static_cast<int>(step_ * 100 / ncols_);
-      if (position != shown_) sink_(shown_ = position);
-    }
-  }
-
- private:
-  const ProgressSink& sink_;
-  std::int64_t ncols_;
-  std::int64_t nrows_;
-  std::int64_t step_ = 0;
-  int shown_ = 0;  // a pass starts with the bar at 0
-};
-
 // The smallest share of work, so that tiny grids do not pay for many.
 constexpr std::int64_t kMinChunkCells = 4096;
 
@@ -122,6 +99,19 @@ void RunPass(const GridHeader& header, const ChunkPlan& plan, const ProgressSink
 
 }  // namespace
 
+void PassProgress::Through(std::int64_t end) {
+  const std::int64_t started = nrows_ > 0 ? std::min(ncols_, (end - 1) / nrows_ + 1) : ncols_;
+  while (step_ < started) {
+    ++step_;
+    const auto position = static_cast<int>(step_ * 100 / ncols_);
+    if (position != shown_) sink_(shown_ = position);
+  }
+}
+
+CellNoData NoDataOf(const GridHeader& header) {
+  return header.nodata_single ? CellNoData::Single(*header.nodata_single) : CellNoData(header.NODATA_value);
+}
+
 CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const ProgressSink& progress,
                     const PassOptions& options) {
   const ChunkPlan plan(header, options);
@@ -130,6 +120,7 @@ CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const Prog
   const int threads = std::max(options.threads, 1);
   std::vector<std::optional<BlockBuffer<float>>> blocks(static_cast<std::size_t>(threads));
   std::vector<CellRange> ranges(static_cast<std::size_t>(plan.chunks));
+  const CellNoData nodata = NoDataOf(header);
   CellRange range;
   RunPass(
       header, plan, progress, threads,
@@ -142,10 +133,10 @@ CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const Prog
             plan.First(chunk), wanted, *block, [&](const float* cells, std::size_t count, std::size_t offset) {
               OverCells(
                   plan.First(chunk) + static_cast<std::int64_t>(offset), cells, count,
-                  [&] { ScanCells(cells, count, header.NODATA_value, part); },
+                  [&] { ScanCells(cells, count, nodata, part); },
                   [&](float cell) {
                     CellRange one;
-                    ScanCells(&cell, 1, header.NODATA_value, one, CellPath::Portable);
+                    ScanCells(&cell, 1, nodata, one, CellPath::Portable);
                   });
             });
         if (got < wanted) RaiseShortFile(data, plan.First(chunk) + static_cast<std::int64_t>(got));
@@ -160,8 +151,19 @@ CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const Prog
   return range;
 }
 
-void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale& scale, BinaryFile& output,
-              const ProgressSink& progress, const PassOptions& options) {
+namespace {
+
+// Codes the cells of one run of a chunk into out: run(cells, count, out, chunk, offset of the run in the
+// chunk); one_cell(v) codes one cell the same way, to find which cell of a failing run raised. A chunk
+// may be visited again from offset 0 (see GridStream::Visit).
+struct RunCoder {
+  std::function<void(const float*, std::size_t, std::uint8_t*, std::int64_t, std::size_t)> run;
+  std::function<void(float)> one_cell;
+};
+
+void CodeGridWith(const BinaryFile& data, const GridHeader& header, BinaryFile& output,
+                  const ProgressSink& progress, const PassOptions& options, const RunCoder& code,
+                  const std::function<void(std::int64_t)>& after) {
   const ChunkPlan plan(header, options);
   const GridStream grid(data, plan.cells, header.big_endian, options.map_data);
   grid.AdviseSequential();
@@ -172,21 +174,54 @@ void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale&
     BlockBuffer<std::uint8_t> bytes;
   };
   std::vector<std::optional<Buffers>> buffers(static_cast<std::size_t>(threads));
-  RunPass(header, plan, progress, threads, [&](std::int64_t chunk, int worker) {
-    auto& own = buffers[static_cast<std::size_t>(worker)];
-    if (!own) own.emplace(plan);
-    const std::size_t wanted = plan.Size(chunk);
-    const std::size_t got = grid.Visit(
-        plan.First(chunk), wanted, own->cells, [&](const float* cells, std::size_t count, std::size_t offset) {
-          OverCells(
-              plan.First(chunk) + static_cast<std::int64_t>(offset), cells, count,
-              [&] { CodeCells(cells, count, header.NODATA_value, scale, own->bytes.data() + offset); },
-              [&](float cell) { CodeCellReference(cell, header.NODATA_value, scale); });
-        });
-    // The bytes before a short read are written first, so a full disk there is the error a user sees.
-    output.WriteExactlyAt(kHeaderBytes + plan.First(chunk), own->bytes.data(), got);
-    if (got < wanted) RaiseShortFile(data, plan.First(chunk) + static_cast<std::int64_t>(got));
-  });
+  RunPass(
+      header, plan, progress, threads,
+      [&](std::int64_t chunk, int worker) {
+        auto& own = buffers[static_cast<std::size_t>(worker)];
+        if (!own) own.emplace(plan);
+        const std::size_t wanted = plan.Size(chunk);
+        const std::size_t got = grid.Visit(
+            plan.First(chunk), wanted, own->cells, [&](const float* cells, std::size_t count, std::size_t offset) {
+              OverCells(
+                  plan.First(chunk) + static_cast<std::int64_t>(offset), cells, count,
+                  [&] { code.run(cells, count, own->bytes.data() + offset, chunk, offset); }, code.one_cell);
+            });
+        // The bytes before a short read are written first, so a full disk there is the error a user sees.
+        output.WriteExactlyAt(kHeaderBytes + plan.First(chunk), own->bytes.data(), got);
+        if (got < wanted) RaiseShortFile(data, plan.First(chunk) + static_cast<std::int64_t>(got));
+      },
+      after);
+}
+
+}  // namespace
+
+void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale& scale, BinaryFile& output,
+              const ProgressSink& progress, const PassOptions& options) {
+  const CellNoData nodata = NoDataOf(header);
+  CodeGridWith(
+      data, header, output, progress, options,
+      {[&](const float* cells, std::size_t count, std::uint8_t* out, std::int64_t, std::size_t) {
+         CodeCells(cells, count, nodata, scale, out);
+       },
+       [&](float cell) { CodeCellReference(cell, nodata, scale); }},
+      {});
+}
+
+OutsideCounts CodeGrid(const BinaryFile& data, const GridHeader& header, const FixedScale& fixed,
+                       BinaryFile& output, const ProgressSink& progress, const PassOptions& options) {
+  const CellNoData nodata = NoDataOf(header);
+  std::vector<OutsideCounts> parts(static_cast<std::size_t>(ChunkPlan(header, options).chunks));
+  OutsideCounts total;
+  CodeGridWith(
+      data, header, output, progress, options,
+      {[&](const float* cells, std::size_t count, std::uint8_t* out, std::int64_t chunk, std::size_t offset) {
+         OutsideCounts& part = parts[static_cast<std::size_t>(chunk)];
+         if (offset == 0) part = {};  // a window visited again counts afresh
+         CodeCellsClamped(cells, count, nodata, fixed, out, part);
+       },
+       [&](float cell) { CodeCellClampedReference(cell, nodata, fixed); }},
+      [&](std::int64_t chunk) { total += parts[static_cast<std::size_t>(chunk)]; });
+  return total;
 }
 
 }  // namespace kavrimo

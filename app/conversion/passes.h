@@ -20,6 +20,25 @@ namespace kavrimo {
 // Receives each new progress position of a pass (1 to 100), in increasing order, on the calling thread.
 using ProgressSink = std::function<void(int position)>;
 
+// Turns "cells handled so far", in cell order, into the positions the outer loop of a pass shows.
+class PassProgress {
+ public:
+  PassProgress(const ProgressSink& sink, std::int32_t ncols, std::int32_t nrows)
+      : sink_(sink), ncols_(ncols), nrows_(nrows) {}
+  // Every step whose first cell lies before end has started.
+  void Through(std::int64_t end);
+
+ private:
+  const ProgressSink& sink_;
+  std::int64_t ncols_;
+  std::int64_t nrows_;
+  std::int64_t step_ = 0;
+  int shown_ = 0;  // a pass starts with the bar at 0
+};
+
+// The no-data value of a grid's cells: NODATA_value, or the real an ASCII grid gives.
+CellNoData NoDataOf(const GridHeader& header);
+
 inline constexpr std::size_t kPassBlockCells = std::size_t{1} << 18;  // one read: 1 MiB of cells
 inline constexpr std::size_t kPassChunkCells = std::size_t{1} << 20;  // one window, one share, one write
 
@@ -41,5 +60,10 @@ CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const Prog
 // order.
 void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale& scale, BinaryFile& output,
               const ProgressSink& progress, const PassOptions& options = {});
+
+// Pass 2 over a fixed range, the grid read once: codes every cell by CodeCellsClamped and returns how
+// many valid cells lie outside the range. Raises as CodeGrid does.
+OutsideCounts CodeGrid(const BinaryFile& data, const GridHeader& header, const FixedScale& fixed,
+                       BinaryFile& output, const ProgressSink& progress, const PassOptions& options = {});
 
 }  // namespace kavrimo

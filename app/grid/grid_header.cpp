@@ -2,6 +2,7 @@
 #include "app/grid/grid_header.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -124,6 +125,16 @@ std::string ReplaceExtension(const std::string& name, const std::string& extensi
   const std::size_t last = name.find_last_of("./\\:");
   if (last != std::string::npos && name[last] == '.') return name.substr(0, last) + extension;
   return name + extension;
+}
+
+void CheckConvertibleSize(std::int64_t ncols, std::int64_t nrows) {
+  constexpr std::int64_t kMaxImageSide = 32767;
+  if (ncols >= 1 && ncols <= kMaxImageSide && nrows >= 1 && nrows <= kMaxImageSide) return;
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "Grid of %lld columns and %lld rows cannot be converted: a Miradel image holds 1 to 32767 of each",
+                static_cast<long long>(ncols), static_cast<long long>(nrows));
+  throw ECommandError(text);
 }
 
 GridHeader ReadGridHeader(const std::string& InputName) {

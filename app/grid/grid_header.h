@@ -1,9 +1,11 @@
 // Grid readers, the first room of the application: what a conversion reads. An ArcGIS float grid is a
-// text header (*.hdr, read here) beside its raw cells (*.flt, streamed by grid_stream.h). The grid
-// room uses the runtime layer only.
+// text header (*.hdr, read here) beside its raw cells (*.flt, streamed by grid_stream.h); an ESRI ASCII
+// grid (*.asc) is one text file of header and values (ascii_grid.h). The grid room uses the runtime
+// layer only.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace kavrimo {
@@ -16,7 +18,18 @@ struct GridHeader {
   float cellsize = 0;
   std::int32_t NODATA_value = 0;
   bool big_endian = false;  // "byteorder" MSBFIRST (or M): cells are big-endian
+
+  // What float grids do not have and ASCII grids may. A no-data value given as a real, rounded to
+  // single: set, it replaces NODATA_value, and a cell is missing when it equals this single.
+  std::optional<float> nodata_single = std::nullopt;
+  // The height of a cell that is not square (an ASCII grid's "dy"; cellsize then holds "dx").
+  std::optional<float> cell_height = std::nullopt;
+  float RowSpacing() const { return cell_height.value_or(cellsize); }
 };
+
+// Raises ECommandError "Grid of <ncols> columns and <nrows> rows cannot be converted: a Miradel image
+// holds 1 to 32767 of each" unless both lie in 1 to 32767.
+void CheckConvertibleSize(std::int64_t ncols, std::int64_t nrows);
 
 // name with its extension replaced by extension (which includes the "."): the last ".", "/", "\" or
 // ":" of name decides; only a "." there starts an extension to drop. "dem.flt" -> "dem.hdr",

@@ -16,9 +16,10 @@ class FormDialogs {
   // A modal box with the icon, title, text and one OK button, owned by the application (centred on
   // the screen, every window blocked); returns when it is closed.
   virtual void ShowMessage(Icon icon, const QString& title, const QString& text) = 0;
-  // A modal file dialog with one name filter ("Description (*.a *.b)"), no title of its own, no
-  // default suffix and no overwrite prompt, offering previous (a full path, may be empty). Returns
-  // the chosen full path, or an empty string when cancelled or when the dialog cannot be shown.
+  // A modal file dialog with its name filters ("Description (*.a *.b)", several separated by ";;", the
+  // first selected), no title of its own, no default suffix and no overwrite prompt, offering previous
+  // (a full path, may be empty). Returns the chosen full path, or an empty string when cancelled or
+  // when the dialog cannot be shown.
   virtual QString ChooseOpenFile(QWidget* parent, const QString& filter,
                                  const QString& previous) = 0;
   virtual QString ChooseSaveFile(QWidget* parent, const QString& filter,

@@ -18,9 +18,11 @@
 #include <QJsonDocument>
 
 #include "app/cli/cli.h"
+#include "app/conversion/cell_coding.h"
 #include "image/kel_img.h"
 #include "kavrimo_version.h"
 #include "projection/dispatcher.h"
+#include "runtime/number_text.h"
 #include "tests/support/child_process.h"
 #include "tests/support/grid_files.h"
 
@@ -130,7 +132,7 @@ TEST_F(CliTest, UsageErrorsHelpAndVersion) {
   const Result help = Cli({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("convert"), std::string::npos);
-  for (const char* command : {"convert", "info", "locate", "preview"}) {
+  for (const char* command : {"convert", "info", "locate", "preview", "export"}) {
     SCOPED_TRACE(command);
     const Result h = Cli({command, "--help"});
     EXPECT_EQ(h.status, 0);
@@ -329,6 +331,57 @@ TEST_F(CliTest, QuietThreadsAndEmptyNames) {
     SCOPED_TRACE(testing::PrintToString(args));
     EXPECT_EQ(Cli(args).status, 2);
   }
+}
+
+// An ASCII grid and a float grid over one fixed range: no first step, the given range as Max and Min,
+// and the count line before the success line; in a batch, each grid's count line before its own.
+TEST_F(CliTest, ConvertOverAFixedRangeCountsTheCellsOutsideIt) {
+  WriteText(dir_.File("a.asc"), "ncols 3\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\n100 1000 2000\n");
+  WriteGrid(dir_.File("b"), 2, 1, {-100, 1500});
+  const CellScale scale = ScaleFor({1500, -100});
+  const std::string scale_line =
+      "Slope = " + FormatReal(scale.slope) + " and Intecept = " + FormatReal(scale.intercept) + "\n";
+  const Result one = Cli({"convert", "--range", "-100", "1500", dir_.File("a.asc"), dir_.File("a.IMG")});
+  EXPECT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(one.out, "Max = 1500 and Min = -100\n" + scale_line +
+                         "Step 2 of 2\n0 cells below the range coded 0 and 1 above it coded 253\nImage created succesfully\n");
+  std::filesystem::create_directory(dir_.File("out"));
+  const std::string a = dir_.File("a.asc"), b = dir_.File("b.flt");
+  const Result batch = Cli({"convert", "--out-dir", dir_.File("out"), "--range", "-100", "1500.0", a, b});
+  EXPECT_EQ(batch.status, 0) << batch.err;
+  EXPECT_EQ(batch.out, a + ": 0 cells below the range coded 0 and 1 above it coded 253\n" + a +
+                           ": Image created succesfully\n" + b + ": Image created succesfully\n");
+  EXPECT_EQ(ReadBytes(dir_.File("out/a.IMG")), ReadBytes(dir_.File("a.IMG")));
+  using Args = std::vector<std::string>;
+  for (const Args& range : {Args{"5", "1"}, Args{"1", "1"}, Args{"x", "1"}, Args{"-1e39", "0"}, Args{"0", "1,5"}, Args{"1"}}) {
+    SCOPED_TRACE(testing::PrintToString(range));
+    Args args = {"convert", "--range"};
+    args.insert(args.end(), range.begin(), range.end());
+    args.insert(args.end(), {a, dir_.File("x.IMG")});
+    const Result r = Cli(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("--range needs"), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(CliTest, ExportWritesAFloatGridOrOneErrorLine) {
+  WriteGrid(dir_.File("dem"), 3, 1, {100, 1000, 2000});
+  ASSERT_EQ(Cli({"convert", dir_.File("dem"), dir_.File("dem.IMG")}).status, 0);
+  const Result r = Cli({"export", "--nodata", "-32768", dir_.File("dem.IMG"), dir_.File("back")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out + r.err, "");
+  EXPECT_EQ(ReadBytes(dir_.File("back.flt")).size(), 12u);
+  EXPECT_EQ(Slurp(dir_.File("back.hdr")).substr(0, 32), "ncols         3\nnrows         1\n");
+  using Args = std::vector<std::string>;
+  for (const Args& args : {Args{"export", "--nodata", "x", dir_.File("dem.IMG"), dir_.File("g")},
+                           Args{"export", "--nodata", "16777217", dir_.File("dem.IMG"), dir_.File("g")},
+                           Args{"export", dir_.File("dem.IMG")}}) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    EXPECT_EQ(Cli(args).status, 2);
+  }
+  const Result refused = Cli({"export", dir_.File("dem.flt"), dir_.File("g")});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "kavrimo-cli: " + dir_.File("dem.flt") + " is not a valid Miradel image.\n");
 }
 
 TEST_F(CliTest, InfoPrintsEveryPropertyAndDerivedValue) {

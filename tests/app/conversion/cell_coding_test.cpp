@@ -212,5 +212,114 @@ TEST(RangeScan, FindsWhatAPlainLoopFindsToTheBit) {
   }
 }
 
+
+// ---- The coding over a fixed range -------------------------------------------------------------------
+
+// The clamped coding as the user reads it: the usual byte of the cell, with codes below 0 held at 0
+// and above 253 at 253 (a code that would overflow single is far above 253); no-data 255.
+int PlainCodeClamped(float v, std::int32_t nodata, const CellScale& scale) {
+  if (static_cast<double>(v) == static_cast<double>(nodata)) return 255;
+  if (scale.slope == 0) return 0;
+  const long double q = (static_cast<long double>(v) - scale.intercept) / scale.slope;
+  if (q > 1e6L) return kTopByte;
+  if (q < -1e6L) return 0;
+  return static_cast<int>(std::clamp(std::nearbyint(static_cast<long double>(static_cast<float>(q))), 0.0L, 253.0L));
+}
+
+// Codes cells on both paths and compares each byte with the reference and the counts with a plain count.
+void ExpectClampedSameAsReference(const std::vector<float>& cells, std::int32_t nodata, const FixedScale& fixed) {
+  std::vector<std::uint8_t> expected(cells.size()), got(cells.size());
+  OutsideCounts plain;
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    expected[i] = CodeCellClampedReference(cells[i], nodata, fixed);
+    if (expected[i] == 255) continue;
+    plain.below += cells[i] < fixed.range.minimum;
+    plain.above += cells[i] > fixed.range.maximum;
+  }
+  for (const CellPath path : kPaths) {
+    std::fill(got.begin(), got.end(), 77);
+    OutsideCounts counts{5, 7};  // added to, not replaced
+    CodeCellsClamped(cells.data(), cells.size(), nodata, fixed, got.data(), counts, path);
+    EXPECT_EQ(std::pair(counts.below - 5, counts.above - 7), std::pair(plain.below, plain.above)) << PathName(path);
+    const auto first = std::mismatch(got.begin(), got.end(), expected.begin()).first;
+    const auto i = static_cast<std::size_t>(first - got.begin());
+    if (i < cells.size()) {
+      ADD_FAILURE() << PathName(path) << ": cell " << i << " = " << std::hexfloat << cells[i] << std::defaultfloat
+                    << " (" << cells[i] << "): got " << int{got[i]} << ", reference " << int{expected[i]};
+    }
+  }
+}
+
+FixedScale Fixed(float minimum, float maximum) { return {ScaleFor({maximum, minimum}), {maximum, minimum}}; }
+
+TEST(ClampedCoding, HoldsCodesOutsideTheRangeAtItsEnds) {
+  const struct { const char* name; FixedScale fixed; std::vector<float> cells; std::vector<int> bytes; } cases[] = {
+      // Over 0 to 2000 the cells code as over their own range 0 to 2000; 3000 would wrap to 123.
+      {"wider grid", Fixed(0, 2000), {100, 1000, 2000, 3000, -1, -9999}, {13, 126, 253, 253, 0, 255}},
+      // A range that does not include 0, the user's minimum not widened to 0.
+      {"range above 0", Fixed(100, 353), {100, 101, 226.5f, 353, 99.9f, 1e30f}, {0, 1, 126, 253, 0, 253}},
+      {"negative range", Fixed(-100, 2500), {-100, 0, 2500, -3000, 1e4f}, {0, 10, 253, 0, 253}},
+      {"infinities", Fixed(0, 1), {INFINITY, -INFINITY, 0.5f}, {253, 0, 126}},
+      // A span that no single slope holds: every cell inside codes 0, those above 253.
+      {"slope 0", Fixed(0, FLT_TRUE_MIN), {0, FLT_TRUE_MIN, 1, -1}, {0, 0, 253, 0}},
+      // The denormal slope 300/253 x 2^-149 rounds to 2^-149: codes inside the range reach 300, held at 253.
+      {"denormal slope", Fixed(0, 300 * FLT_TRUE_MIN), {300 * FLT_TRUE_MIN, 254 * FLT_TRUE_MIN, 100 * FLT_TRUE_MIN},
+       {253, 253, 100}}};
+  for (const auto& c : cases) {
+    const std::size_t n = c.cells.size();
+    std::vector<float> cells(11 * n);
+    for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = c.cells[i % n];
+    for (const CellPath path : kPaths) {
+      SCOPED_TRACE(c.name + (", " + PathName(path)));
+      std::vector<std::uint8_t> bytes(cells.size());
+      OutsideCounts counts;
+      CodeCellsClamped(cells.data(), cells.size(), kNoData, c.fixed, bytes.data(), counts, path);
+      OutsideCounts expected;
+      for (std::size_t i = 0; i < cells.size(); ++i) {
+        EXPECT_EQ(bytes[i], c.bytes[i % n]) << i;
+        if (cells[i] == -9999) continue;
+        expected.below += cells[i] < c.fixed.range.minimum;
+        expected.above += cells[i] > c.fixed.range.maximum;
+      }
+      EXPECT_EQ(std::pair(counts.below, counts.above), std::pair(expected.below, expected.above));
+      EXPECT_EQ(MessageOf([&] { CodeCellClampedReference(kNaN, kNoData, c.fixed); }), "Invalid floating point operation");
+    }
+  }
+}
+
+// Random fixed ranges, of any sign and width, not including 0 or including it; cells on and beside every
+// tie k + 0.5 from far below the range to far above it, its ends, and cells drawn across three times its
+// width. The reference also equals the usual byte held to 0..253 wherever the slope is not denormal.
+TEST(ClampedCoding, EqualsTheReferenceOnRandomRangesAndTies) {
+  std::mt19937 random(77);
+  std::uniform_real_distribution<double> magnitude(-30, 30);
+  std::bernoulli_distribution negative(0.4), missing(0.05);
+  for (int round = 0; round < 60; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const auto draw = [&] { return static_cast<float>((negative(random) ? -1 : 1) * std::pow(10.0, magnitude(random) / 3)); };
+    float a = draw(), b = round % 4 == 0 ? a * (1 + 1e-5f) : draw();  // every fourth range narrow
+    if (a == b) b = std::nextafter(a, kInf);
+    const FixedScale fixed = Fixed(std::min(a, b), std::max(a, b));
+    const CellScale& scale = fixed.scale;
+    std::vector<float> cells;
+    const auto add_near = [&](long double v, int ulps) {
+      float up = static_cast<float>(v), down = up;
+      cells.push_back(up);
+      for (int i = 0; i < ulps; ++i) cells.push_back(up = std::nextafter(up, kInf)), cells.push_back(down = std::nextafter(down, -kInf));
+      if (missing(random)) cells.push_back(-9999.0f);
+    };
+    for (int k = -6; k <= kTopByte + 6; ++k) add_near(scale.intercept + (k + 0.5L) * scale.slope, 3);
+    for (const float end : {fixed.range.minimum, fixed.range.maximum}) add_near(end, 6);
+    const double width = static_cast<double>(fixed.range.maximum) - fixed.range.minimum;
+    std::uniform_real_distribution<double> across(fixed.range.minimum - width, fixed.range.maximum + width);
+    for (int i = 0; i < 2000; ++i) cells.push_back(static_cast<float>(across(random)));
+    ExpectClampedSameAsReference(cells, kNoData, fixed);
+    if (!std::isnormal(scale.slope)) continue;
+    for (const float v : cells) {
+      ASSERT_EQ(int{CodeCellClampedReference(v, kNoData, fixed)}, PlainCodeClamped(v, kNoData, scale))
+          << std::hexfloat << v << " over " << fixed.range.minimum << " to " << fixed.range.maximum;
+    }
+  }
+}
 }  // namespace
 }  // namespace kavrimo

@@ -69,7 +69,8 @@ std::string Name(const PassOptions& s) {
          std::to_string(s.chunk_cells) + (s.map_data ? ", mapped" : ", read");
 }
 
-// Three columns show 33, 66 and 100 in each pass; 37 columns show no position twice.
+// Three columns show 33, 66 and 100 in each pass; 37 columns show no position twice. Over a fixed range
+// narrower than the field, pass 2 gives the clamped bytes and counts each cell outside it once.
 TEST(Passes, EverySplitGivesTheRangeBytesAndProgressOfAPlainPass) {
   for (const GridHeader& header : {Header(37, 29), Header(37, 29, true), Header(3, 400)}) {
     SCOPED_TRACE(std::to_string(header.ncols) + (header.big_endian ? " columns, big-endian" : " columns"));
@@ -85,6 +86,16 @@ TEST(Passes, EverySplitGivesTheRangeBytesAndProgressOfAPlainPass) {
     const CellScale scale = ScaleFor(plain);
     std::vector<std::uint8_t> bytes(512, 0);
     for (const float v : cells) bytes.push_back(CodeCellReference(v, -9999, scale));
+    const FixedScale fixed{ScaleFor({500, -100}), {500, -100}};
+    std::vector<std::uint8_t> clamped(512, 0);
+    OutsideCounts outside;
+    for (const float v : cells) {
+      clamped.push_back(CodeCellClampedReference(v, -9999, fixed));
+      if (v == -9999.0f) continue;
+      outside.below += v < -100;
+      outside.above += v > 500;
+    }
+    ASSERT_GT(outside.below * outside.above, 0);
     std::vector<int> plain_progress;
     for (int i = 0; i < 2 * header.ncols; ++i) plain_progress.push_back((i % header.ncols + 1) * 100 / header.ncols);
     if (header.ncols == 3) {
@@ -99,9 +110,12 @@ TEST(Passes, EverySplitGivesTheRangeBytesAndProgressOfAPlainPass) {
       BinaryFile out = BinaryFile::Create(dir.File("out.img"));
       out.WriteExactly(bytes.data(), 512);
       CodeGrid(data, header, scale, out, record, split);
-      out.Close();
       EXPECT_EQ(testing_support::ReadBytes(dir.File("out.img")), bytes);
       EXPECT_EQ(progress, plain_progress);
+      const OutsideCounts counts = CodeGrid(data, header, fixed, out, [](int) {}, split);
+      out.Close();
+      EXPECT_EQ(testing_support::ReadBytes(dir.File("out.img")), clamped);
+      EXPECT_EQ(std::pair(counts.below, counts.above), std::pair(outside.below, outside.above));
     }
   }
 }

@@ -130,6 +130,16 @@ TEST_F(Form1Test, StatusIsPaintedBeforeEachPassBegins) {
   EXPECT_LT(pass2, log.size()) << ::testing::PrintToString(log);
 }
 
+// A typed name ending in .asc, in any letter case, is read as an ESRI ASCII grid: the same cells as the
+// float grid give the same pixels.
+TEST_F(Form1Test, TypedAsciiGridConverts) {
+  Open();
+  WriteFile(dir_ + "grid.ASC", "NCOLS 3\r\nNROWS 1\r\nXLLCORNER 0\r\nYLLCORNER 0\r\nCELLSIZE 1\r\n100 1000\r\n2000\r\n");
+  TypeAndConvert(dir_ + "grid.ASC", dir_ + "out.IMG");
+  ExpectMessage(0, FormDialogs::Icon::Information, "Information", "Image created succesfully");
+  EXPECT_EQ(ReadFile(dir_ + "out.IMG").substr(512), "\x0D\x7E\xFD");
+}
+
 TEST_F(Form1Test, MissingGridShowsErrorWithFullStopThenConvertWorksAgain) {
   TForm1& form = Open();
   TypeAndConvert(dir_ + "missing.flt", dir_ + "out.IMG");
@@ -191,7 +201,8 @@ TEST_F(Form1Test, BrowseButtonsFilterReplaceCancelAndRemember) {
     QLineEdit* edit;
     const std::vector<FileRequest>& requests;
     const char* filter;
-  } cases[] = {{form.Button1, form.Edit1, dialogs_.open_requests, "ArcGIS export raster (*.flt *.FLT)"},
+  } cases[] = {{form.Button1, form.Edit1, dialogs_.open_requests,
+                "ArcGIS export raster (*.flt *.FLT);;ESRI ASCII grid (*.asc)"},
                {form.Button2, form.Edit2, dialogs_.save_requests, "Miradel files (*.IMG *.img)"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.filter);

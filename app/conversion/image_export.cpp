@@ -1,0 +1,144 @@
+// The export of an image to a float grid: checks on the image, the header text, the cells through a
+// table of the 256 byte values, both files built aside and renamed into place.
+#include "app/conversion/image_export.h"
+
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <vector>
+
+#include "app/grid/grid_header.h"
+#include "image/header_format.h"
+#include "image/kel_img.h"
+#include "runtime/errors.h"
+#include "runtime/file.h"
+#include "runtime/fp.h"
+#include "runtime/temporary_output.h"
+
+namespace kavrimo {
+namespace {
+
+static_assert(std::endian::native == std::endian::little, "the .flt cells are written as the host holds them");
+
+constexpr std::size_t kPixelsPerBlock = std::size_t{1} << 20;
+
+// The shortest text that reads back as the same double ("0.1", "39.5", "1e-05").
+std::string Shortest(double value) {
+  char text[64];
+  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+std::string HeaderLine(const std::string& key, const std::string& value) {
+  return key + std::string(std::max<std::size_t>(1, 14 - key.size()), ' ') + value + "\n";
+}
+
+// The cell of each byte value, and why a byte cannot be written: b x Gain + Offset overflows the
+// single range, or it equals the no-data value, which would turn the cell into a missing one.
+struct CellTable {
+  CellTable(const TKelImg& image, std::int32_t nodata) {
+    const long double gain = image.Header().Gain.Extended();
+    const long double offset = image.Header().Offset.Extended();
+    for (int b = 0; b < 256; ++b) {
+      const auto i = static_cast<std::size_t>(b);
+      cell[i] = static_cast<float>(nodata);
+      if (b > image.MaxValue() || b == image.MissingValue()) continue;
+      try {
+        cell[i] = fp::ToSingle(b * gain + offset);
+        refused[i] = cell[i] == static_cast<float>(nodata) ? Refusal::kNoData : Refusal::kNone;
+      } catch (const EOverflow&) {
+        refused[i] = Refusal::kOverflow;
+      }
+    }
+  }
+  enum class Refusal : std::uint8_t { kNone, kNoData, kOverflow };
+  std::array<float, 256> cell{};
+  std::array<Refusal, 256> refused{};
+};
+
+}  // namespace
+
+bool IsExportableNoData(std::int32_t nodata) {
+  return static_cast<double>(static_cast<float>(nodata)) == static_cast<double>(nodata);
+}
+
+void ExportImage(const std::string& image_path, const std::string& grid, std::int32_t nodata, ImageUi& ui) {
+  if (!IsExportableNoData(nodata)) {
+    throw Error(std::to_string(nodata) + " is no whole number that a single holds exactly");
+  }
+  // Both outputs are checked before the image is read: never a special file, never the image itself.
+  TemporaryOutput header_file(ReplaceExtension(grid, ".hdr"), {image_path});
+  TemporaryOutput data_file(ReplaceExtension(grid, ".flt"), {image_path});
+  TKelImg image(ui);
+  try {
+    image.SetFileName(image_path);
+  } catch (const EMathError&) {
+    // The corners of a valid image may overflow; its fields are attached all the same.
+  }
+  if (image.State() != ImageState::ValidImage) throw Error(image_path + " is not a valid Miradel image");
+  if (image.Projection() != 3) {
+    throw Error(image_path + " has projection " + std::to_string(image.Projection()) +
+                "; only latitude/longitude images (projection 3) can be exported");
+  }
+  if (image.ColumnSpacing() != image.RowSpacing()) {
+    throw Error(image_path + " has a column spacing of " + Shortest(image.ColumnSpacing()) + " and a row spacing of " +
+                Shortest(image.RowSpacing()) + "; only images with square cells can be exported");
+  }
+  const std::int64_t rows = image.Rows(), columns = image.Columns();
+  if (rows < 1 || columns < 1) throw Error(image_path + " holds no cells to export");
+
+  const BinaryFile pixels = BinaryFile::OpenExisting(image_path, OpenMode::ReadOnly);
+  const std::int64_t cells = rows * columns;
+  const std::int64_t held = std::max<std::int64_t>(0, pixels.Size() - static_cast<std::int64_t>(header_format::kHeaderSize));
+  if (held < cells) {
+    throw Error(image_path + " holds " + std::to_string(held) + " pixels; its header promises " + std::to_string(cells));
+  }
+
+  const long double spacing = image.Header().ColumnSpacing.Extended();
+  const long double xll = image.Header().RefLongitude.Extended() - image.Header().RefColumn.Extended() * spacing;
+  const long double yll = image.Header().RefLatitude.Extended() + image.Header().RefRow.Extended() * spacing -
+                          static_cast<long double>(rows) * spacing;
+  const std::string text = HeaderLine("ncols", std::to_string(columns)) + HeaderLine("nrows", std::to_string(rows)) +
+                           HeaderLine("xllcorner", Shortest(static_cast<double>(fp::Finite(xll)))) +
+                           HeaderLine("yllcorner", Shortest(static_cast<double>(fp::Finite(yll)))) +
+                           HeaderLine("cellsize", Shortest(image.ColumnSpacing())) +
+                           HeaderLine("NODATA_value", std::to_string(nodata)) + HeaderLine("byteorder", "LSBFIRST");
+  const CellTable table(image, nodata);
+
+  header_file.Reserve();
+  data_file.Reserve();
+  header_file.Build([&] {
+    BinaryFile out = BinaryFile::OpenExisting(header_file.Path(), OpenMode::WriteOnly);
+    out.WriteExactly(text.data(), text.size());
+    out.Close();
+  });
+  data_file.Build([&] {
+    BinaryFile out = BinaryFile::OpenExisting(data_file.Path(), OpenMode::WriteOnly);
+    std::vector<std::uint8_t> bytes(kPixelsPerBlock);
+    std::vector<float> floats(kPixelsPerBlock);
+    for (std::int64_t first = 0; first < cells;) {
+      const auto count = static_cast<std::size_t>(std::min<std::int64_t>(cells - first, kPixelsPerBlock));
+      const std::size_t got =
+          pixels.ReadAt(static_cast<std::int64_t>(header_format::kHeaderSize) + first, bytes.data(), count);
+      if (got < count) throw EInOutError(100, image_path);  // the file shrank since its size was checked
+      for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t b = bytes[i];
+        if (table.refused[b] == CellTable::Refusal::kOverflow) fp::RaiseOverflow();
+        if (table.refused[b] == CellTable::Refusal::kNoData) {
+          throw Error("Byte " + std::to_string(b) + " of " + image_path + " codes " + Shortest(table.cell[b]) +
+                      ", the no-data value");
+        }
+        floats[i] = table.cell[b];
+      }
+      out.WriteExactly(floats.data(), count * sizeof(float));
+      first += static_cast<std::int64_t>(count);
+    }
+    out.Close();
+  });
+  data_file.Commit();
+  header_file.Commit();
+}
+
+}  // namespace kavrimo

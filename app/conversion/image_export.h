@@ -1,0 +1,40 @@
+// Exporting an image back to an ArcGIS float grid, so that any GIS can show it next to its source: the
+// reverse of the Convert command, for latitude/longitude images (projection 3) with square cells.
+//
+// It lives with the conversion engine because it is the engine's reverse and shares its output rules:
+// both files are built under temporary names (TemporaryOutput) and renamed into place only when both
+// are complete, so a failed export writes nothing and leaves earlier files as they were.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "image/image_ui.h"
+
+namespace kavrimo {
+
+inline constexpr std::int32_t kDefaultExportNoData = -9999;
+
+// True when a single holds nodata exactly, so that the grid's cells can equal its header's value.
+bool IsExportableNoData(std::int32_t nodata);
+
+// Writes grid's .hdr and .flt (named by ReplaceExtension) from the image at image_path.
+//
+// Header, one key and value a line: ncols Columns, nrows Rows, xllcorner RefLongitude - RefColumn x
+// ColumnSpacing, yllcorner RefLatitude + RefRow x RowSpacing - Rows x RowSpacing, cellsize
+// ColumnSpacing, NODATA_value nodata, byteorder LSBFIRST; reals worked out in extended precision and
+// written as the shortest text that reads back as the same double. Cells, row after row, little-endian
+// singles: a byte b with b <= MaxValue and b != MissingValue becomes b x Gain + Offset, worked out in
+// extended precision and rounded to single; any other byte becomes nodata.
+//
+// Raises, before anything is written: the image's open error; "<image> is not a valid Miradel image";
+// "<image> has projection <p>; only latitude/longitude images (projection 3) can be exported";
+// "<image> has a column spacing of <x> and a row spacing of <y>; only images with square cells can be
+// exported"; "<image> holds no cells to export"; "<image> holds <n> pixels; its header promises <r x c>";
+// "<file> is the image being exported" when an output name is the image itself (compared by device
+// and inode); "<nodata> is no whole number that a single holds exactly"; and while the cells are
+// written, "Byte <b> of <image> codes <value>, the no-data value" for a pixel whose value is nodata,
+// the overflow of a value beyond the single range, and the system's read and write errors.
+void ExportImage(const std::string& image_path, const std::string& grid, std::int32_t nodata, ImageUi& ui);
+
+}  // namespace kavrimo
