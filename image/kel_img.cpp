@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image/header_format.h"
+#include "runtime/errors.h"
 #include "runtime/file.h"
 
 namespace kavrimo {
@@ -175,6 +176,18 @@ std::string TKelImg::PadToWidth(const std::string& text, int width) {
   std::string out = text.substr(0, static_cast<std::size_t>(width));
   out.resize(static_cast<std::size_t>(width), ' ');
   return out;
+}
+
+BinaryFile OpenPixels(const TKelImg& image, const std::string& path) {
+  BinaryFile file = BinaryFile::OpenExisting(path, OpenMode::ReadOnly);
+  const auto header = static_cast<std::int64_t>(header_format::kHeaderSize);
+  const std::int64_t pixels = std::max<std::int64_t>(0, std::int64_t{image.Rows()} * image.Columns());
+  const std::int64_t held = std::max<std::int64_t>(0, file.Size() - header);
+  if (held < pixels) {
+    throw Error(path + " holds " + std::to_string(held) + " pixels; its header promises " + std::to_string(pixels));
+  }
+  file.Seek(header);
+  return file;
 }
 
 }  // namespace kavrimo

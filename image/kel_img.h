@@ -11,6 +11,7 @@
 #include "image/header_format.h"
 #include "image/image_ui.h"
 #include "projection/image_header.h"
+#include "runtime/file.h"
 
 namespace kavrimo {
 
@@ -111,5 +112,10 @@ class TKelImg {
   // Comment that CreateFromTemplate stamps.
   TImageHeader properties_;
 };
+
+// Opens the pixels of path, an image attached to image, positioned at the first pixel. The file's size
+// is checked against Rows x Columns first, so that nothing is set aside for pixels the file does not
+// hold: a short file raises "<path> holds <n> pixels; its header promises <m>".
+BinaryFile OpenPixels(const TKelImg& image, const std::string& path);
 
 }  // namespace kavrimo

@@ -89,12 +89,8 @@ void ExportImage(const std::string& image_path, const std::string& grid, std::in
   const std::int64_t rows = image.Rows(), columns = image.Columns();
   if (rows < 1 || columns < 1) throw Error(image_path + " holds no cells to export");
 
-  const BinaryFile pixels = BinaryFile::OpenExisting(image_path, OpenMode::ReadOnly);
+  const BinaryFile pixels = OpenPixels(image, image_path);
   const std::int64_t cells = rows * columns;
-  const std::int64_t held = std::max<std::int64_t>(0, pixels.Size() - static_cast<std::int64_t>(header_format::kHeaderSize));
-  if (held < cells) {
-    throw Error(image_path + " holds " + std::to_string(held) + " pixels; its header promises " + std::to_string(cells));
-  }
 
   const long double spacing = image.Header().ColumnSpacing.Extended();
   const long double xll = image.Header().RefLongitude.Extended() - image.Header().RefColumn.Extended() * spacing;

@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "runtime/ascii_case.h"
 #include "runtime/errors.h"
 #include "runtime/fp.h"
 #include "runtime/number_text.h"
@@ -28,14 +29,6 @@ bool IsSpace(char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') <
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 bool IsLetter(char c) { return static_cast<unsigned char>((c | 0x20) - 'a') < 26; }
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
 
 // A text from the file as a message shows it: at most 40 characters, control characters as "?".
 std::string Shown(std::string_view text) {
@@ -178,7 +171,7 @@ class HeaderReader {
     if (value.empty() || std::find_if_not(value_end, text.end(), blank) != text.end()) {
       RaiseAtLine(line, name_, "a header line holds one key and one value, not '" + Shown(text) + "'");
     }
-    const std::string lower = Lower(key_text);
+    const std::string lower = AsciiLower(key_text);
     const auto known = std::find_if(kKeys.begin(), kKeys.end(), [&](const KeyName& k) { return lower == k.name; });
     if (known == kKeys.end()) RaiseAtLine(line, name_, "unknown key '" + Shown(key_text) + "'");
     const Key key = known->key;
@@ -277,7 +270,7 @@ class HeaderReader {
 }  // namespace
 
 bool IsAsciiGridName(const std::string& name) {
-  return name.size() >= 4 && Lower(std::string_view(name).substr(name.size() - 4)) == ".asc";
+  return name.size() >= 4 && AsciiLower(std::string_view(name).substr(name.size() - 4)) == ".asc";
 }
 
 NumberText ParseCellText(std::string_view token, float& value) {

@@ -8,10 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "runtime/number_text.h"
+#include "runtime/ascii_case.h"
 #include "runtime/errors.h"
 #include "runtime/file.h"
 #include "runtime/fp.h"
+#include "runtime/number_text.h"
 
 namespace kavrimo {
 namespace {
@@ -57,15 +58,6 @@ std::string ReadHeaderText(const std::string& path) {
     if (nul != std::string_view::npos) break;
   }
   return text;
-}
-
-// Upper case for a to z only; every other byte stays as it is.
-std::string AsciiUpper(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper;
 }
 
 // From the line's first blank on (the blank included), or the whole line when it has none; at most

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/ascii_case.h"
 #include "runtime/errors.h"
 #include "runtime/file.h"
 #include "runtime/temporary_output.h"
@@ -48,8 +49,6 @@ std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && blank(text.back())) text.remove_suffix(1);
   return text;
 }
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
