@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "runtime/errors.h"
+#include "runtime/real48.h"
 
 namespace kavrimo::testing_support {
 
@@ -32,6 +33,12 @@ void WriteText(const std::string& path, const std::string& text) {
 std::vector<std::uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
+}
+
+double Real48At(const std::vector<std::uint8_t>& file, std::size_t offset) {
+  Real48::Bytes b;
+  std::memcpy(b.data(), &file[offset], b.size());
+  return Real48::FromBytes(b).Value();
 }
 
 std::vector<std::string> ListFolder(const std::filesystem::path& dir) {

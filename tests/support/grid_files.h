@@ -26,6 +26,8 @@ class TempDir {
 
 void WriteText(const std::string& path, const std::string& text);
 std::vector<std::uint8_t> ReadBytes(const std::string& path);
+// The Real48 at offset of an image file's bytes (an image header field), as its exact double.
+double Real48At(const std::vector<std::uint8_t>& file, std::size_t offset);
 std::vector<std::string> ListFolder(const std::filesystem::path& dir);
 
 // Writes base.hdr and base.flt for ncols x nrows cells (cells in file order, little-endian unless

@@ -23,6 +23,7 @@ namespace {
 
 using testing_support::ListFolder;
 using testing_support::ReadBytes;
+using testing_support::Real48At;
 using testing_support::RecordingHost;
 using testing_support::TempDir;
 using testing_support::WriteGrid;
@@ -120,12 +121,6 @@ INSTANTIATE_TEST_SUITE_P(
                     TwinCase{"OneValuePerLine", 5, 300, -1.5e38f, -1e-30f, 0.0, {1, "\n", " "}, 2},
                     TwinCase{"ManyPieces", 1100, 1000, -500, 3000, 0.1, {}, 2}),
     [](const testing::TestParamInfo<TwinCase>& param_info) { return param_info.param.name; });
-
-double Real48At(const std::vector<std::uint8_t>& file, std::size_t offset) {
-  Real48::Bytes b;
-  std::memcpy(b.data(), &file[offset], 6);
-  return Real48::FromBytes(b).Value();
-}
 
 // Cells that are not square place the image by dy: RowSpacing dy and the top edge nrows x dy above the
 // corner, which the centres place half a cell inside. A real no-data value marks the cells it rounds to.

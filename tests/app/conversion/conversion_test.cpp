@@ -28,6 +28,7 @@ namespace {
 
 using testing_support::ListFolder;
 using testing_support::ReadBytes;
+using testing_support::Real48At;
 using testing_support::RecordingHost;
 using testing_support::TempDir;
 using testing_support::WriteGrid;
@@ -59,12 +60,6 @@ std::vector<std::uint8_t> SlowCoding(const std::vector<float>& cells, std::int32
     }
   }
   return bytes;
-}
-
-double Real48At(const std::vector<std::uint8_t>& file, std::size_t offset) {
-  Real48::Bytes b;
-  std::memcpy(b.data(), &file[offset], 6);
-  return Real48::FromBytes(b).Value();
 }
 
 std::int16_t Int16At(const std::vector<std::uint8_t>& file, std::size_t offset) {

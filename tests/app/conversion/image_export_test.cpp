@@ -26,16 +26,11 @@ namespace {
 
 using testing_support::ListFolder;
 using testing_support::ReadBytes;
+using testing_support::Real48At;
 using testing_support::RecordingHost;
 using testing_support::TempDir;
 using testing_support::WriteGrid;
 using testing_support::WriteText;
-
-long double Real48At(const std::vector<std::uint8_t>& file, std::size_t offset) {
-  Real48::Bytes b;
-  std::memcpy(b.data(), &file[offset], 6);
-  return Real48::FromBytes(b).Extended();
-}
 
 std::string Shortest(long double value) {
   char text[64];
