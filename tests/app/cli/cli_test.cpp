@@ -29,10 +29,7 @@
 namespace kavrimo {
 namespace {
 
-using testing_support::ReadBytes;
-using testing_support::TempDir;
-using testing_support::WriteGrid;
-using testing_support::WriteText;
+using namespace testing_support;
 
 struct Result {
   int status;

@@ -21,13 +21,7 @@
 namespace kavrimo {
 namespace {
 
-using testing_support::ListFolder;
-using testing_support::ReadBytes;
-using testing_support::Real48At;
-using testing_support::RecordingHost;
-using testing_support::TempDir;
-using testing_support::WriteGrid;
-using testing_support::WriteText;
+using namespace testing_support;
 
 constexpr std::size_t kHeader = 512;
 

@@ -30,11 +30,7 @@ namespace kavrimo {
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::InChild;
-using testing_support::ListFolder;
-using testing_support::RecordingHost;
-using testing_support::WriteGrid;
-using testing_support::WriteText;
+using namespace testing_support;
 using Names = std::vector<std::string>;
 
 constexpr fs::perms kReadOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;

@@ -24,13 +24,7 @@
 namespace kavrimo {
 namespace {
 
-using testing_support::ListFolder;
-using testing_support::ReadBytes;
-using testing_support::Real48At;
-using testing_support::RecordingHost;
-using testing_support::TempDir;
-using testing_support::WriteGrid;
-using testing_support::WriteText;
+using namespace testing_support;
 
 std::string Shortest(long double value) {
   char text[64];

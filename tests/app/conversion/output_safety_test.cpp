@@ -30,11 +30,7 @@ namespace kavrimo {
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::InChild;
-using testing_support::ListFolder;
-using testing_support::RecordingHost;
-using testing_support::WriteGrid;
-using testing_support::WriteText;
+using namespace testing_support;
 
 const std::string kEarlier(700, 'e');
 const std::string kNewCells = "\x0d\x7e\xfd";  // the cells 100, 1000 and 2000 coded
