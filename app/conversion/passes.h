@@ -40,7 +40,7 @@ class PassProgress {
 CellNoData NoDataOf(const GridHeader& header);
 
 inline constexpr std::size_t kPassBlockCells = std::size_t{1} << 18;  // one read: 1 MiB of cells
-inline constexpr std::size_t kPassChunkCells = std::size_t{1} << 20;  // one window, one share, one write
+inline constexpr std::size_t kPassChunkCells = std::size_t{1} << 19;  // at most: one window, one share, one write
 
 struct PassOptions {
   int threads = 1;                             // 1: the calling thread only
