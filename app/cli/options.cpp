@@ -10,17 +10,17 @@ namespace {
 
 const OptionSpec kHelp{"help", 'h', nullptr, 0, "Show this help."};
 
-const OptionSpec* FindLong(const CommandSpec& spec, const std::string& name) {
+const OptionSpec* FindLong(const CommandSpec& command, const std::string& name) {
   if (name == kHelp.name) return &kHelp;
-  for (const OptionSpec& o : spec.options) {
+  for (const OptionSpec& o : command.options) {
     if (name == o.name) return &o;
   }
   return nullptr;
 }
 
-const OptionSpec* FindLetter(const CommandSpec& spec, char letter) {
+const OptionSpec* FindLetter(const CommandSpec& command, char letter) {
   if (letter == kHelp.letter) return &kHelp;
-  for (const OptionSpec& o : spec.options) {
+  for (const OptionSpec& o : command.options) {
     if (o.letter != 0 && letter == o.letter) return &o;
   }
   return nullptr;
@@ -30,7 +30,7 @@ std::string Display(const OptionSpec& o) { return std::string("--") + o.name; }
 
 }  // namespace
 
-std::optional<int> ParseCommandLine(const CommandSpec& spec, const std::vector<std::string>& args, Streams& io,
+std::optional<int> ParseCommandLine(const CommandSpec& command, const std::vector<std::string>& args, Streams& io,
                                     ParsedArgs& parsed) {
   bool options_ended = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -47,20 +47,20 @@ std::optional<int> ParseCommandLine(const CommandSpec& spec, const std::vector<s
     std::optional<std::string> attached;  // "--name=value"
     if (a[1] == '-') {
       const std::size_t equals = a.find('=');
-      option = FindLong(spec, a.substr(2, equals == std::string::npos ? std::string::npos : equals - 2));
+      option = FindLong(command, a.substr(2, equals == std::string::npos ? std::string::npos : equals - 2));
       if (equals != std::string::npos) attached = a.substr(equals + 1);
     } else if (a.size() == 2) {
-      option = FindLetter(spec, a[1]);
+      option = FindLetter(command, a[1]);
     }
     if (option == nullptr) {
-      if (spec.numbers && a[1] != '-') {
+      if (command.numbers && a[1] != '-') {
         parsed.arguments_.push_back(a);
         continue;
       }
-      return UsageError(io.err, "unknown option '" + a + "' (try kavrimo-cli " + spec.name + " --help)");
+      return UsageError(io.err, "unknown option '" + a + "' (try kavrimo-cli " + command.name + " --help)");
     }
     if (option == &kHelp) {
-      io.out << HelpText(spec);
+      io.out << HelpText(command);
       return 0;
     }
     std::vector<std::string> values;
@@ -82,26 +82,26 @@ std::optional<int> ParseCommandLine(const CommandSpec& spec, const std::vector<s
   return std::nullopt;
 }
 
-int CommandUsageError(const CommandSpec& spec, Streams& io) {
-  std::string synopsis = spec.synopsis;
+int CommandUsageError(const CommandSpec& command, Streams& io) {
+  std::string synopsis = command.synopsis;
   std::string lines;
   std::istringstream forms(synopsis);
   for (std::string form; std::getline(forms, form);) {
-    lines += (lines.empty() ? "usage: kavrimo-cli " : "\n       kavrimo-cli ") + std::string(spec.name) + " " + form;
+    lines += (lines.empty() ? "usage: kavrimo-cli " : "\n       kavrimo-cli ") + std::string(command.name) + " " + form;
   }
   return UsageError(io.err, lines);
 }
 
-std::string HelpText(const CommandSpec& spec) {
+std::string HelpText(const CommandSpec& command) {
   std::ostringstream text;
-  std::istringstream forms(spec.synopsis);
+  std::istringstream forms(command.synopsis);
   bool first = true;
   for (std::string form; std::getline(forms, form); first = false) {
-    text << (first ? "Usage: kavrimo-cli " : "       kavrimo-cli ") << spec.name << " " << form << "\n";
+    text << (first ? "Usage: kavrimo-cli " : "       kavrimo-cli ") << command.name << " " << form << "\n";
   }
-  text << "\n" << spec.description << "\n\nOptions:\n";
+  text << "\n" << command.description << "\n\nOptions:\n";
   std::vector<const OptionSpec*> all;
-  for (const OptionSpec& o : spec.options) all.push_back(&o);
+  for (const OptionSpec& o : command.options) all.push_back(&o);
   all.push_back(&kHelp);
   std::vector<std::string> heads;
   std::size_t width = 0;

@@ -51,13 +51,13 @@ class ParsedArgs {
 // Parses args for the command. "-h" or "--help" prints the command's help to standard output and gives
 // status 0; an unknown option, a missing or empty value gives a usage error (status 2). Returns the
 // status to exit with, or nothing when the command should run.
-std::optional<int> ParseCommandLine(const CommandSpec& spec, const std::vector<std::string>& args, Streams& io,
+std::optional<int> ParseCommandLine(const CommandSpec& command, const std::vector<std::string>& args, Streams& io,
                                     ParsedArgs& parsed);
 
 // The usage error "usage: kavrimo-cli <command> <first synopsis line>..." for a command.
-int CommandUsageError(const CommandSpec& spec, Streams& io);
+int CommandUsageError(const CommandSpec& command, Streams& io);
 
 // The command's help: usage lines, description and options.
-std::string HelpText(const CommandSpec& spec);
+std::string HelpText(const CommandSpec& command);
 
 }  // namespace kavrimo::cli
