@@ -49,6 +49,14 @@ void ExpectSameAsReference(const std::vector<float>& cells, std::int32_t nodata,
   }
 }
 
+// The cells repeated eleven times, past a vector's width, so that the vector loops run and not only
+// their tails.
+std::vector<float> PastAVector(const std::vector<float>& cells) {
+  std::vector<float> repeated(11 * cells.size());
+  for (std::size_t i = 0; i < repeated.size(); ++i) repeated[i] = cells[i % cells.size()];
+  return repeated;
+}
+
 TEST(CodingExample, GivesTheDocumentedBytes) {
   const struct { const char* name; std::vector<float> cells; std::int32_t nodata; std::vector<int> bytes; } cases[] = {
       // 1000 / 7.905... = 126.4999..., which rounds to the single 126.5, a tie that goes to 126.
@@ -62,17 +70,14 @@ TEST(CodingExample, GivesTheDocumentedBytes) {
       {"all no-data, slope 0", {-9999, -9999}, kNoData, {255, 255}},
       {"valid zeros, slope 0", {0, -9999, 0}, kNoData, {0, 255, 0}}};
   for (const auto& c : cases) {
-    // Each cell is repeated past a vector's width so that the vector loops, not only their tails, run.
-    const std::size_t n = c.cells.size();
-    std::vector<float> cells(11 * n);
-    for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = c.cells[i % n];
+    const std::vector<float> cells = PastAVector(c.cells);
     for (const CellPath path : kPaths) {
       SCOPED_TRACE(c.name + (", " + PathName(path)));
       CellRange range;
       ScanCells(cells.data(), cells.size(), c.nodata, range, path);
       std::vector<std::uint8_t> bytes(cells.size());
       CodeCells(cells.data(), cells.size(), c.nodata, ScaleFor(range), bytes.data(), path);
-      for (std::size_t i = 0; i < cells.size(); ++i) EXPECT_EQ(bytes[i], c.bytes[i % n]) << i;
+      for (std::size_t i = 0; i < cells.size(); ++i) EXPECT_EQ(bytes[i], c.bytes[i % c.bytes.size()]) << i;
     }
   }
 }
@@ -266,9 +271,7 @@ TEST(ClampedCoding, HoldsCodesOutsideTheRangeAtItsEnds) {
       {"denormal slope", Fixed(0, 300 * FLT_TRUE_MIN), {300 * FLT_TRUE_MIN, 254 * FLT_TRUE_MIN, 100 * FLT_TRUE_MIN},
        {253, 253, 100}}};
   for (const auto& c : cases) {
-    const std::size_t n = c.cells.size();
-    std::vector<float> cells(11 * n);
-    for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = c.cells[i % n];
+    const std::vector<float> cells = PastAVector(c.cells);
     for (const CellPath path : kPaths) {
       SCOPED_TRACE(c.name + (", " + PathName(path)));
       std::vector<std::uint8_t> bytes(cells.size());
@@ -276,7 +279,7 @@ TEST(ClampedCoding, HoldsCodesOutsideTheRangeAtItsEnds) {
       CodeCellsClamped(cells.data(), cells.size(), kNoData, c.fixed, bytes.data(), counts, path);
       OutsideCounts expected;
       for (std::size_t i = 0; i < cells.size(); ++i) {
-        EXPECT_EQ(bytes[i], c.bytes[i % n]) << i;
+        EXPECT_EQ(bytes[i], c.bytes[i % c.bytes.size()]) << i;
         if (cells[i] == -9999) continue;
         expected.below += cells[i] < c.fixed.range.minimum;
         expected.above += cells[i] > c.fixed.range.maximum;
