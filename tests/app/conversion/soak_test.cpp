@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <fstream>
@@ -86,14 +87,20 @@ TEST_P(Soak, TwoHundredConversionsKeepFilesThreadsAndMemoryFlat) {
   for (int run = 0; run < kWarmUp; ++run) ASSERT_NO_FATAL_FAILURE(convert());
   const std::vector<std::uint8_t> first = ReadBytes(request.output);
   const auto before = Usage();
-  for (int run = kWarmUp; run < kRuns; ++run) ASSERT_NO_FATAL_FAILURE(convert());
+  constexpr int kMiddle = (kWarmUp + kRuns) / 2;
+  for (int run = kWarmUp; run < kMiddle; ++run) ASSERT_NO_FATAL_FAILURE(convert());
+  const auto middle = Usage();
+  for (int run = kMiddle; run < kRuns; ++run) ASSERT_NO_FATAL_FAILURE(convert());
   const auto after = Usage();
 
   EXPECT_EQ(after[0], before[0]) << "descriptors";
   EXPECT_EQ(after[1], before[1]) << "threads";
   // 180 runs: a leak of even one 16 KiB block per run would add almost 3 MiB.
   EXPECT_LT(after[2] - before[2], 1024) << before[2] << " KiB resident before";
-  EXPECT_LT(after[3] - before[3], 16 * 1024) << "heap bytes";
+  // Heap in use moves by some KiB with what the allocator's per-thread caches hold at the moment it is
+  // read; a leak grows it in both halves alike (90 runs of 91 bytes or more: 8 KiB), noise at one
+  // reading in one half only.
+  EXPECT_LT(std::min(middle[3] - before[3], after[3] - middle[3]), 8 * 1024) << "heap bytes";
   EXPECT_EQ(ReadBytes(request.output), first);
   EXPECT_EQ(first.size(), 512u + cells.size());
   EXPECT_EQ(testing_support::ListFolder(dir.Path()),
