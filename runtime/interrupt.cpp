@@ -14,7 +14,9 @@ namespace {
 
 constexpr int kSlots = 64;
 constexpr std::size_t kMaxPath = 4096;
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// SIGPIPE ends the process as it would by default (status 128 + 13, what `| head` expects of a
+// command), but only after the handler has removed what is half-written.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 // A slot is free (0), being filled or emptied (1), or holds a path to remove (2).
 struct Slot {
@@ -50,7 +52,13 @@ void InstallInterruptHandlers() {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   action.sa_mask = InterruptSignals();  // one handler at a time
-  for (const int s : kSignals) ::sigaction(s, &action, nullptr);
+  for (const int s : kSignals) {
+    // A signal ignored when the program started stays ignored: nohup, a job started with & by a
+    // script, a parent that wants write errors instead of SIGPIPE.
+    struct sigaction inherited {};
+    if (::sigaction(s, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
+    ::sigaction(s, &action, nullptr);
+  }
   ::signal(SIGXFSZ, SIG_IGN);
 }
 

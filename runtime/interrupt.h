@@ -1,4 +1,5 @@
-// What an interruption (SIGINT, SIGTERM, SIGHUP) leaves behind: nothing of a file being written.
+// What an interruption (SIGINT, SIGTERM, SIGHUP, or SIGPIPE when a reader of our output went away)
+// leaves behind: nothing of a file being written.
 //
 // A program installs the handlers once at start. Every temporary file is registered while it exists;
 // on an interruption the handler removes the registered files and ends the process with status
@@ -14,7 +15,8 @@
 
 namespace kavrimo {
 
-// Installs the handlers of SIGINT, SIGTERM and SIGHUP and ignores SIGXFSZ. Call once, at start.
+// Installs the handlers of SIGINT, SIGTERM, SIGHUP and SIGPIPE, except for those the program was
+// started with ignored (nohup), and ignores SIGXFSZ. Call once, at start.
 void InstallInterruptHandlers();
 
 // Registers path for removal on an interruption; returns a slot for Unregister, -1 when every slot is

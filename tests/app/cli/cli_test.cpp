@@ -183,35 +183,44 @@ TEST_F(CliTest, ProgressOnATerminalNeverSharesALine) {
             std::string::npos);
 }
 
-// SIGTERM while the conversion runs (here: blocked writing a status line into a full pipe): the
-// temporary file goes, the earlier output stays, the status is 128 + 15.
-TEST_F(CliTest, TerminatedConversionLeavesNothingBehind) {
+// Stopped while the conversion runs (here: blocked writing a status line into a full pipe), by
+// SIGTERM or by the pipe's reader going away: the temporary file goes, the earlier output stays, the
+// status is 128 + the signal.
+TEST_F(CliTest, StoppedConversionLeavesNothingBehind) {
   WriteGrid(dir_.File("dem"), 3, 1, {100, 1000, 2000});
   std::filesystem::create_directory(dir_.File("out"));
   WriteText(dir_.File("out/dem.IMG"), "earlier");
-  int pipe_ends[2];
-  ASSERT_EQ(::pipe(pipe_ends), 0);
-  ::fcntl(pipe_ends[1], F_SETFL, O_NONBLOCK);
-  while (::write(pipe_ends[1], "x", 1) == 1) {
+  for (const int signal : {SIGTERM, SIGPIPE}) {
+    SCOPED_TRACE(signal);
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe(pipe_ends), 0);
+    ::fcntl(pipe_ends[1], F_SETFL, O_NONBLOCK);
+    while (::write(pipe_ends[1], "x", 1) == 1) {
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::close(pipe_ends[0]);
+      ::dup2(pipe_ends[1], STDOUT_FILENO);
+      ::fcntl(STDOUT_FILENO, F_SETFL, 0);
+      ::execl(KAVRIMO_CLI_PATH, KAVRIMO_CLI_PATH, "convert", "--template", testing_support::TemplatePath().c_str(),
+              dir_.File("dem").c_str(), dir_.File("out/dem.IMG").c_str(), nullptr);
+      ::_exit(127);
+    }
+    ::close(pipe_ends[1]);
+    for (int wait = 0; wait < 1000 && testing_support::ListFolder(dir_.File("out")).size() < 2; ++wait) ::usleep(10000);
+    ASSERT_EQ(testing_support::ListFolder(dir_.File("out")).size(), 2u);  // the temporary file is there
+    if (signal == SIGPIPE) {
+      ::close(pipe_ends[0]);
+    } else {
+      ::kill(child, signal);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (signal != SIGPIPE) ::close(pipe_ends[0]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signal) << status;
+    EXPECT_EQ(testing_support::ListFolder(dir_.File("out")), std::vector<std::string>{"dem.IMG"});
+    EXPECT_EQ(ReadBytes(dir_.File("out/dem.IMG")), (std::vector<std::uint8_t>{'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
   }
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::dup2(pipe_ends[1], STDOUT_FILENO);
-    ::fcntl(STDOUT_FILENO, F_SETFL, 0);
-    ::execl(KAVRIMO_CLI_PATH, KAVRIMO_CLI_PATH, "convert", "--template", testing_support::TemplatePath().c_str(),
-            dir_.File("dem").c_str(), dir_.File("out/dem.IMG").c_str(), nullptr);
-    ::_exit(127);
-  }
-  ::close(pipe_ends[1]);
-  for (int wait = 0; wait < 1000 && testing_support::ListFolder(dir_.File("out")).size() < 2; ++wait) ::usleep(10000);
-  ASSERT_EQ(testing_support::ListFolder(dir_.File("out")).size(), 2u);  // the temporary file is there
-  ::kill(child, SIGTERM);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ::close(pipe_ends[0]);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
-  EXPECT_EQ(testing_support::ListFolder(dir_.File("out")), std::vector<std::string>{"dem.IMG"});
-  EXPECT_EQ(ReadBytes(dir_.File("out/dem.IMG")).size(), 7u);
 }
 
 TEST_F(CliTest, TemplateOptionAndInvalidTemplate) {

@@ -286,13 +286,18 @@ TEST_F(OutputSafetyTest, HugeHeaderConvertsInMemoryOfItsOrder) {
   EXPECT_EQ(ReadText(File("out/x.IMG")).substr(512), kNewCells);
 }
 
-// SIGTERM during pass 2: the temporary file is removed, the process ends with 128 + 15, and the
-// earlier output is intact.
+// An interruption during pass 2: the temporary file is removed, the process ends with 128 + the
+// signal, and the earlier output is intact. A signal the process was started with ignored (nohup)
+// stays ignored, and the conversion ends as usual.
 TEST_F(OutputSafetyTest, InterruptionRemovesTheTemporaryFile) {
   WriteGrid(File("dem"), 1000, 1000, std::vector<float>(1000 * 1000, 7.0f));
-  WriteText(File("out/x.IMG"), kEarlier);
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(signal);
+  const struct {
+    int signal;
+    bool ignored_at_start;
+  } cases[] = {{SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGPIPE, false}, {SIGHUP, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.signal << (c.ignored_at_start ? " ignored" : ""));
+    WriteText(File("out/x.IMG"), kEarlier);
     struct Interrupting : RecordingHost {
       void SetProgress(int position) override {
         RecordingHost::SetProgress(position);
@@ -301,15 +306,16 @@ TEST_F(OutputSafetyTest, InterruptionRemovesTheTemporaryFile) {
       int signal = 0;
     };
     const std::string report = InChild([&] {
+      if (c.ignored_at_start) ::signal(c.signal, SIG_IGN);
       InstallInterruptHandlers();
       Interrupting host;
-      host.signal = signal;
+      host.signal = c.signal;
       TKelImg image(host);
       kavrimo::Convert({File("dem.flt"), File("out/x.IMG"), File("header.bin"), 2}, image, host);
       return std::string("not interrupted");
     });
-    EXPECT_EQ(report, "child failed: exit " + std::to_string(128 + signal) + " ");
-    EXPECT_EQ(ReadText(File("out/x.IMG")), kEarlier);
+    EXPECT_EQ(report, c.ignored_at_start ? "not interrupted" : "child failed: exit " + std::to_string(128 + c.signal) + " ");
+    EXPECT_EQ(ReadText(File("out/x.IMG")).size(), c.ignored_at_start ? 512u + 1000 * 1000 : kEarlier.size());
     EXPECT_EQ(ListFolder(File("out")), std::vector<std::string>{"x.IMG"});
   }
 }
