@@ -188,4 +188,13 @@ void BinaryFile::Close() {
   if (::close(fd) != 0 && errno != EINTR) RaiseIoErrorFromErrno(errno, path_);
 }
 
+void ReserveStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is fd itself: the lower ones are open by now.
+    const int opened = ::open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+    if (opened != fd && opened >= 0) ::close(opened);
+  }
+}
+
 }  // namespace kavrimo

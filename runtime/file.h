@@ -1,8 +1,9 @@
 // Files as byte streams, checked after every call.
 //
 // Every failing system call raises EInOutError with the code its errno maps to, so users see the same
-// words on every platform, and with the file's name, so a front end can say which file failed. Existing files are opened in the process-wide open mode unless a caller
-// names a mode; creating a file replaces any file of that name.
+// words on every platform, and with the file's name, so a front end can say which file failed.
+// Existing files are opened in the process-wide open mode unless a caller names a mode; creating a
+// file replaces any file of that name.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +27,13 @@ int IoCodeFromErrno(int error_number);
 [[noreturn]] void RaiseIoErrorFromErrno(int error_number, const std::string& path = {});
 // True when the folder that would hold path does not exist (or is not a folder).
 bool FolderOfPathMissing(const std::string& path);
+
+// Puts /dev/null on each of the descriptors 0, 1 and 2 the program was started without, so that no
+// file opened later takes one of them and receives what is meant for standard output or error.
+// /dev/null is opened the wrong way round (standard input for writing only, the others for reading
+// only), so the program's reads and writes still fail there, as on a closed descriptor. Call once,
+// at start.
+void ReserveStandardDescriptors();
 
 // True when path names an existing regular file.
 bool FileExists(const std::string& path);

@@ -1,7 +1,8 @@
 // kavrimo-cli: the command-line front end over the same engine as the window. Results go to standard
 // output, which is checked before exit; messages and the progress bar (on a terminal only) go to
 // standard error; an interruption removes the temporary file of a conversion and ends with status
-// 128 + the signal number.
+// 128 + the signal number. Started with a standard descriptor closed, no file it opens takes its
+// place.
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,9 +11,11 @@
 #include "app/cli/cli.h"
 #include "app/cli/standard_output.h"
 #include "projection/dispatcher.h"
+#include "runtime/file.h"
 #include "runtime/interrupt.h"
 
 int main(int argc, char** argv) {
+  kavrimo::ReserveStandardDescriptors();
   kavrimo::InstallInterruptHandlers();
   kavrimo::SetProjectionReportStream(stderr);
   kavrimo::cli::DescriptorBuffer buffer(STDOUT_FILENO);

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -162,6 +163,23 @@ TEST_F(FileTest, FileExistsIsForFilesOnly) {
   EXPECT_FALSE(FileExists(dir_.string()));
   EXPECT_FALSE(FileExists((dir_ / "none").string()));
   EXPECT_FALSE(FileExists(""));
+}
+
+// A program started with its standard descriptors closed: files it opens later do not take their
+// places, and its reads and writes there still fail as on a closed descriptor.
+TEST(StandardDescriptors, ClosedOnesAreReservedAndStillFail) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    for (int fd = 0; fd <= 2; ++fd) ::close(fd);
+    ReserveStandardDescriptors();
+    char byte = 0;
+    const bool reserved = ::open("/dev/zero", O_RDONLY) > 2 && ::read(0, &byte, 1) == -1 && errno == EBADF &&
+                          ::write(1, "x", 1) == -1 && errno == EBADF && ::write(2, "x", 1) == -1 && errno == EBADF;
+    ::_exit(reserved ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 }  // namespace
