@@ -1,5 +1,6 @@
 #include "app/cli/standard_output.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +21,11 @@ bool DescriptorBuffer::WriteAll(const char* data, std::size_t count) {
   while (count > 0 && error_ == 0) {
     const ssize_t n = ::write(fd_, data, count);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // Standard output shared with a process that made it non-blocking: wait until it takes more.
+      pollfd ready{fd_, POLLOUT, 0};
+      if (::poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
+    }
     if (n <= 0) {
       error_ = n < 0 ? errno : EIO;
       break;

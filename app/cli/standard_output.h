@@ -1,6 +1,7 @@
 // Standard output that tells whether everything written reached it: a stream buffer over descriptor 1
 // that keeps the first failure's errno (a full disk, a closed descriptor). The program checks it before
-// it exits, so lost results are an error, never a silent success.
+// it exits, so lost results are an error, never a silent success. A descriptor that another process
+// made non-blocking is waited for, not given up on.
 #pragma once
 
 #include <streambuf>

@@ -12,12 +12,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <QJsonDocument>
 
 #include "app/cli/cli.h"
+#include "app/cli/standard_output.h"
 #include "app/conversion/cell_coding.h"
 #include "image/kel_img.h"
 #include "kavrimo_version.h"
@@ -162,6 +165,30 @@ TEST_F(CliTest, LostOutputIsAWriteError) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "kavrimo-cli: write error: No space left on device.\n");
   }
+}
+
+// Standard output that another process made non-blocking: a slow reader still gets every byte.
+TEST_F(CliTest, NonBlockingOutputIsWaitedFor) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
+  std::string received;
+  std::thread reader([&] {
+    char block[4096];
+    for (ssize_t n; (n = ::read(ends[0], block, sizeof block)) > 0; ::usleep(100)) received.append(block, n);
+  });
+  std::string sent(1 << 20, ' ');
+  for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>('a' + i % 26);
+  {
+    cli::DescriptorBuffer buffer(ends[1]);
+    std::ostream out(&buffer);
+    out << sent << std::flush;
+    EXPECT_EQ(buffer.Error(), 0) << std::strerror(buffer.Error());
+  }
+  ::close(ends[1]);
+  reader.join();
+  ::close(ends[0]);
+  EXPECT_EQ(received, sent);
 }
 
 // On a terminal the progress bar keeps a line of its own: it is cleared before every status line.
