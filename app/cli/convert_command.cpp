@@ -200,8 +200,8 @@ int ConvertMany(const std::vector<std::string>& inputs, const std::string& dir, 
             PrintFailure(io.err, e, input);
           }
         } else if (!settings.quiet) {
-          if (!grid.outside_line.empty()) io.out << input << ": " << grid.outside_line << "\n";
-          io.out << input << ": " << kSuccess << std::endl;
+          if (!grid.outside_line.empty()) io.out << Printable(input) << ": " << grid.outside_line << "\n";
+          io.out << Printable(input) << ": " << kSuccess << std::endl;
         }
         any_failed = any_failed || grid.failure || !grid.refusal.empty();
         progress.Finished();

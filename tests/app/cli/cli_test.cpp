@@ -259,18 +259,19 @@ TEST_F(CliTest, TemplateOptionAndInvalidTemplate) {
 }
 
 // Results in input order: successes on standard output, failures on standard error; status 1 when any
-// failed. A folder that cannot take the images is one error before any grid is read.
+// failed; control characters of a name escaped in both. A folder that cannot take the images is one
+// error before any grid is read.
 TEST_F(CliTest, BatchConvertsEachGridIntoTheDirectory) {
   WriteGrid(dir_.File("a"), 2, 1, {1, 2});
-  WriteGrid(dir_.File("b"), 2, 2, {1, 2, 3, 4});
+  WriteGrid(dir_.File("b\n\x1b[2J"), 2, 2, {1, 2, 3, 4});
   std::filesystem::create_directory(dir_.File("out"));
-  const std::string a = dir_.File("a.flt"), b = dir_.File("b.flt"), c = dir_.File("c.flt");
+  const std::string a = dir_.File("a.flt"), b = dir_.File("b\n\x1b[2J.flt"), c = dir_.File("c.flt");
   const Result r = Cli({"convert", "--jobs", "2", "--out-dir", dir_.File("out"), a, c, b});
   EXPECT_EQ(r.status, 1);  // c does not exist
-  EXPECT_EQ(r.out, a + ": Image created succesfully\n" + b + ": Image created succesfully\n");
+  EXPECT_EQ(r.out, a + ": Image created succesfully\n" + dir_.File("b\\x0a\\x1b[2J.flt") + ": Image created succesfully\n");
   EXPECT_EQ(r.err, "kavrimo-cli: " + c + ": Cannot open file " + dir_.File("c.hdr") + ".\n");
   EXPECT_EQ(ReadBytes(dir_.File("out/a.IMG")).size(), 514u);
-  EXPECT_EQ(ReadBytes(dir_.File("out/b.IMG")).size(), 516u);
+  EXPECT_EQ(ReadBytes(dir_.File("out/b\n\x1b[2J.IMG")).size(), 516u);
   const Result quiet = Cli({"convert", "-q", "--out-dir", dir_.File("out"), a, b});
   EXPECT_EQ(quiet.status, 0) << quiet.err;
   EXPECT_EQ(quiet.out + quiet.err, "");
