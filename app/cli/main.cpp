@@ -9,7 +9,7 @@
 #include <iostream>
 
 #include "app/cli/cli.h"
-#include "app/cli/standard_output.h"
+#include "app/cli/standard_streams.h"
 #include "projection/dispatcher.h"
 #include "runtime/file.h"
 #include "runtime/interrupt.h"
@@ -20,8 +20,10 @@ int main(int argc, char** argv) {
   kavrimo::SetProjectionReportStream(stderr);
   kavrimo::cli::DescriptorBuffer buffer(STDOUT_FILENO);
   std::ostream out(&buffer);
+  kavrimo::cli::DescriptorInput input(STDIN_FILENO);
+  std::istream in(&input);
   const std::vector<std::string> args(argv + 1, argv + argc);
-  kavrimo::cli::Streams io{std::cin, out, std::cerr, ::isatty(STDERR_FILENO) == 1};
+  kavrimo::cli::Streams io{in, out, std::cerr, ::isatty(STDERR_FILENO) == 1};
   const int status = kavrimo::cli::Run(args, io);
   return kavrimo::cli::FinishOutput(out, buffer, std::cerr, status);
 }

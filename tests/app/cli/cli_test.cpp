@@ -20,7 +20,7 @@
 #include <QJsonDocument>
 
 #include "app/cli/cli.h"
-#include "app/cli/standard_output.h"
+#include "app/cli/standard_streams.h"
 #include "app/conversion/cell_coding.h"
 #include "image/kel_img.h"
 #include "kavrimo_version.h"
@@ -67,11 +67,11 @@ class CliTest : public testing::Test {
   }
   // The program in a process of its own, for what only a process shows: its exit status and what
   // reaches its standard streams. A convert gets the build's template.
-  Result Process(std::string arguments, const std::string& out = "") {
+  Result Process(std::string arguments, const std::string& out = "", const std::string& in = "/dev/null") {
     if (arguments.starts_with("convert ")) arguments.insert(8, "--template " + Quote(testing_support::TemplatePath()) + " ");
     const std::string out_file = out.empty() ? dir_.File("stdout.txt") : out, err = dir_.File("stderr.txt");
-    const std::string command = std::string(KAVRIMO_CLI_PATH) + " " + arguments + " </dev/null >" + Quote(out_file) +
-                                " 2>" + Quote(err);
+    const std::string command = std::string(KAVRIMO_CLI_PATH) + " " + arguments + " <" + Quote(in) + " >" +
+                                Quote(out_file) + " 2>" + Quote(err);
     const int raw = std::system(command.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, out.empty() ? Slurp(out_file) : "", Slurp(err)};
   }
@@ -517,6 +517,7 @@ TEST_F(CliTest, LocateFromArgumentsAndFromStandardInput) {
       {{"locate", image}, "1 x\n", "1 x"},
       {{"locate", image}, "1 2 \x1b[2J\n", "1 2 \\x1b[2J"},
       {{"locate", image}, "1 2 " + std::string(100000, 'z') + "\n", "1 2 " + std::string(76, 'z') + "..."},
+      {{"locate", image}, "0 0\n1 2 " + std::string(100000, 'z'), "1 2 " + std::string(76, 'z') + "..."},
   };
   for (const auto& c : rejected) {
     SCOPED_TRACE(c.shown.substr(0, 20));
@@ -524,6 +525,15 @@ TEST_F(CliTest, LocateFromArgumentsAndFromStandardInput) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "kavrimo-cli: '" + c.shown + "' is not a pixel position (COLUMN ROW)\n");
   }
+  // Standard input that never ends a line is rejected without being gathered; one that cannot be
+  // read is an error, not an empty success.
+  std::string zeros;
+  for (int i = 0; i < 80; ++i) zeros += "\\x00";
+  EXPECT_EQ(Process("locate " + Quote(image), "", "/dev/zero").err,
+            "kavrimo-cli: '" + zeros + "...' is not a pixel position (COLUMN ROW)\n");
+  const Result folder = Process("locate " + Quote(image), "", dir_.Path());
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_EQ(folder.err, "kavrimo-cli: read error: Is a directory.\n");
 }
 
 TEST_F(CliTest, PreviewWritesAPngOfTheImageSize) {

@@ -1,4 +1,4 @@
-#include "app/cli/standard_output.h"
+#include "app/cli/standard_streams.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "app/cli/cli.h"
+#include "runtime/errors.h"
 
 namespace kavrimo::cli {
 
@@ -62,6 +63,20 @@ std::streamsize DescriptorBuffer::xsputn(const char* data, std::streamsize count
   }
   if (!Drain() || !WriteAll(data, size)) return 0;
   return count;
+}
+
+DescriptorInput::DescriptorInput(int fd) : fd_(fd), buffer_(1 << 16) {
+  setg(buffer_.data(), buffer_.data(), buffer_.data());
+}
+
+DescriptorInput::int_type DescriptorInput::underflow() {
+  ssize_t n;
+  do {
+    n = ::read(fd_, buffer_.data(), buffer_.size());
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) throw Error(std::string("read error: ") + std::strerror(errno));
+  setg(buffer_.data(), buffer_.data(), buffer_.data() + n);
+  return n == 0 ? traits_type::eof() : traits_type::to_int_type(buffer_[0]);
 }
 
 int FinishOutput(std::ostream& out, const DescriptorBuffer& buffer, std::ostream& err, int status) {

@@ -1,7 +1,12 @@
-// Standard output that tells whether everything written reached it: a stream buffer over descriptor 1
-// that keeps the first failure's errno (a full disk, a closed descriptor). The program checks it before
-// it exits, so lost results are an error, never a silent success. A descriptor that another process
-// made non-blocking is waited for, not given up on.
+// Standard output and input over their descriptors, so that a failure is told from an end.
+//
+// DescriptorBuffer: a stream buffer over descriptor 1 that keeps the first failure's errno (a full
+// disk, a closed descriptor). The program checks it before it exits, so lost results are an error,
+// never a silent success. A descriptor that another process made non-blocking is waited for, not
+// given up on.
+// DescriptorInput: a stream buffer over descriptor 0 whose failed read raises Error
+// "read error: <reason>" (standard input that is a folder, say) instead of looking like the end of
+// the input; a stream that sets badbit in its exceptions passes it on to the caller.
 #pragma once
 
 #include <streambuf>
@@ -27,6 +32,18 @@ class DescriptorBuffer : public std::streambuf {
 
   int fd_;
   int error_ = 0;
+  std::vector<char> buffer_;
+};
+
+class DescriptorInput : public std::streambuf {
+ public:
+  explicit DescriptorInput(int fd);
+
+ protected:
+  int_type underflow() override;
+
+ private:
+  int fd_;
   std::vector<char> buffer_;
 };
 
