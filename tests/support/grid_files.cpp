@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "image/kel_img.h"
 #include "runtime/errors.h"
 #include "runtime/real48.h"
 
@@ -33,6 +34,11 @@ void WriteText(const std::string& path, const std::string& text) {
 std::vector<std::uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::string ReadText(const std::string& path) {
+  const std::vector<std::uint8_t> bytes = ReadBytes(path);
+  return {bytes.begin(), bytes.end()};
 }
 
 double Real48At(const std::vector<std::uint8_t>& file, std::size_t offset) {
@@ -66,6 +72,17 @@ void WriteGrid(const std::string& base, int ncols, int nrows, const std::vector<
 }
 
 std::string TemplatePath() { return KAVRIMO_TEMPLATE_PATH; }
+
+std::string MessageOf(const std::function<void()>& run) {
+  try { run(); } catch (const std::exception& e) { return e.what(); }
+  return "no error";
+}
+
+std::string ConvertMessage(const ConversionRequest& request, ConversionHost& host) {
+  TKelImg image(host);
+  try { Convert(request, image, host); } catch (const Error& e) { return e.Message(); }
+  return "";
+}
 
 void RecordingHost::SaveNames(const std::string& input, const std::string& output) {
   events.push_back("save " + input + "|" + output);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ class TempDir {
 
 void WriteText(const std::string& path, const std::string& text);
 std::vector<std::uint8_t> ReadBytes(const std::string& path);
+std::string ReadText(const std::string& path);  // the bytes of a file as a string
 // The Real48 at offset of an image file's bytes (an image header field), as its exact double.
 double Real48At(const std::vector<std::uint8_t>& file, std::size_t offset);
 std::vector<std::string> ListFolder(const std::filesystem::path& dir);
@@ -38,6 +40,12 @@ void WriteGrid(const std::string& base, int ncols, int nrows, const std::vector<
 
 // The template the build generates beside the programs.
 std::string TemplatePath();
+
+// The message of what run throws (any std::exception), or "no error".
+std::string MessageOf(const std::function<void()>& run);
+
+// The error message of a conversion through a fresh image component, "" when it succeeded.
+std::string ConvertMessage(const ConversionRequest& request, ConversionHost& host);
 
 // Records every call of the engine and the image component, in order, as text:
 // "busy 1", "save <in>|<out>", "progress 33", "status <text>", "process", "info <text>", "error <text>".
