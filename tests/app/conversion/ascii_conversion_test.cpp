@@ -206,13 +206,7 @@ TEST(AsciiPasses, EveryPieceSizeAndThreadCountGivesTheFloatGridPasses) {
 
       const BinaryFile bad_text = BinaryFile::OpenExisting(dir.File("bad.asc"), OpenMode::ReadOnly);
       const AsciiValues bad_values(bad_text, "bad.asc", ReadAsciiGridHeader(bad_text, "bad.asc"), piece);
-      std::string message;
-      try {
-        ScanAsciiValues(bad_values, header, scratch, [](int) {}, {threads});
-      } catch (const Error& e) {
-        message = e.Message();
-      }
-      EXPECT_EQ(message, bad_line);
+      EXPECT_EQ(MessageOf([&] { ScanAsciiValues(bad_values, header, scratch, [](int) {}, {threads}); }), bad_line);
     }
   }
 }
