@@ -1,15 +1,10 @@
-// Helpers for the image component tests: a temporary directory, a recording user interface, a
-// byte-level header builder with its own copy of the field offsets, and an attached-image fixture.
+// Helpers for the image component tests: a recording user interface, a byte-level header builder with
+// its own copy of the field offsets, and an attached-image fixture in a temporary directory.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,6 +12,7 @@
 #include "image/image_ui.h"
 #include "image/kel_img.h"
 #include "runtime/real48.h"
+#include "tests/support/files.h"
 
 namespace kavrimo::test {
 
@@ -40,23 +36,8 @@ inline bool IsUninterpreted(std::size_t i) {
 
 using ByteVector = std::vector<std::uint8_t>;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kavrimo-image-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using testing_support::ReadBytes;
+using testing_support::TempDir;
 
 struct RecordingUi : ImageUi {
   void ShowError(const std::string& text) override { errors.push_back(text); }
@@ -100,11 +81,6 @@ inline HeaderBytes SampleHeader(std::int16_t rows = 3, std::int16_t columns = 5)
 inline void WriteBytes(const std::string& path, const ByteVector& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline ByteVector ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return ByteVector(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // The message of the E that action raises, or "no error raised".

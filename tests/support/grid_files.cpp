@@ -1,51 +1,18 @@
 #include "tests/support/grid_files.h"
 
-#include <unistd.h>
-
-#include <algorithm>
-#include <atomic>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 
+#include "image/kel_img.h"
 #include "runtime/errors.h"
 #include "runtime/real48.h"
 
 namespace kavrimo::testing_support {
 
-TempDir::TempDir() {
-  static std::atomic<int> counter{0};
-  path_ = std::filesystem::temp_directory_path() /
-          ("kavrimo-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-  std::filesystem::remove_all(path_);
-  std::filesystem::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::permissions(path_, std::filesystem::perms::all, ignored);
-  std::filesystem::remove_all(path_, ignored);
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::vector<std::uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 double Real48At(const std::vector<std::uint8_t>& file, std::size_t offset) {
   Real48::Bytes b;
   std::memcpy(b.data(), &file[offset], b.size());
   return Real48::FromBytes(b).Value();
-}
-
-std::vector<std::string> ListFolder(const std::filesystem::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 void WriteGrid(const std::string& base, int ncols, int nrows, const std::vector<float>& cells,
@@ -66,6 +33,12 @@ void WriteGrid(const std::string& base, int ncols, int nrows, const std::vector<
 }
 
 std::string TemplatePath() { return KAVRIMO_TEMPLATE_PATH; }
+
+std::string ConvertMessage(const ConversionRequest& request, ConversionHost& host) {
+  TKelImg image(host);
+  try { Convert(request, image, host); } catch (const Error& e) { return e.Message(); }
+  return "";
+}
 
 void RecordingHost::SaveNames(const std::string& input, const std::string& output) {
   events.push_back("save " + input + "|" + output);

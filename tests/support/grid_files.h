@@ -1,34 +1,17 @@
-// Test support: temporary folders, small grids on disk, a recording front end, file reading helpers.
+// Test support for the app tests: small grids on disk, the template, a recording front end, conversions.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/conversion/conversion.h"
+#include "tests/support/files.h"
 
 namespace kavrimo::testing_support {
 
-// A fresh folder under the system's temporary directory, removed with everything in it at the end.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
-
-void WriteText(const std::string& path, const std::string& text);
-std::vector<std::uint8_t> ReadBytes(const std::string& path);
 // The Real48 at offset of an image file's bytes (an image header field), as its exact double.
 double Real48At(const std::vector<std::uint8_t>& file, std::size_t offset);
-std::vector<std::string> ListFolder(const std::filesystem::path& dir);
 
 // Writes base.hdr and base.flt for ncols x nrows cells (cells in file order, little-endian unless
 // big_endian). extra_header lines are appended to the header text.
@@ -38,6 +21,9 @@ void WriteGrid(const std::string& base, int ncols, int nrows, const std::vector<
 
 // The template the build generates beside the programs.
 std::string TemplatePath();
+
+// The error message of a conversion through a fresh image component, "" when it succeeded.
+std::string ConvertMessage(const ConversionRequest& request, ConversionHost& host);
 
 // Records every call of the engine and the image component, in order, as text:
 // "busy 1", "save <in>|<out>", "progress 33", "status <text>", "process", "info <text>", "error <text>".

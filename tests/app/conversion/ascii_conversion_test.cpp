@@ -66,13 +66,7 @@ class AsciiConversion : public testing::Test {
   std::string Run(const std::string& input, const std::string& output, int threads = 1,
                   std::optional<CellRange> fixed = std::nullopt) {
     host_ = {};
-    TKelImg image(host_);
-    try {
-      Convert({input, output, testing_support::TemplatePath(), threads, fixed}, image, host_);
-    } catch (const Error& e) {
-      return e.Message();
-    }
-    return "";
+    return ConvertMessage({input, output, TemplatePath(), threads, fixed}, host_);
   }
   std::string File(const std::string& name) const { return dir_.File(name); }
 
@@ -150,8 +144,7 @@ TEST_F(AsciiConversion, FailuresLeaveTheEarlierOutput) {
       WriteText(File("out.IMG"), "earlier image");
       EXPECT_EQ(Run(File("dem.asc"), File("out.IMG"), 2, fixed), message);
       EXPECT_EQ(ListFolder(dir_.Path()), (std::vector<std::string>{"dem.asc", "out.IMG"}));
-      const auto kept = ReadBytes(File("out.IMG"));
-      EXPECT_EQ(std::string(kept.begin(), kept.end()), "earlier image");
+      EXPECT_EQ(ReadText(File("out.IMG")), "earlier image");
       EXPECT_FALSE(host_.busy);
     }
   }
@@ -213,13 +206,7 @@ TEST(AsciiPasses, EveryPieceSizeAndThreadCountGivesTheFloatGridPasses) {
 
       const BinaryFile bad_text = BinaryFile::OpenExisting(dir.File("bad.asc"), OpenMode::ReadOnly);
       const AsciiValues bad_values(bad_text, "bad.asc", ReadAsciiGridHeader(bad_text, "bad.asc"), piece);
-      std::string message;
-      try {
-        ScanAsciiValues(bad_values, header, scratch, [](int) {}, {threads});
-      } catch (const Error& e) {
-        message = e.Message();
-      }
-      EXPECT_EQ(message, bad_line);
+      EXPECT_EQ(MessageOf([&] { ScanAsciiValues(bad_values, header, scratch, [](int) {}, {threads}); }), bad_line);
     }
   }
 }

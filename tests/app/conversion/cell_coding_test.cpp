@@ -10,16 +10,18 @@
 #include <bit>
 #include <cfloat>
 #include <cmath>
-#include <functional>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "runtime/errors.h"
+#include "tests/support/grid_files.h"
 
 namespace kavrimo {
 namespace {
+
+using testing_support::MessageOf;
 
 constexpr std::int32_t kNoData = -9999;
 constexpr float kInf = INFINITY;
@@ -28,9 +30,14 @@ const CellPath kPaths[] = {CellPath::Best, CellPath::Portable};
 
 std::string PathName(CellPath path) { return path == CellPath::Best ? "best" : "portable"; }
 
-std::string MessageOf(const std::function<void()>& run) {
-  try { run(); } catch (const Error& e) { return e.Message(); }
-  return "no error";
+// Reports the first cell whose byte differs from the reference's.
+void ExpectSameBytes(const std::vector<std::uint8_t>& got, const std::vector<std::uint8_t>& expected,
+                     const std::vector<float>& cells, CellPath path) {
+  const auto i = static_cast<std::size_t>(std::mismatch(got.begin(), got.end(), expected.begin()).first - got.begin());
+  if (i < cells.size()) {
+    ADD_FAILURE() << PathName(path) << ": cell " << i << " = " << std::hexfloat << cells[i] << std::defaultfloat
+                  << " (" << cells[i] << "): got " << int{got[i]} << ", reference " << int{expected[i]};
+  }
 }
 
 // Codes cells on both paths and compares each byte with the reference.
@@ -40,12 +47,7 @@ void ExpectSameAsReference(const std::vector<float>& cells, std::int32_t nodata,
   for (const CellPath path : kPaths) {
     std::fill(got.begin(), got.end(), 77);
     CodeCells(cells.data(), cells.size(), nodata, scale, got.data(), path);
-    const auto first = std::mismatch(got.begin(), got.end(), expected.begin()).first;
-    const auto i = static_cast<std::size_t>(first - got.begin());
-    if (i < cells.size()) {
-      ADD_FAILURE() << PathName(path) << ": cell " << i << " = " << std::hexfloat << cells[i] << std::defaultfloat
-                    << " (" << cells[i] << "): got " << int{got[i]} << ", reference " << int{expected[i]};
-    }
+    ExpectSameBytes(got, expected, cells, path);
   }
 }
 
@@ -246,12 +248,7 @@ void ExpectClampedSameAsReference(const std::vector<float>& cells, std::int32_t 
     OutsideCounts counts{5, 7};  // added to, not replaced
     CodeCellsClamped(cells.data(), cells.size(), nodata, fixed, got.data(), counts, path);
     EXPECT_EQ(std::pair(counts.below - 5, counts.above - 7), std::pair(plain.below, plain.above)) << PathName(path);
-    const auto first = std::mismatch(got.begin(), got.end(), expected.begin()).first;
-    const auto i = static_cast<std::size_t>(first - got.begin());
-    if (i < cells.size()) {
-      ADD_FAILURE() << PathName(path) << ": cell " << i << " = " << std::hexfloat << cells[i] << std::defaultfloat
-                    << " (" << cells[i] << "): got " << int{got[i]} << ", reference " << int{expected[i]};
-    }
+    ExpectSameBytes(got, expected, cells, path);
   }
 }
 

@@ -38,11 +38,6 @@ constexpr fs::perms kNoWrites = kReadOnly | fs::perms::owner_exec | fs::perms::g
 const std::string kExampleImage = "\x0d\x7e\xfd";  // the cells 100, 1000 and 2000 coded: 13, 126, 253
 const Names kUntouched = {"dem.flt", "dem.hdr", "header.bin", "out.IMG"};
 
-std::string ReadText(const std::string& path) {
-  const std::vector<std::uint8_t> bytes = testing_support::ReadBytes(path);
-  return {bytes.begin(), bytes.end()};
-}
-
 // The cells of an image: what follows its 512-byte header.
 std::string ImageCells(const std::string& path) { return ReadText(path).substr(512); }
 
@@ -59,13 +54,6 @@ struct HookHost : RecordingHost {
   std::function<void(const std::string& input, const std::string& output)> on_save = [](auto&, auto&) {};
   int calls = 0;
 };
-
-// The error message of a conversion, "" when it succeeded.
-std::string ConvertMessage(const ConversionRequest& request, ConversionHost& host) {
-  TKelImg image(host);
-  try { Convert(request, image, host); } catch (const Error& e) { return e.Message(); }
-  return "";
-}
 
 Names Temporaries(const fs::path& dir) {
   Names names = ListFolder(dir);

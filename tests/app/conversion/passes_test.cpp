@@ -26,6 +26,7 @@
 namespace kavrimo {
 namespace {
 
+using testing_support::MessageOf;
 using testing_support::TempDir;
 
 constexpr float kNaN = NAN;
@@ -51,11 +52,6 @@ std::vector<float> Field(int count, unsigned seed) {
 BinaryFile WriteAndOpen(const TempDir& dir, const GridHeader& header, const std::vector<float>& cells) {
   testing_support::WriteGrid(dir.File("grid"), header.ncols, header.nrows, cells, "", header.big_endian);
   return BinaryFile::OpenExisting(dir.File("grid.flt"), OpenMode::ReadOnly);
-}
-
-std::string MessageOf(const std::function<void()>& run) {
-  try { run(); } catch (const std::exception& e) { return e.what(); }
-  return "no error";
 }
 
 // Threads, cells per read, cells per chunk, mapping.

@@ -4,7 +4,6 @@
 #include "app/grid/ascii_grid.h"
 
 #include <locale.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -12,19 +11,16 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "runtime/errors.h"
 #include "runtime/number_text.h"
+#include "tests/support/files.h"
 
 namespace kavrimo {
 namespace {
-
-namespace fs = std::filesystem;
 
 // The independent reference: glibc's strtof in the C locale, correctly rounded.
 float Strtof(const std::string& token) {
@@ -34,16 +30,12 @@ float Strtof(const std::string& token) {
 
 class AsciiGridFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetDecimalSeparator('.');
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { SetDecimalSeparator('.'); }
   std::string Write(const std::string& content) const {
-    std::ofstream(Path(), std::ios::binary) << content;
+    testing_support::WriteText(Path(), content);
     return Path();
   }
-  std::string Path() const { return (dir_ / "dem.asc").string(); }
+  std::string Path() const { return dir_.File("dem.asc"); }
 
   // The header, or the error's message.
   std::string HeaderMessage(const std::string& content, AsciiGridHeader* header = nullptr) const {
@@ -77,7 +69,7 @@ class AsciiGridFiles : public ::testing::Test {
     return "";
   }
 
-  const fs::path dir_ = fs::temp_directory_path() / ("kavrimo_ascii_grid_" + std::to_string(::getpid()));
+  const testing_support::TempDir dir_;
 };
 
 const std::string kSquare = "ncols 3\nnrows 2\nxllcorner 10\nyllcorner 40\ncellsize 0.5\n";

@@ -6,14 +6,14 @@
 
 #include <cfloat>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <sys/stat.h>
-#include <tuple>
 #include <unistd.h>
+#include <tuple>
 
 #include "runtime/number_text.h"
 #include "runtime/errors.h"
+#include "tests/support/files.h"
 
 namespace kavrimo {
 namespace {
@@ -24,20 +24,16 @@ using namespace std::string_literals;
 // Each test works in a folder of its own, removed afterwards.
 class GridHeaderFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetDecimalSeparator('.');
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { SetDecimalSeparator('.'); }
 
   // Writes content byte for byte as <dir>/<name> and returns its path.
   std::string Write(const std::string& name, const std::string& content) const {
-    std::ofstream(dir_ / name, std::ios::binary) << content;
+    testing_support::WriteText(PathOf(name), content);
     return PathOf(name);
   }
-  std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
+  std::string PathOf(const std::string& name) const { return dir_.File(name); }
 
-  const fs::path dir_ = fs::temp_directory_path() / ("kavrimo_grid_header_" + std::to_string(::getpid()));
+  const testing_support::TempDir dir_;
 };
 
 auto Fields(const GridHeader& h) {
@@ -144,7 +140,7 @@ auto CannotOpen(const std::string& header_name) {
 }
 
 TEST_F(GridHeaderFiles, MissingHeaderOrFolderCannotBeOpened) {
-  fs::create_directories(dir_ / "folder.hdr");
+  fs::create_directories(dir_.Path() / "folder.hdr");
   for (const std::string base : {"missing", "folder"}) {
     EXPECT_THAT([&] { return ReadGridHeader(PathOf(base + ".flt")); }, CannotOpen(PathOf(base + ".hdr")));
   }

@@ -56,7 +56,7 @@ TEST_F(Form1Test, StartsEmptyWithoutSettingsAndCreatesNoFile) {
 
 TEST_F(Form1Test, StartsWithSavedNamesAndClosingWithoutConvertLeavesThemUnchanged) {
   const std::string before = "; kept as it is\r\n[FILES]\r\nInput = /data/dem.flt\r\noutput=/data/dem.IMG\r\n";
-  WriteFile(settings_, before);
+  WriteText(settings_, before);
   TForm1& form = Open();
   EXPECT_EQ(form.Edit1->text(), QStringLiteral("/data/dem.flt"));
   EXPECT_EQ(form.Edit2->text(), QStringLiteral("/data/dem.IMG"));
@@ -64,7 +64,7 @@ TEST_F(Form1Test, StartsWithSavedNamesAndClosingWithoutConvertLeavesThemUnchange
   QTest::keyClicks(form.Edit2, QStringLiteral("/elsewhere/out.IMG"));
   form.close();
   form_.reset();
-  EXPECT_EQ(ReadFile(settings_), before);
+  EXPECT_EQ(ReadText(settings_), before);
 }
 
 TEST_F(Form1Test, ConvertWritesImageSettingsAndReportsSuccess) {
@@ -82,12 +82,12 @@ TEST_F(Form1Test, ConvertWritesImageSettingsAndReportsSuccess) {
   EXPECT_FALSE(busy_at_box) << "busy cursor over the success box";
   EXPECT_TRUE(form.Button3->isEnabled());
   // ImageType 200, Projection 3, Rows 1 and Columns 3 in the header; the three coded cells after it.
-  const std::string image = ReadFile(dir_ + "out.IMG");
+  const std::string image = ReadText(dir_ + "out.IMG");
   ASSERT_EQ(image.size(), 515u);
   EXPECT_EQ(image.substr(22, 2), "\xC8\x03");
   EXPECT_EQ(image.substr(30, 3), std::string("\x01\x00\x03", 3));
   EXPECT_EQ(image.substr(512), "\x0D\x7E\xFD");
-  EXPECT_EQ(ReadFile(settings_), "[files]\ninput=" + dir_ + "grid.flt\noutput=" + dir_ + "out.IMG\n");
+  EXPECT_EQ(ReadText(settings_), "[files]\ninput=" + dir_ + "grid.flt\noutput=" + dir_ + "out.IMG\n");
   EXPECT_EQ(form.Label4->text(), QStringLiteral("Step 2 of 2"));
   EXPECT_GE(form.Label4->width(), form.Label4->fontMetrics().horizontalAdvance(form.Label4->text()));
   EXPECT_EQ(form.ProgressBar1->value(), 100);
@@ -134,10 +134,10 @@ TEST_F(Form1Test, StatusIsPaintedBeforeEachPassBegins) {
 // float grid give the same pixels.
 TEST_F(Form1Test, TypedAsciiGridConverts) {
   Open();
-  WriteFile(dir_ + "grid.ASC", "NCOLS 3\r\nNROWS 1\r\nXLLCORNER 0\r\nYLLCORNER 0\r\nCELLSIZE 1\r\n100 1000\r\n2000\r\n");
+  WriteText(dir_ + "grid.ASC", "NCOLS 3\r\nNROWS 1\r\nXLLCORNER 0\r\nYLLCORNER 0\r\nCELLSIZE 1\r\n100 1000\r\n2000\r\n");
   TypeAndConvert(dir_ + "grid.ASC", dir_ + "out.IMG");
   ExpectMessage(0, FormDialogs::Icon::Information, "Information", "Image created succesfully");
-  EXPECT_EQ(ReadFile(dir_ + "out.IMG").substr(512), "\x0D\x7E\xFD");
+  EXPECT_EQ(ReadText(dir_ + "out.IMG").substr(512), "\x0D\x7E\xFD");
 }
 
 TEST_F(Form1Test, MissingGridShowsErrorWithFullStopThenConvertWorksAgain) {
@@ -149,11 +149,11 @@ TEST_F(Form1Test, MissingGridShowsErrorWithFullStopThenConvertWorksAgain) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_FALSE(QFile::exists(QString::fromStdString(dir_ + "out.IMG")));
   // The names were saved before the failure.
-  EXPECT_EQ(ReadFile(settings_), "[files]\ninput=" + dir_ + "missing.flt\noutput=" + dir_ + "out.IMG\n");
+  EXPECT_EQ(ReadText(settings_), "[files]\ninput=" + dir_ + "missing.flt\noutput=" + dir_ + "out.IMG\n");
 
   TypeAndConvert(dir_ + "grid.flt", dir_ + "out.IMG");
   ExpectMessage(1, FormDialogs::Icon::Information, "Information", "Image created succesfully");
-  EXPECT_EQ(ReadFile(dir_ + "out.IMG").size(), 515u);
+  EXPECT_EQ(ReadText(dir_ + "out.IMG").size(), 515u);
 }
 
 // An installed copy: the template in ../share/kavrimo from the executable's folder, the settings in the
@@ -168,8 +168,8 @@ TEST_F(Form1Test, InstalledCopyKeepsSettingsInUserConfigurationFolder) {
   EXPECT_EQ(form.Files().template_path, dir_ + "usr/share/kavrimo/header.bin");
   TypeAndConvert(dir_ + "grid.flt", dir_ + "out.IMG");
   ExpectMessage(0, FormDialogs::Icon::Information, "Information", "Image created succesfully");
-  EXPECT_EQ(ReadFile(dir_ + "out.IMG").substr(22, 2), "\xC8\x03") << "not made from the shared template";
-  EXPECT_EQ(ReadFile(dir_ + "home/config/kavrimo/kavrimo.ini"),
+  EXPECT_EQ(ReadText(dir_ + "out.IMG").substr(22, 2), "\xC8\x03") << "not made from the shared template";
+  EXPECT_EQ(ReadText(dir_ + "home/config/kavrimo/kavrimo.ini"),
             "[files]\ninput=" + dir_ + "grid.flt\noutput=" + dir_ + "out.IMG\n");
   EXPECT_EQ(QFileInfo(QString::fromStdString(dir_ + "home/config/kavrimo")).permissions() & 0x0077, 0)
       << "the configuration folder is open to others";
@@ -180,7 +180,7 @@ TEST_F(Form1Test, InstalledCopyKeepsSettingsInUserConfigurationFolder) {
 // so reading it first would report "Cannot open file". A configuration folder through a regular file
 // cannot be made, by root either.
 TEST_F(Form1Test, UnwritableSettingsStopConvertFirst) {
-  WriteFile(dir_ + "plain", "x");
+  WriteText(dir_ + "plain", "x");
   QDir().mkpath(QString::fromStdString(dir_ + "bin"));
   const ScopedConfigHome config(dir_ + "plain");
   TForm1& form = Open(dir_ + "bin/");

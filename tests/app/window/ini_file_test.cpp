@@ -6,10 +6,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "runtime/errors.h"
+#include "tests/support/files.h"
 
 namespace kavrimo {
 namespace {
@@ -18,25 +18,16 @@ namespace fs = std::filesystem;
 
 class IniFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_NE(::mkdtemp(dir_.data()), nullptr);
-    path_ = dir_ + "/kavrimo.ini";
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(dir_, ignored);
-  }
   // Replaces the settings file with content, or removes it for null.
   void Put(const char* content) const {
     fs::remove(path_);
     if (content != nullptr) std::ofstream(path_, std::ios::binary) << content;
   }
-  std::string Get() const { return (std::ostringstream() << std::ifstream(path_, std::ios::binary).rdbuf()).str(); }
+  std::string Get() const { return testing_support::ReadText(path_); }
   long FilesInDir() const { return std::distance(fs::directory_iterator(dir_), fs::directory_iterator()); }
 
-  std::string dir_ = (fs::temp_directory_path() / "kavrimo-ini-XXXXXX").string();  // made by mkdtemp
-  std::string path_;
+  const testing_support::TempDir temporary_;
+  const std::string dir_ = temporary_.Path().string(), path_ = dir_ + "/kavrimo.ini";
 };
 
 TEST_F(IniFileTest, ReadsValueOrDefault) {
@@ -131,7 +122,7 @@ TEST_F(IniFileTest, MissingFoldersMadeOnFirstWriteOnlyWhenAsked) {
   EXPECT_EQ(ini.ReadString("files", "input", "<default>"), "<default>");
   EXPECT_FALSE(fs::exists(dir_ + "/config"));
   ini.WriteString("files", "input", "a");
-  EXPECT_EQ((std::ostringstream() << std::ifstream(path).rdbuf()).str(), "[files]\ninput=a\n");
+  EXPECT_EQ(testing_support::ReadText(path), "[files]\ninput=a\n");
   for (const char* folder : {"/config", "/config/kavrimo"}) {
     EXPECT_EQ(fs::status(dir_ + folder).permissions(), fs::perms::owner_all) << folder;
   }

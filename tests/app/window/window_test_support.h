@@ -14,15 +14,14 @@
 #include <QTest>
 #include <clocale>
 #include <deque>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/window/form1.h"
 #include "app/window/form_dialogs.h"
+#include "tests/support/files.h"
 
 namespace kavrimo::testing {
 
@@ -84,13 +83,8 @@ class RecordingDialogs : public FormDialogs {
   }
 };
 
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-inline std::string ReadFile(const std::string& path) {
-  return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
-}
+using testing_support::ReadText;
+using testing_support::WriteText;
 
 class FormTest : public ::testing::Test {
  protected:
@@ -102,12 +96,12 @@ class FormTest : public ::testing::Test {
     header[22] = static_cast<char>(200);
     header[23] = 3;
     header[30] = header[32] = 1;
-    WriteFile(dir_ + "header.bin", header);
+    WriteText(dir_ + "header.bin", header);
     // The grid of the worked example: valid values 100, 1000 and 2000 (little-endian floats) code to 13,
     // 126 and 253.
-    WriteFile(dir_ + "grid.hdr",
+    WriteText(dir_ + "grid.hdr",
               "ncols 3\nnrows 1\nxllcorner 10\nyllcorner 20\ncellsize 0.5\nNODATA_value -9999\nbyteorder LSBFIRST\n");
-    WriteFile(dir_ + "grid.flt", std::string("\x00\x00\xC8\x42\x00\x00\x7A\x44\x00\x00\xFA\x44", 12));
+    WriteText(dir_ + "grid.flt", std::string("\x00\x00\xC8\x42\x00\x00\x7A\x44\x00\x00\xFA\x44", 12));
   }
   void TearDown() override {
     form_.reset();

@@ -1,0 +1,35 @@
+// Test support without any project library: temporary folders, reading and writing whole files, and
+// the message of what a call throws.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kavrimo::testing_support {
+
+// A fresh folder under the system's temporary directory, removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& Path() const { return path_; }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+void WriteText(const std::string& path, const std::string& text);
+std::vector<std::uint8_t> ReadBytes(const std::string& path);
+std::string ReadText(const std::string& path);  // the bytes of a file as a string
+std::vector<std::string> ListFolder(const std::filesystem::path& dir);
+
+// The message of what run throws (any std::exception), or "no error".
+std::string MessageOf(const std::function<void()>& run);
+
+}  // namespace kavrimo::testing_support
