@@ -46,11 +46,6 @@ std::string Quote(const std::string& s) {
   return q + "'";
 }
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 class CliTest : public testing::Test {
  protected:
   // kavrimo-cli called in-process; a convert gets the build's template unless it names one.
@@ -73,7 +68,7 @@ class CliTest : public testing::Test {
     const std::string command = std::string(KAVRIMO_CLI_PATH) + " " + arguments + " <" + Quote(in) + " >" +
                                 Quote(out_file) + " 2>" + Quote(err);
     const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, out.empty() ? Slurp(out_file) : "", Slurp(err)};
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, out.empty() ? ReadText(out_file) : "", ReadText(err)};
   }
   // What the program shows on a terminal (standard output and error both on one), a convert with the
   // build's template.
@@ -405,7 +400,7 @@ TEST_F(CliTest, ExportWritesAFloatGridOrOneErrorLine) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out + r.err, "");
   EXPECT_EQ(ReadBytes(dir_.File("back.flt")).size(), 12u);
-  EXPECT_EQ(Slurp(dir_.File("back.hdr")).substr(0, 32), "ncols         3\nnrows         1\n");
+  EXPECT_EQ(ReadText(dir_.File("back.hdr")).substr(0, 32), "ncols         3\nnrows         1\n");
   using Args = std::vector<std::string>;
   for (const Args& args : {Args{"export", "--nodata", "x", dir_.File("dem.IMG"), dir_.File("g")},
                            Args{"export", "--nodata", "16777217", dir_.File("dem.IMG"), dir_.File("g")},

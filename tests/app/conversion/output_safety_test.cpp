@@ -35,11 +35,6 @@ using namespace testing_support;
 const std::string kEarlier(700, 'e');
 const std::string kNewCells = "\x0d\x7e\xfd";  // the cells 100, 1000 and 2000 coded
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 struct Stat {
   explicit Stat(const std::string& path, bool follow = true) {
     ok = (follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0;
