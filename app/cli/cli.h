@@ -22,6 +22,7 @@ struct Streams {
   std::ostream& out;
   std::ostream& err;
   bool err_is_terminal = false;
+  bool out_is_terminal = false;
 };
 
 // text fit for a terminal: control characters (codes below 32, and 127) written as \xHH, so text from

@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
   kavrimo::cli::DescriptorInput input(STDIN_FILENO);
   std::istream in(&input);
   const std::vector<std::string> args(argv + 1, argv + argc);
-  kavrimo::cli::Streams io{in, out, std::cerr, ::isatty(STDERR_FILENO) == 1};
+  kavrimo::cli::Streams io{in, out, std::cerr, ::isatty(STDERR_FILENO) == 1, ::isatty(STDOUT_FILENO) == 1};
   const int status = kavrimo::cli::Run(args, io);
   return kavrimo::cli::FinishOutput(out, buffer, std::cerr, status);
 }

@@ -1,6 +1,7 @@
 // kavrimo-cli preview IMAGE PNG: a quick-look of an image as an indexed PNG, one pixel per cell: grey
 // from MinValue (black) to MaxValue (white), every byte above MaxValue (no-data and the like) magenta.
-// PNG "-" writes to standard output; any other name is written as every output is.
+// PNG "-" writes to standard output, unless that is a terminal, where binary bytes would garble the
+// screen; any other name is written as every output is.
 #include <QBuffer>
 #include <QColor>
 #include <QImage>
@@ -20,7 +21,8 @@ namespace {
 
 const CommandSpec kSpec{"preview", "IMAGE PNG",
                         "Writes a quick-look of a Miradel image as a PNG: grey from MinValue to MaxValue, every\n"
-                        "byte above MaxValue (no-data) in magenta. PNG \"-\" writes it to standard output.",
+                        "byte above MaxValue (no-data) in magenta. PNG \"-\" writes it to standard output, which must\n"
+                        "not be a terminal.",
                         {}};
 
 }  // namespace
@@ -34,6 +36,9 @@ int RunPreview(const std::vector<std::string>& args, Streams& io) {
   }
   const std::string& image_name = positionals[0];
   const bool to_standard_output = positionals[1] == "-";
+  if (to_standard_output && io.out_is_terminal) {
+    throw Error("will not write a PNG to a terminal: redirect standard output or name a file");
+  }
   std::optional<TemporaryOutput> png;
   if (!to_standard_output) png.emplace(positionals[1], std::vector<std::string>{image_name});
 

@@ -543,6 +543,12 @@ TEST_F(CliTest, PreviewWritesAPngOfTheImageSize) {
   const Result piped = Cli({"preview", dir_.File("dem.IMG"), "-"});
   EXPECT_EQ(piped.status, 0);
   EXPECT_EQ(piped.out, std::string(png.begin(), png.end()));
+  std::istringstream in;
+  std::ostringstream on_terminal, err;
+  cli::Streams terminal{in, on_terminal, err, true, true};
+  EXPECT_EQ(cli::Run({"preview", dir_.File("dem.IMG"), "-"}, terminal), 1);
+  EXPECT_EQ(on_terminal.str() + err.str(),
+            "kavrimo-cli: will not write a PNG to a terminal: redirect standard output or name a file.\n");
 }
 
 }  // namespace
