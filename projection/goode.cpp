@@ -33,8 +33,8 @@ bool is_mollweide(int region) {
 
 // Both ends inclusive.
 bool in_longitude_range(int region, long double lambda) {
-  long double low = -pi_c;
-  long double high = pi_c;
+  long double low = -pi_ten_places;
+  long double high = pi_ten_places;
   switch (region) {
     case 0: case 1: high = kWest40; break;
     case 2: case 3: low = kWest40; break;
@@ -91,8 +91,8 @@ void goode_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader&, lon
     if (std::fabs(arg) > 1.0L) return fail(Latitude, Longitude);
     const long double theta = arc_sine(arg);
     lambda = lambda_c + fp::Div(x_shifted, kMollweideX * r * std::cos(theta));  // not wrapped
-    if (lambda < -pi_c) return fail(Latitude, Longitude);
-    phi = arc_sine((std::sin(2.0L * theta) + 2.0L * theta) / pi_c);
+    if (lambda < -pi_ten_places) return fail(Latitude, Longitude);
+    phi = arc_sine((std::sin(2.0L * theta) + 2.0L * theta) / pi_ten_places);
   }
   if (!in_longitude_range(region, lambda)) return fail(Latitude, Longitude);
   Latitude = Real48::Round(rad_to_deg(phi));

@@ -46,11 +46,11 @@ void lambert_conic_inverse(Real48& Latitude, Real48& Longitude, const TImageHead
 
   // Conformal to geodetic latitude by fixed-point iteration; the last value stands even when the
   // tolerance was not met.
-  long double phi = half_pi_c - 2.0L * std::atan(t);
+  long double phi = half_pi_ten_places - 2.0L * std::atan(t);
   for (int step = 1; step <= kMaxLatitudeSteps; ++step) {
     const long double phi_prev = phi;
     const long double es = e * std::sin(phi_prev);
-    phi = half_pi_c - 2.0L * std::atan(t * power_of(fp::Div(1.0L - es, 1.0L + es), e / 2.0L));
+    phi = half_pi_ten_places - 2.0L * std::atan(t * power_of(fp::Div(1.0L - es, 1.0L + es), e / 2.0L));
     const long double change = std::fabs(phi_prev - phi);
     fp::CheckOrdered(change, kLatitudeTolerance);
     if (change < kLatitudeTolerance) break;

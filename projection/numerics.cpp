@@ -18,8 +18,8 @@ long double arc_sine(long double v) { return std::atan(fp::Div(v, fp::Sqrt(1.0L 
 int sign_of(long double v) { return v >= 0.0L ? 1 : -1; }
 
 long double wrap_longitude(long double lambda) {
-  if (std::fabs(lambda) <= pi_c) return lambda;
-  return lambda - sign_of(lambda) * two_pi_c;
+  if (std::fabs(lambda) <= pi_ten_places) return lambda;
+  return lambda - sign_of(lambda) * two_pi_ten_places;
 }
 
 long double power_of(long double base, long double exponent) {
@@ -37,7 +37,7 @@ long double conic_m(long double e, long double phi) {
 
 long double conic_t(long double e, long double phi) {
   const long double es = e * std::sin(phi);
-  return fp::Div(tangent(pi_c / 4.0L - phi / 2.0L), power_of(fp::Div(1.0L - es, 1.0L + es), e / 2.0L));
+  return fp::Div(tangent(pi_ten_places / 4.0L - phi / 2.0L), power_of(fp::Div(1.0L - es, 1.0L + es), e / 2.0L));
 }
 
 }  // namespace kavrimo

@@ -38,7 +38,7 @@ TEST(PowerOf, BaseFirstAndZeroForANonPositiveBase) {
   EXPECT_NEAR(static_cast<double>(power_of(0.25L, -1.5L)), 8.0, 1e-13);
 }
 
-// pi_c is slightly larger than pi, which moves t at the equator off 1 by less than 1e-11.
+// pi_ten_places is slightly larger than pi, which moves t at the equator off 1 by less than 1e-11.
 TEST(ConicQuantities, AtTheEquatorMIsOneAndTNearlySo) {
   for (long double e : {0.0L, clarke_e, 0.9L}) {
     EXPECT_NEAR(static_cast<double>(conic_t(e, 0.0L)), 1.0, 1e-11) << static_cast<double>(e);
