@@ -20,7 +20,6 @@ namespace {
 
 class SilentHost : public ConversionHost {
  public:
-  void SaveNames(const std::string&, const std::string&) override {}
   void SetStatus(const std::string&) override {}
   void SetProgress(int) override {}
   void ProcessMessages() override {}

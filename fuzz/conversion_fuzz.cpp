@@ -27,7 +27,6 @@ constexpr std::int64_t kMaxCells = 4096;
 
 class FuzzHost : public kavrimo::ConversionHost {
  public:
-  void SaveNames(const std::string&, const std::string&) override {}
   void SetStatus(const std::string&) override {}
   void SetProgress(int position) override {
     if (position < 0 || position > 100) kavrimo::fuzz::Finding("progress out of 0..100");

@@ -172,7 +172,7 @@ bool IsValidHeader(std::size_t bytes_read, const TImageHeader& header) {
 }
 
 void ApplyTypeDefaults(TImageHeader& header) {
-  if (header.ImageType == 200) {
+  if (header.ImageType == kPhysicalValuesType) {
     header.MinValue = 0;
     header.MaxValue = 253;
     header.MissingValue = 254;

@@ -42,6 +42,10 @@ namespace header_format {
 // The header's size in bytes; the pixel data starts here.
 inline constexpr std::size_t kHeaderSize = 512;
 
+// The image type of physical values: its Gain and Offset, kept from the file, give byte x Gain + Offset,
+// the data bytes run from 0 to 253 and 254 marks a missing value. Converted grids are of this type.
+inline constexpr std::uint8_t kPhysicalValuesType = 200;
+
 // One header field: its identifier, byte offset from the start of the file and size in bytes.
 struct FieldLayout {
   HeaderFieldId id;

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "image/header_format.h"
 #include "runtime/errors.h"
 #include "runtime/file.h"
+#include "runtime/system.h"
 
 namespace kavrimo {
 namespace {
@@ -19,13 +19,6 @@ namespace {
 constexpr char kNoImageMessage[] = "No valid image attached";
 constexpr char kCreatorStamp[] = "ZUB/Marentaal 1994-";
 constexpr std::size_t kFillBufferSize = 8192;
-
-int CurrentYear() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return local.tm_year + 1900;
-}
 
 }  // namespace
 
@@ -125,7 +118,7 @@ void TKelImg::WriteHeaderField(HeaderFieldId id) {
 }
 
 void TKelImg::CreateFromTemplate(const std::string& new_file_name, bool header_only) {
-  const std::string stamp = PadToWidth(kCreatorStamp + std::to_string(CurrentYear()), 80);
+  const std::string stamp = PadToWidth(kCreatorStamp + std::to_string(CurrentLocalYear()), 80);
   std::copy(stamp.begin(), stamp.end(), memory_header_.Comment.begin());
   const std::vector<std::uint8_t> fill(kFillBufferSize, memory_header_.MissingValue);
 
@@ -176,18 +169,6 @@ std::string TKelImg::PadToWidth(const std::string& text, int width) {
   std::string out = text.substr(0, static_cast<std::size_t>(width));
   out.resize(static_cast<std::size_t>(width), ' ');
   return out;
-}
-
-BinaryFile OpenPixels(const TKelImg& image, const std::string& path) {
-  BinaryFile file = BinaryFile::OpenExisting(path, OpenMode::ReadOnly);
-  const auto header = static_cast<std::int64_t>(header_format::kHeaderSize);
-  const std::int64_t pixels = std::max<std::int64_t>(0, std::int64_t{image.Rows()} * image.Columns());
-  const std::int64_t held = std::max<std::int64_t>(0, file.Size() - header);
-  if (held < pixels) {
-    throw Error(path + " holds " + std::to_string(held) + " pixels; its header promises " + std::to_string(pixels));
-  }
-  file.Seek(header);
-  return file;
 }
 
 }  // namespace kavrimo

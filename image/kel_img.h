@@ -113,9 +113,4 @@ class TKelImg {
   TImageHeader properties_;
 };
 
-// Opens the pixels of path, an image attached to image, positioned at the first pixel. The file's size
-// is checked against Rows x Columns first, so that nothing is set aside for pixels the file does not
-// hold: a short file raises "<path> holds <n> pixels; its header promises <m>".
-BinaryFile OpenPixels(const TKelImg& image, const std::string& path);
-
 }  // namespace kavrimo

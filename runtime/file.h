@@ -27,6 +27,13 @@ int IoCodeFromErrno(int error_number);
 [[noreturn]] void RaiseIoErrorFromErrno(int error_number, const std::string& path = {});
 // True when the folder that would hold path does not exist (or is not a folder).
 bool FolderOfPathMissing(const std::string& path);
+// Raises EInOutError naming folder unless it is an existing folder that takes new files: 3 "Invalid
+// filename" when it is missing or not a folder, the code of the system's refusal (5 "File access
+// denied") when it takes no new files.
+void CheckWritableFolder(const std::string& folder);
+// Makes folder and the missing folders on the way to it, each with mode 0700 (private, as a user's
+// configuration folder). False when one cannot be made or a name on the way is not a folder.
+bool MakePrivateFolders(const std::string& folder);
 
 // Puts /dev/null on each of the descriptors 0, 1 and 2 the program was started without, so that no
 // file opened later takes one of them and receives what is meant for standard output or error.
@@ -37,6 +44,19 @@ void ReserveStandardDescriptors();
 
 // True when path names an existing regular file.
 bool FileExists(const std::string& path);
+// True when path names anything that exists (after symbolic links).
+bool PathExists(const std::string& path);
+
+// Reads a whole regular file into content without blocking: a FIFO, a device, a socket or a folder is
+// neither waited on nor read. Returns kMissing when there is no such file, kRefused when it cannot be
+// opened or is not a regular file (content is then empty); raises EInOutError naming path when a read
+// fails after the file was opened.
+enum class WholeFile { kRead, kMissing, kRefused };
+WholeFile ReadWholeFile(const std::string& path, std::string& content);
+
+// Asks the system to write a regular file's cached data to disk; does nothing for a missing file or
+// anything else. Never raises.
+void SyncFileQuietly(const std::string& path);
 
 class BinaryFile {
  public:
@@ -56,7 +76,7 @@ class BinaryFile {
   static BinaryFile Create(const std::string& path);
 
   bool IsOpen() const { return fd_ >= 0; }
-  int Descriptor() const { return fd_; }
+  int Descriptor() const { return fd_; }  // for the runtime's own system code
   const std::string& Path() const { return path_; }
 
   void Seek(std::int64_t position);
@@ -72,9 +92,15 @@ class BinaryFile {
   void ReadExactly(void* buffer, std::size_t count);
   void WriteExactly(const void* buffer, std::size_t count);
   void WriteExactlyAt(std::int64_t position, const void* buffer, std::size_t count);
+  // Tells the system that bytes [offset, offset + length) will be read from start to end (a hint;
+  // failures are ignored).
+  void AdviseSequential(std::int64_t offset, std::int64_t length) const;
+  // Writes the file's data to the disk before returning; raises EInOutError when the system cannot.
+  void Sync();
   void Close();  // checked
 
  private:
+  friend WholeFile ReadWholeFile(const std::string& path, std::string& content);
   BinaryFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
   int fd_ = -1;
   std::string path_;

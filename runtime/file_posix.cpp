@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "runtime/errors.h"
+#include "runtime/path.h"
 
 namespace kavrimo {
 namespace {
@@ -71,10 +72,24 @@ int IoCodeFromErrno(int error_number) {
 }
 
 bool FolderOfPathMissing(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   struct stat st {};
-  return ::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
+  return ::stat(FolderOf(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
+}
+
+void CheckWritableFolder(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) RaiseIoErrorFromErrno(errno == ENOENT ? ENOTDIR : errno, folder);
+  if (!S_ISDIR(st.st_mode)) throw EInOutError(3, folder);
+  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) RaiseIoErrorFromErrno(errno, folder);
+}
+
+bool MakePrivateFolders(const std::string& folder) {
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
+  if (errno != ENOENT) return false;
+  const std::string parent = FolderOf(folder);
+  if (parent != folder && !MakePrivateFolders(parent)) return false;
+  return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
 void RaiseIoErrorFromErrno(int error_number, const std::string& path) {
@@ -85,6 +100,37 @@ void RaiseIoErrorFromErrno(int error_number, const std::string& path) {
 bool FileExists(const std::string& path) {
   struct stat st {};
   return !IsMalformedPath(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return !IsMalformedPath(path) && ::stat(path.c_str(), &st) == 0;
+}
+
+WholeFile ReadWholeFile(const std::string& path, std::string& content) {
+  content.clear();
+  if (IsMalformedPath(path)) return WholeFile::kRefused;
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return errno == ENOENT ? WholeFile::kMissing : WholeFile::kRefused;
+  BinaryFile file(fd, path);  // closes on every way out
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return WholeFile::kRefused;
+  content.reserve(static_cast<std::size_t>(st.st_size));
+  char buffer[65536];
+  while (const std::size_t got = file.Read(buffer, sizeof buffer)) content.append(buffer, got);
+  return WholeFile::kRead;
+}
+
+void SyncFileQuietly(const std::string& path) {
+  if (IsMalformedPath(path)) return;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) (void)::fsync(fd);
+  ::close(fd);
 }
 
 BinaryFile::BinaryFile(BinaryFile&& other) noexcept
@@ -180,6 +226,14 @@ void BinaryFile::WriteExactly(const void* buffer, std::size_t count) {
 
 void BinaryFile::WriteExactlyAt(std::int64_t position, const void* buffer, std::size_t count) {
   if (WriteAt(position, buffer, count) != count) throw EInOutError(101, path_);
+}
+
+void BinaryFile::AdviseSequential(std::int64_t offset, std::int64_t length) const {
+  (void)::posix_fadvise(fd_, offset, length, POSIX_FADV_SEQUENTIAL);
+}
+
+void BinaryFile::Sync() {
+  if (::fsync(fd_) != 0) RaiseIoErrorFromErrno(errno, path_);
 }
 
 void BinaryFile::Close() {

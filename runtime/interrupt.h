@@ -9,8 +9,8 @@
 // what is safe in a signal handler: unlink, nanosleep and _exit.
 #pragma once
 
-#include <signal.h>
-
+#include <array>
+#include <cstdint>
 #include <string>
 
 namespace kavrimo {
@@ -35,7 +35,8 @@ class InterruptHold {
 
  private:
   bool blocked_;
-  sigset_t saved_mask_;  // the thread's signal mask before the hold
+  // The thread's signal mask before the hold, as the system keeps it.
+  alignas(std::uint64_t) std::array<unsigned char, 128> saved_mask_;
 };
 
 }  // namespace kavrimo

@@ -79,8 +79,9 @@ void UnregisterTemporaryFile(int slot) {
 }
 
 InterruptHold::InterruptHold() {
+  static_assert(sizeof(sigset_t) <= sizeof saved_mask_ && alignof(sigset_t) <= alignof(std::uint64_t));
   const sigset_t set = InterruptSignals();
-  blocked_ = ::pthread_sigmask(SIG_BLOCK, &set, &saved_mask_) == 0;
+  blocked_ = ::pthread_sigmask(SIG_BLOCK, &set, reinterpret_cast<sigset_t*>(saved_mask_.data())) == 0;
   g_holds.fetch_add(1);
   if (g_stopping.load()) {
     // A handler on another thread is ending the process; the rewrite must not begin.
@@ -91,7 +92,7 @@ InterruptHold::InterruptHold() {
 
 InterruptHold::~InterruptHold() {
   g_holds.fetch_sub(1);
-  if (blocked_) ::pthread_sigmask(SIG_SETMASK, &saved_mask_, nullptr);
+  if (blocked_) ::pthread_sigmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(saved_mask_.data()), nullptr);
 }
 
 }  // namespace kavrimo

@@ -3,15 +3,15 @@
 #include "runtime/number_text.h"
 
 #include <atomic>
+#include <charconv>
 #include <cfenv>
 #include <cmath>
 #include <cstring>
-#include <langinfo.h>
-#include <locale.h>
 
 #include "runtime/power_of_ten.h"
 #include "runtime/errors.h"
 #include "runtime/fp.h"
+#include "runtime/system.h"
 
 namespace kavrimo {
 namespace {
@@ -51,22 +51,13 @@ class FloatEnvironmentHold {
 
 }  // namespace
 
-char LocaleDecimalSeparator() {
-  const locale_t locale = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(nullptr));
-  if (locale == static_cast<locale_t>(nullptr)) return '.';
-  char separator = '.';
-  const char* radix = nl_langinfo_l(RADIXCHAR, locale);
-  // A separator of more than one byte (outside the 8-bit code page) cannot be used.
-  if (radix != nullptr && std::strlen(radix) == 1) separator = radix[0];
-  freelocale(locale);
-  return separator;
-}
+char LocaleDecimalSeparator() { return UserLocaleDecimalSeparator(); }
 
 char DecimalSeparator() {
   char separator = decimal_separator.load();
   if (separator != '\0') return separator;
   char expected = '\0';
-  decimal_separator.compare_exchange_strong(expected, LocaleDecimalSeparator());
+  decimal_separator.compare_exchange_strong(expected, UserLocaleDecimalSeparator());
   return decimal_separator.load();
 }
 
@@ -176,6 +167,11 @@ std::int64_t RoundHalfEven(long double value) {
   // 2^63 - 0.5 rounds up to 2^63, which is out of range.
   if (!(whole < kTwo63)) fp::RaiseInvalidOp();
   return static_cast<std::int64_t>(whole);
+}
+
+std::string ShortestText(double value) {
+  char text[64];
+  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
 
 }  // namespace kavrimo

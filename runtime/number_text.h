@@ -27,6 +27,9 @@ long double ParseReal(std::string_view text);
 // General format with 15 significant digits: "253", "0.100000001490116", "1.49999996210681E-5";
 // "0" for zero and denormals, "INF", "-INF", "NAN". Raises nothing.
 std::string FormatReal(long double value);
+// The shortest text that reads back as the same double ("0.1", "39.5", "1e-05"), for machine-readable
+// output; not governed by the decimal separator.
+std::string ShortestText(double value);
 // Nearest 64-bit integer, ties to even. Raises EInvalidOp for a NaN or a value outside the range.
 std::int64_t RoundHalfEven(long double value);
 

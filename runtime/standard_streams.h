@@ -1,4 +1,5 @@
-// Standard output and input over their descriptors, so that a failure is told from an end.
+// Standard output and input over their descriptors, so that a failure is told from an end, and whether
+// a standard stream is a terminal.
 //
 // DescriptorBuffer: a stream buffer over descriptor 1 that keeps the first failure's errno (a full
 // disk, a closed descriptor). The program checks it before it exits, so lost results are an error,
@@ -12,7 +13,15 @@
 #include <streambuf>
 #include <vector>
 
-namespace kavrimo::cli {
+namespace kavrimo {
+
+// The descriptors of the three standard streams.
+inline constexpr int kStandardInput = 0;
+inline constexpr int kStandardOutput = 1;
+inline constexpr int kStandardError = 2;
+
+// True when the descriptor is open on a terminal.
+bool IsTerminal(int descriptor);
 
 class DescriptorBuffer : public std::streambuf {
  public:
@@ -47,8 +56,4 @@ class DescriptorInput : public std::streambuf {
   std::vector<char> buffer_;
 };
 
-// Flushes out and reports a lost write on err as "kavrimo-cli: write error: <reason>."; returns status,
-// or 1 when output was lost.
-int FinishOutput(std::ostream& out, const DescriptorBuffer& buffer, std::ostream& err, int status);
-
-}  // namespace kavrimo::cli
+}  // namespace kavrimo

@@ -1,16 +1,17 @@
-#include "app/cli/standard_streams.h"
+// The standard streams' buffers over read, write and poll.
+#include "runtime/standard_streams.h"
 
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <ostream>
 
-#include "app/cli/cli.h"
 #include "runtime/errors.h"
 
-namespace kavrimo::cli {
+namespace kavrimo {
+
+bool IsTerminal(int descriptor) { return ::isatty(descriptor) == 1; }
 
 DescriptorBuffer::DescriptorBuffer(int fd) : fd_(fd), buffer_(1 << 16) {
   setp(buffer_.data(), buffer_.data() + buffer_.size());
@@ -79,11 +80,4 @@ DescriptorInput::int_type DescriptorInput::underflow() {
   return n == 0 ? traits_type::eof() : traits_type::to_int_type(buffer_[0]);
 }
 
-int FinishOutput(std::ostream& out, const DescriptorBuffer& buffer, std::ostream& err, int status) {
-  out.flush();
-  if (buffer.Error() == 0 && out) return status;
-  PrintError(err, std::string("write error: ") + std::strerror(buffer.Error() != 0 ? buffer.Error() : EIO));
-  return kExitFailure;
-}
-
-}  // namespace kavrimo::cli
+}  // namespace kavrimo

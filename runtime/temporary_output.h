@@ -23,8 +23,7 @@
 // network folder) are left alone, and so is anything whose name does not follow the pattern exactly.
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <mutex>
 #include <set>
 #include <string>
@@ -90,9 +89,9 @@ class TemporaryOutput {
   std::string output_;        // as the user named it
   std::string target_;        // the file to replace: output_, or the end of its symbolic links
   bool existed_ = false;      // target_ existed when checked
-  mode_t mode_ = 0;           // and these were its mode, owner and group
-  uid_t owner_ = 0;
-  gid_t group_ = 0;
+  std::uint32_t mode_ = 0;    // and these were its mode, owner and group
+  std::uint32_t owner_ = 0;
+  std::uint32_t group_ = 0;
   SweptFolders* swept_;
   std::string path_;          // the temporary file, once reserved
   bool in_place_ = false;     // the temporary file lies elsewhere: commit rewrites the target in place

@@ -21,6 +21,7 @@
 #include "runtime/errors.h"
 #include "runtime/file.h"
 #include "runtime/interrupt.h"
+#include "runtime/path.h"
 
 namespace kavrimo {
 namespace {
@@ -82,14 +83,6 @@ bool ProcessRuns(long pid) {
   if (pid == ::getpid()) return true;
   return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;  // EPERM: it runs as someone else
 }
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 // The file a write must replace: path itself, or where its chain of symbolic links ends (which may
 // not exist yet: a dangling link is written through, as cp does).
@@ -196,10 +189,12 @@ void TemporaryOutput::Commit() {
     if (existed_) {
       // Owner and group first (a change of owner clears the set-user-ID bit); where one cannot be kept,
       // the bits that would widen access under the new one are dropped.
-      mode_t mode = mode_;
-      if (::chown(path_.c_str(), owner_, group_) != 0) {
+      auto mode = static_cast<mode_t>(mode_);
+      if (::chown(path_.c_str(), static_cast<uid_t>(owner_), static_cast<gid_t>(group_)) != 0) {
         mode &= ~static_cast<mode_t>(S_ISUID);
-        if (::chown(path_.c_str(), static_cast<uid_t>(-1), group_) != 0) mode &= ~static_cast<mode_t>(S_ISGID | S_IRWXG);
+        if (::chown(path_.c_str(), static_cast<uid_t>(-1), static_cast<gid_t>(group_)) != 0) {
+          mode &= ~static_cast<mode_t>(S_ISGID | S_IRWXG);
+        }
       }
       if (::chmod(path_.c_str(), mode) != 0) RaiseIoErrorFromErrno(errno, output_);
     }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/conversion/program_files.h"  // ExecutableDirectory, LocateProgramFiles
+#include "runtime/standard_streams.h"
 
 namespace kavrimo::cli {
 
@@ -46,5 +46,9 @@ int RunExport(const std::vector<std::string>& args, Streams& io);
 
 // Dispatches argv[1..] to the subcommand.
 int Run(const std::vector<std::string>& args, Streams& io);
+
+// Flushes out and reports a lost write on err as "kavrimo-cli: write error: <reason>."; returns status,
+// or 1 when output was lost.
+int FinishOutput(std::ostream& out, const DescriptorBuffer& buffer, std::ostream& err, int status);
 
 }  // namespace kavrimo::cli

@@ -2,10 +2,6 @@
 // (--out-dir), several at once, each reported in the order given: successes on standard output,
 // failures on standard error. Over a fixed range (--range) the tiles of a mosaic share one scale. On a
 // terminal, a progress bar (one grid) or "n of m grids" (many) on standard error.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <charconv>
 #include <filesystem>
 #include <map>
@@ -15,51 +11,15 @@
 #include "app/cli/terminal_host.h"
 #include "app/conversion/chunk_runner.h"
 #include "app/conversion/conversion.h"
-#include "app/grid/grid_header.h"
+#include "app/program_files/program_files.h"
 #include "runtime/errors.h"
 #include "runtime/file.h"
 #include "runtime/fp.h"
 #include "runtime/number_text.h"
+#include "runtime/path.h"
 
 namespace kavrimo::cli {
 namespace {
-
-const CommandSpec kSpec{
-    "convert",
-    "[-q] [--template FILE] [--range MIN MAX] [--threads N] INPUT OUTPUT\n"
-    "[-q] [--template FILE] [--range MIN MAX] [--jobs N] --out-dir DIR INPUT...",
-    "Converts ArcGIS float grids and ESRI ASCII grids to 8-bit Miradel images. INPUT names the grid: an\n"
-    "ASCII grid when it ends in .asc (any letter case), else a float grid whose .hdr and .flt files are\n"
-    "named after it. With --out-dir, every INPUT becomes DIR/<base name>.IMG. With --range, every image is\n"
-    "scaled over MIN to MAX instead of its grid's range, so that tiles share Gain and Offset; cells below\n"
-    "MIN are coded 0 and cells above MAX 253, and their numbers are printed.",
-    {{"quiet", 'q', nullptr, 0, "No status lines, success lines or progress; errors still on standard error."},
-     {"template", 0, "FILE", 1, "Header template (default: header.bin beside the program or in ../share/kavrimo)."},
-     {"range", 0, "MIN MAX", 2, "Scale over MIN to MAX (reals, MIN < MAX, \".\" as decimal separator)."},
-     {"threads", 0, "N", 1, "Threads for one grid (default: the number of processors)."},
-     {"out-dir", 0, "DIR", 1, "Convert every INPUT to DIR/<base name>.IMG."},
-     {"jobs", 0, "N", 1, "Grids converted at once with --out-dir (default: the number of processors)."}}};
-constexpr const char* kSuccess = "Image created succesfully";
-constexpr const char* kOutsideLine = " cells below the range";  // in the status line of a fixed range
-
-struct Settings {
-  std::string template_path;
-  std::optional<CellRange> range;
-  bool quiet = false;
-};
-
-// A whole number of at least 1 for option name, or nothing after printing the usage error.
-std::optional<int> Count(const ParsedArgs& parsed, const char* name, int fallback, Streams& io) {
-  if (!parsed.IsSet(name)) return fallback;
-  const std::string& text = parsed.Value(name);
-  int n = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
-  if (error != std::errc() || end != text.data() + text.size() || n < 1) {
-    UsageError(io.err, std::string("--") + name + " needs a whole number of at least 1");
-    return std::nullopt;
-  }
-  return n;
-}
 
 // MIN and MAX of --range: reals by the number text rules with "." as separator, rounded to single,
 // MIN < MAX. Nothing when they are not.
@@ -74,31 +34,52 @@ std::optional<CellRange> ParseRange(const std::vector<std::string>& texts) {
   return std::nullopt;
 }
 
-ConversionRequest Request(const std::string& input, const std::string& output, const Settings& settings,
-                          int threads) {
-  ConversionRequest request{input, output, settings.template_path, threads};
-  request.fixed_range = settings.range;
+bool IsRange(const std::vector<std::string>& texts) { return ParseRange(texts).has_value(); }
+
+const CommandSpec kSpec{
+    "convert",
+    "[-q] [--template FILE] [--range MIN MAX] [--threads N] INPUT OUTPUT\n"
+    "[-q] [--template FILE] [--range MIN MAX] [--jobs N] --out-dir DIR INPUT...",
+    "Converts ArcGIS float grids and ESRI ASCII grids to 8-bit Miradel images. INPUT names the grid: an\n"
+    "ASCII grid when it ends in .asc (any letter case), else a float grid whose .hdr and .flt files are\n"
+    "named after it. With --out-dir, every INPUT becomes DIR/<base name>.IMG. With --range, every image is\n"
+    "scaled over MIN to MAX instead of its grid's range, so that tiles share Gain and Offset; cells below\n"
+    "MIN are coded 0 and cells above MAX 253, and their numbers are printed.",
+    {{"quiet", 'q', nullptr, 0, "No status lines, success lines or progress; errors still on standard error."},
+     {"template", 0, "FILE", 1, "Header template (default: header.bin beside the program or in ../share/kavrimo)."},
+     {"range", 0, "MIN MAX", 2, "Scale over MIN to MAX (reals, MIN < MAX, \".\" as decimal separator).", nullptr,
+      nullptr, IsRange, "--range needs two numbers MIN and MAX, MIN less than MAX"},
+     {"threads", 0, "N", 1, "Threads for one grid (default: the number of processors).", nullptr, "out-dir",
+      IsPositiveWholeNumber, "--threads needs a whole number of at least 1"},
+     {"out-dir", 0, "DIR", 1, "Convert every INPUT to DIR/<base name>.IMG."},
+     {"jobs", 0, "N", 1, "Grids converted at once with --out-dir (default: the number of processors).", "out-dir",
+      nullptr, IsPositiveWholeNumber, "--jobs needs a whole number of at least 1"}},
+    {.min = 2, .max = 2},
+    "out-dir",
+    {.min = 1}};
+constexpr const char* kSuccess = "Image created succesfully";
+
+// What the options say of every grid of one command.
+struct ConvertOptions {
+  std::string template_path;
+  std::optional<CellRange> range;
+  bool quiet = false;
+};
+
+ConversionRequest RequestFor(const std::string& input, const std::string& output, const ConvertOptions& options,
+                             int threads) {
+  ConversionRequest request{input, output, options.template_path, threads};
+  request.fixed_range = options.range;
   return request;
 }
 
-int ConvertOne(const std::string& input, const std::string& output, const Settings& settings, int threads,
+int ConvertOne(const std::string& input, const std::string& output, const ConvertOptions& options, int threads,
                Streams& io) {
-  TerminalHost host(io.out, io.err, io.err_is_terminal, settings.quiet);
+  TerminalHost host(io.out, io.err, io.err_is_terminal, options.quiet);
   TKelImg image(host);
-  Convert(Request(input, output, settings, threads), image, host);
+  Convert(RequestFor(input, output, options, threads), image, host);
   return 0;
 }
-
-// The host of one grid of a batch: silent, but it keeps the count line of a fixed range for the
-// batch's own report.
-class BatchHost : public TerminalHost {
- public:
-  BatchHost(Streams& io, const std::string& input) : TerminalHost(io.out, io.err, false, true, input + ": ") {}
-  void SetStatus(const std::string& text) override {
-    if (text.find(kOutsideLine) != std::string::npos) outside_line = text;
-  }
-  std::string outside_line;
-};
 
 // The "n of m grids" line of a batch on a terminal, redrawn after every result line.
 class BatchProgress {
@@ -132,24 +113,16 @@ class BatchProgress {
   std::string current_;
 };
 
-// The folder must exist and take new files before any grid is read.
-void CheckOutputFolder(const std::string& dir) {
-  struct stat st {};
-  if (::stat(dir.c_str(), &st) != 0) RaiseIoErrorFromErrno(errno == ENOENT ? ENOTDIR : errno, dir);
-  if (!S_ISDIR(st.st_mode)) throw EInOutError(3, dir);
-  if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) RaiseIoErrorFromErrno(errno, dir);
-}
-
 // Converts each input to dir/<base name>.IMG, jobs grids at once on one thread each, and reports one
 // line per grid in the order given, as soon as it and every grid before it are done. Two inputs that
 // would write the same output are refused rather than written over each other.
-int ConvertMany(const std::vector<std::string>& inputs, const std::string& dir, const Settings& settings, int jobs,
+int ConvertMany(const std::vector<std::string>& inputs, const std::string& dir, const ConvertOptions& options, int jobs,
                 Streams& io) {
-  CheckOutputFolder(dir);
+  CheckWritableFolder(dir);  // before any grid is read
   struct Grid {
     std::string output;
     std::string refusal;
-    std::string outside_line;
+    OutsideCounts outside;
     std::exception_ptr failure;
   };
   std::vector<Grid> grids(inputs.size());
@@ -163,7 +136,7 @@ int ConvertMany(const std::vector<std::string>& inputs, const std::string& dir, 
   }
 
   SweptFolders swept;  // the output folder is swept for leftovers once, not once per grid
-  BatchProgress progress(io.err, io.err_is_terminal && !settings.quiet, inputs.size());
+  BatchProgress progress(io.err, io.err_is_terminal && !options.quiet, inputs.size());
   bool any_failed = false;
   RunChunks(
       static_cast<std::int64_t>(inputs.size()), jobs,
@@ -176,12 +149,11 @@ int ConvertMany(const std::vector<std::string>& inputs, const std::string& dir, 
           progress.Started(input);
         }
         try {
-          BatchHost host(io, input);
+          TerminalHost host(io.out, io.err, false, true, input + ": ");  // silent but for the image's errors
           TKelImg image(host);
-          ConversionRequest request = Request(input, grid.output, settings, 1);
+          ConversionRequest request = RequestFor(input, grid.output, options, 1);
           request.swept = &swept;
-          Convert(request, image, host);
-          grid.outside_line = host.outside_line;
+          grid.outside = Convert(request, image, host).outside;
         } catch (const std::exception&) {
           grid.failure = std::current_exception();
         }
@@ -199,8 +171,10 @@ int ConvertMany(const std::vector<std::string>& inputs, const std::string& dir, 
           } catch (const std::exception& e) {
             PrintFailure(io.err, e, input);
           }
-        } else if (!settings.quiet) {
-          if (!grid.outside_line.empty()) io.out << Printable(input) << ": " << grid.outside_line << "\n";
+        } else if (!options.quiet) {
+          if (grid.outside.below != 0 || grid.outside.above != 0) {
+            io.out << Printable(input) << ": " << OutsideCountsText(grid.outside) << "\n";
+          }
           io.out << Printable(input) << ": " << kSuccess << std::endl;
         }
         any_failed = any_failed || grid.failure || !grid.refusal.empty();
@@ -215,26 +189,16 @@ int RunConvert(const std::vector<std::string>& args, Streams& io) {
   ParsedArgs parsed;
   if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
   const std::vector<std::string>& inputs = parsed.Arguments();
-  Settings settings;
-  settings.quiet = parsed.IsSet("quiet");
-  settings.template_path = parsed.IsSet("template") ? parsed.Value("template") : LocateProgramFiles().template_path;
-  if (std::any_of(inputs.begin(), inputs.end(), [](const std::string& a) { return a.empty(); })) {
-    return UsageError(io.err, "an empty name is no file");
-  }
-  if (parsed.IsSet("range")) {
-    settings.range = ParseRange(parsed.Values("range"));
-    if (!settings.range) return UsageError(io.err, "--range needs two numbers MIN and MAX, MIN less than MAX");
-  }
+  ConvertOptions options;
+  options.quiet = parsed.IsSet("quiet");
+  options.template_path = parsed.IsSet("template") ? parsed.Value("template") : LocateProgramFiles().template_path;
+  if (parsed.IsSet("range")) options.range = ParseRange(parsed.Values("range"));
   if (!parsed.IsSet("out-dir")) {
-    if (inputs.size() != 2 || parsed.IsSet("jobs")) return CommandUsageError(kSpec, io);
-    const std::optional<int> threads = Count(parsed, "threads", DefaultThreadCount(), io);
-    if (!threads) return kExitUsage;
-    return ConvertOne(inputs[0], inputs[1], settings, *threads, io);
+    const int threads = parsed.IsSet("threads") ? PositiveWholeNumber(parsed.Value("threads")) : DefaultThreadCount();
+    return ConvertOne(inputs[0], inputs[1], options, threads, io);
   }
-  if (inputs.empty() || parsed.IsSet("threads")) return CommandUsageError(kSpec, io);
-  const std::optional<int> jobs = Count(parsed, "jobs", DefaultThreadCount(), io);
-  if (!jobs) return kExitUsage;
-  return ConvertMany(inputs, parsed.Value("out-dir"), settings, *jobs, io);
+  const int jobs = parsed.IsSet("jobs") ? PositiveWholeNumber(parsed.Value("jobs")) : DefaultThreadCount();
+  return ConvertMany(inputs, parsed.Value("out-dir"), options, jobs, io);
 }
 
 }  // namespace kavrimo::cli

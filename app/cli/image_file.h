@@ -1,5 +1,4 @@
-// What the image commands (info, locate, preview) share: attaching an image that must be valid, and
-// reals written so that they read back as the same double.
+// What the image commands (info, locate, preview) share: attaching an image that must be valid.
 #pragma once
 
 #include <string>
@@ -10,9 +9,5 @@ namespace kavrimo::cli {
 
 // Attaches path to image; raises the open error, or "<path> is not a valid Miradel image".
 void AttachValid(TKelImg& image, const std::string& path);
-
-
-// The shortest text that reads back as the same double ("0.1", "39.5", "1e-05").
-std::string ShortestText(double value);
 
 }  // namespace kavrimo::cli

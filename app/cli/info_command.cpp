@@ -8,13 +8,15 @@
 #include "app/cli/image_file.h"
 #include "app/cli/options.h"
 #include "app/cli/terminal_host.h"
+#include "runtime/number_text.h"
 
 namespace kavrimo::cli {
 namespace {
 
 const CommandSpec kSpec{"info", "[--json] IMAGE",
                         "Prints every header field of a Miradel image and the extent of its corners.",
-                        {{"json", 0, nullptr, 0, "Print one JSON object."}}};
+                        {{"json", 0, nullptr, 0, "Print one JSON object."}},
+                        {.min = 1, .max = 1}};
 
 enum class FieldKind { Text, Integer, Real };
 
@@ -73,7 +75,6 @@ int RunInfo(const std::vector<std::string>& args, Streams& io) {
   ParsedArgs parsed;
   if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
   const std::vector<std::string>& positionals = parsed.Arguments();
-  if (positionals.size() != 1) return CommandUsageError(kSpec, io);
 
   TerminalHost host(io.out, io.err, false, true);
   TKelImg image(host);

@@ -13,6 +13,7 @@
 #include "app/cli/options.h"
 #include "app/cli/terminal_host.h"
 #include "runtime/errors.h"
+#include "runtime/number_text.h"
 
 namespace kavrimo::cli {
 namespace {
@@ -21,6 +22,10 @@ const CommandSpec kSpec{"locate", "IMAGE [COLUMN ROW]...",
                         "Prints the latitude and longitude of pixel positions (in cells, real-valued) of a\n"
                         "Miradel image; with no positions given, reads COLUMN ROW pairs from standard input.",
                         {},
+                        {.min = 1, .step = 2},
+                        nullptr,
+                        {},
+                        1,
                         true};
 
 // A finite number written out whole ("nan" and "inf" are no positions).
@@ -55,7 +60,6 @@ int RunLocate(const std::vector<std::string>& args, Streams& io) {
   ParsedArgs parsed;
   if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
   const std::vector<std::string>& positionals = parsed.Arguments();
-  if (positionals.empty() || positionals.size() % 2 == 0) return CommandUsageError(kSpec, io);
 
   TerminalHost host(io.out, io.err, false, true);
   TKelImg image(host);

@@ -3,27 +3,26 @@
 // standard error; an interruption removes the temporary file of a conversion and ends with status
 // 128 + the signal number. Started with a standard descriptor closed, no file it opens takes its
 // place.
-#include <unistd.h>
-
 #include <cstdio>
 #include <iostream>
 
 #include "app/cli/cli.h"
-#include "app/cli/standard_streams.h"
 #include "projection/dispatcher.h"
 #include "runtime/file.h"
 #include "runtime/interrupt.h"
+#include "runtime/standard_streams.h"
 
 int main(int argc, char** argv) {
   kavrimo::ReserveStandardDescriptors();
   kavrimo::InstallInterruptHandlers();
   kavrimo::SetProjectionReportStream(stderr);
-  kavrimo::cli::DescriptorBuffer buffer(STDOUT_FILENO);
+  kavrimo::DescriptorBuffer buffer(kavrimo::kStandardOutput);
   std::ostream out(&buffer);
-  kavrimo::cli::DescriptorInput input(STDIN_FILENO);
+  kavrimo::DescriptorInput input(kavrimo::kStandardInput);
   std::istream in(&input);
   const std::vector<std::string> args(argv + 1, argv + argc);
-  kavrimo::cli::Streams io{in, out, std::cerr, ::isatty(STDERR_FILENO) == 1, ::isatty(STDOUT_FILENO) == 1};
+  kavrimo::cli::Streams io{in, out, std::cerr, kavrimo::IsTerminal(kavrimo::kStandardError),
+                           kavrimo::IsTerminal(kavrimo::kStandardOutput)};
   const int status = kavrimo::cli::Run(args, io);
   return kavrimo::cli::FinishOutput(out, buffer, std::cerr, status);
 }

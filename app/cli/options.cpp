@@ -3,7 +3,10 @@
 #include "app/cli/options.h"
 
 #include <algorithm>
+#include <charconv>
 #include <sstream>
+
+#include "runtime/errors.h"
 
 namespace kavrimo::cli {
 namespace {
@@ -28,7 +31,39 @@ const OptionSpec* FindLetter(const CommandSpec& command, char letter) {
 
 std::string Display(const OptionSpec& o) { return std::string("--") + o.name; }
 
+// The usage errors of options that need or exclude others; nothing when every option given fits.
+std::optional<int> CheckCompanions(const CommandSpec& command, const ParsedArgs& parsed, Streams& io) {
+  for (const OptionSpec& o : command.options) {
+    if (!parsed.IsSet(o.name)) continue;
+    if (o.needs != nullptr && !parsed.IsSet(o.needs)) {
+      return UsageError(io.err, "option '" + Display(o) + "' needs --" + o.needs);
+    }
+    if (o.excludes != nullptr && parsed.IsSet(o.excludes)) {
+      return UsageError(io.err, "option '" + Display(o) + "' cannot go with --" + o.excludes);
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+bool IsPositiveWholeNumber(const std::vector<std::string>& values) {
+  const std::string& text = values.front();
+  int n = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+  return error == std::errc() && end == text.data() + text.size() && n >= 1;
+}
+
+int PositiveWholeNumber(const std::string& text) {
+  int n = 0;
+  std::from_chars(text.data(), text.data() + text.size(), n);
+  return n;
+}
+
+bool ArgumentCount::Allows(std::size_t count) const {
+  const auto n = static_cast<long long>(count);
+  return n >= min && (max == kAny || n <= max) && (n - min) % step == 0;
+}
 
 std::optional<int> ParseCommandLine(const CommandSpec& command, const std::vector<std::string>& args, Streams& io,
                                     ParsedArgs& parsed) {
@@ -77,19 +112,36 @@ std::optional<int> ParseCommandLine(const CommandSpec& command, const std::vecto
     if (std::any_of(values.begin(), values.end(), [](const std::string& v) { return v.empty(); })) {
       return UsageError(io.err, "option '" + Display(*option) + "' needs " + option->value_name + ", not an empty text");
     }
+    if (option->valid != nullptr && !option->valid(values)) return UsageError(io.err, option->invalid);
     parsed.values_[option->name] = std::move(values);
+  }
+  if (auto status = CheckCompanions(command, parsed, io)) return status;
+  const bool other_form = command.form_option != nullptr && parsed.IsSet(command.form_option);
+  if (!(other_form ? command.form_arguments : command.arguments).Allows(parsed.arguments_.size())) {
+    return CommandUsageError(command, io);
+  }
+  const std::size_t files = command.file_arguments == ArgumentCount::kAny
+                                ? parsed.arguments_.size()
+                                : std::min(parsed.arguments_.size(), static_cast<std::size_t>(command.file_arguments));
+  for (std::size_t i = 0; i < files; ++i) {
+    if (parsed.arguments_[i].empty()) return UsageError(io.err, "an empty name is no file");
   }
   return std::nullopt;
 }
 
 int CommandUsageError(const CommandSpec& command, Streams& io) {
-  std::string synopsis = command.synopsis;
-  std::string lines;
-  std::istringstream forms(synopsis);
-  for (std::string form; std::getline(forms, form);) {
-    lines += (lines.empty() ? "usage: kavrimo-cli " : "\n       kavrimo-cli ") + std::string(command.name) + " " + form;
+  // Our own text, so each form gets a line of its own; only the last line ends with the full stop.
+  std::istringstream forms(command.synopsis);
+  std::vector<std::string> lines;
+  for (std::string form; std::getline(forms, form);) lines.push_back("kavrimo-cli " + std::string(command.name) + " " + form);
+  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+    io.err << (i == 0 ? "kavrimo-cli: usage: " : "                    ") << lines[i] << "\n";
   }
-  return UsageError(io.err, lines);
+  if (lines.size() > 1) {
+    io.err << "                    " << WithFullStop(lines.back()) << std::endl;
+    return kExitUsage;
+  }
+  return UsageError(io.err, "usage: " + lines.back());
 }
 
 std::string HelpText(const CommandSpec& command) {

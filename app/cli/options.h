@@ -21,6 +21,25 @@ struct OptionSpec {
   int values;              // how many values follow the option (0 for a flag); taken as they come,
                            // so a value may begin with "-" ("--range -100 2500")
   const char* help;
+  const char* needs = nullptr;     // another option without which this one is a usage error
+  const char* excludes = nullptr;  // another option that this one cannot go with
+  // Values the command can use; others are a usage error with the message invalid.
+  bool (*valid)(const std::vector<std::string>& values) = nullptr;
+  const char* invalid = nullptr;
+};
+
+// A whole number of at least 1, written out in decimal digits.
+bool IsPositiveWholeNumber(const std::vector<std::string>& values);
+// The number IsPositiveWholeNumber accepted.
+int PositiveWholeNumber(const std::string& text);
+
+// How many arguments a command takes: from min to max (kAny: no limit), in steps of step above min.
+struct ArgumentCount {
+  static constexpr int kAny = -1;
+  int min = 0;
+  int max = kAny;
+  int step = 1;
+  bool Allows(std::size_t count) const;
 };
 
 struct CommandSpec {
@@ -28,6 +47,12 @@ struct CommandSpec {
   const char* synopsis;     // the usage lines after "kavrimo-cli <name> ", "\n" between forms
   const char* description;  // one paragraph
   std::vector<OptionSpec> options;
+  ArgumentCount arguments;  // a count outside it is a usage error (the synopsis is printed)
+  // A second form that an option selects: with form_option given, form_arguments apply instead.
+  const char* form_option = nullptr;
+  ArgumentCount form_arguments{};
+  // How many leading arguments name files (kAny: all); an empty name there is a usage error.
+  int file_arguments = ArgumentCount::kAny;
   // With numbers set, an argument that begins with a single "-" and is not one of the command's own
   // options is an argument, not an option: "-0.5", "-inf".
   bool numbers = false;
@@ -49,12 +74,13 @@ class ParsedArgs {
 };
 
 // Parses args for the command. "-h" or "--help" prints the command's help to standard output and gives
-// status 0; an unknown option, a missing or empty value gives a usage error (status 2). Returns the
-// status to exit with, or nothing when the command should run.
+// status 0; an unknown option, a missing, empty or invalid value, an option without the option it needs or with
+// one it excludes, a count of arguments the command does not take and an empty file name give a usage
+// error (status 2). Returns the status to exit with, or nothing when the command should run.
 std::optional<int> ParseCommandLine(const CommandSpec& command, const std::vector<std::string>& args, Streams& io,
                                     ParsedArgs& parsed);
 
-// The usage error "usage: kavrimo-cli <command> <first synopsis line>..." for a command.
+// The usage error "usage: kavrimo-cli <command> <synopsis line>", one line per form, for a command.
 int CommandUsageError(const CommandSpec& command, Streams& io);
 
 // The command's help: usage lines, description and options.

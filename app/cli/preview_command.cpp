@@ -12,6 +12,7 @@
 #include "app/cli/image_file.h"
 #include "app/cli/options.h"
 #include "app/cli/terminal_host.h"
+#include "image/image_pixels.h"
 #include "runtime/errors.h"
 #include "runtime/file.h"
 #include "runtime/temporary_output.h"
@@ -23,7 +24,8 @@ const CommandSpec kSpec{"preview", "IMAGE PNG",
                         "Writes a quick-look of a Miradel image as a PNG: grey from MinValue to MaxValue, every\n"
                         "byte above MaxValue (no-data) in magenta. PNG \"-\" writes it to standard output, which must\n"
                         "not be a terminal.",
-                        {}};
+                        {},
+                        {.min = 2, .max = 2}};
 
 }  // namespace
 
@@ -31,9 +33,6 @@ int RunPreview(const std::vector<std::string>& args, Streams& io) {
   ParsedArgs parsed;
   if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
   const std::vector<std::string>& positionals = parsed.Arguments();
-  if (positionals.size() != 2 || positionals[0].empty() || positionals[1].empty()) {
-    return CommandUsageError(kSpec, io);
-  }
   const std::string& image_name = positionals[0];
   const bool to_standard_output = positionals[1] == "-";
   if (to_standard_output && io.out_is_terminal) {
@@ -47,7 +46,7 @@ int RunPreview(const std::vector<std::string>& args, Streams& io) {
   AttachValid(image, image_name);
   const int rows = image.Rows(), columns = image.Columns();
   if (rows < 1 || columns < 1) throw Error(image_name + " holds no cells to preview");
-  BinaryFile file = OpenPixels(image, image_name);
+  const ImagePixels pixels = ImagePixels::OpenForReading(image, image_name);
 
   QImage picture(columns, rows, QImage::Format_Indexed8);
   if (picture.isNull()) throw Error("not enough memory for a preview of " + image_name);
@@ -58,8 +57,7 @@ int RunPreview(const std::vector<std::string>& args, Streams& io) {
     table[b] = b > high ? qRgb(255, 0, 255) : qRgb(grey, grey, grey);
   }
   picture.setColorTable(table);
-  for (int r = 0; r < rows; ++r) file.ReadExactly(picture.scanLine(r), static_cast<std::size_t>(columns));
-  file.Close();
+  for (int r = 0; r < rows; ++r) pixels.ReadExactlyAt(std::int64_t{r} * columns, picture.scanLine(r), static_cast<std::size_t>(columns));
 
   QByteArray encoded;
   QBuffer buffer(&encoded);

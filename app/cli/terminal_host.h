@@ -21,7 +21,6 @@ class TerminalHost : public ConversionHost {
   TerminalHost(const TerminalHost&) = delete;
   TerminalHost& operator=(const TerminalHost&) = delete;
 
-  void SaveNames(const std::string&, const std::string&) override {}  // the settings file is the window's
   void SetStatus(const std::string& text) override;
   void SetProgress(int position) override;
   void ProcessMessages() override {}

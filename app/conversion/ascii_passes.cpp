@@ -10,14 +10,10 @@
 #include <vector>
 
 #include "app/conversion/chunk_runner.h"
-#include "image/header_format.h"
 #include "runtime/errors.h"
-#include "runtime/temporary_output.h"
 
 namespace kavrimo {
 namespace {
-
-constexpr auto kHeaderBytes = static_cast<std::int64_t>(header_format::kHeaderSize);
 
 // Where each piece's cells begin, known once every piece before it has been parsed. A piece waits for
 // that only after parsing itself, and the pieces are started in order, so the lowest piece still
@@ -81,7 +77,7 @@ using Place = std::function<void(std::int64_t piece, int worker, std::int64_t fi
 void ParsePieces(const AsciiValues& values, const GridHeader& header, const ProgressSink& progress,
                  const PassOptions& options, const Digest& digest, const Place& place,
                  const std::function<void(std::int64_t)>& after) {
-  const int threads = std::max(options.threads, 1);
+  const int threads = WorkerCount(options.threads, values.Pieces());
   const std::int64_t cells = std::int64_t{header.ncols} * header.nrows;
   PieceOrder order(values.Pieces());
   PassProgress steps(progress, header.ncols, header.nrows);
@@ -111,68 +107,13 @@ void ParsePieces(const AsciiValues& values, const GridHeader& header, const Prog
   values.CheckCount(values.Pieces() == 0 ? 0 : order.EndCell(values.Pieces() - 1));
 }
 
-class AsciiGridInput : public GridInput {
- public:
-  AsciiGridInput(const std::string& input, const std::string& output) : input_(input), output_(output) {
-    try {
-      text_ = BinaryFile::OpenExisting(input, OpenMode::ReadOnly);
-    } catch (const EInOutError&) {
-      throw EFOpenError(input);
-    }
-    const AsciiGridHeader header = ReadAsciiGridHeader(text_, input);
-    header_ = header.grid;
-    values_.emplace(text_, input, header);
-  }
-
-  void OpenData() override {}
-  CellRange ScanRange(const ProgressSink& progress, const PassOptions& options) override {
-    scratch_ = OpenScratchBeside(output_);
-    return NamingOutput([&] { return ScanAsciiValues(*values_, header_, scratch_, progress, options); });
-  }
-  void CodeGrid(const CellScale& scale, BinaryFile& output, const ProgressSink& progress,
-                const PassOptions& options) override {
-    if (!scratch_.IsOpen()) ScanRange([](int) {}, options);  // the coding over the grid's own range needs pass 1
-    NamingOutput([&] { kavrimo::CodeGrid(scratch_, header_, scale, output, progress, options); });
-  }
-  OutsideCounts CodeGrid(const FixedScale& fixed, BinaryFile& output, const ProgressSink& progress,
-                         const PassOptions& options) override {
-    if (scratch_.IsOpen()) {
-      return NamingOutput([&] { return kavrimo::CodeGrid(scratch_, header_, fixed, output, progress, options); });
-    }
-    return CodeAsciiValues(*values_, header_, fixed, output, progress, options);
-  }
-  void Close() override {
-    text_.Close();
-    scratch_.Close();
-  }
-
- private:
-  // An I/O error on the scratch file (a full disk, say) names the output it was made for, never the
-  // scratch file's passing name.
-  template <typename Work>
-  auto NamingOutput(Work work) -> decltype(work()) {
-    try {
-      return work();
-    } catch (const EInOutError& e) {
-      if (!scratch_.IsOpen() || e.Path() != scratch_.Path()) throw;
-      throw EInOutError(e.ErrorCode(), output_);
-    }
-  }
-
-  std::string input_;
-  std::string output_;
-  BinaryFile text_;
-  BinaryFile scratch_;
-  std::optional<AsciiValues> values_;
-};
-
 }  // namespace
 
 CellRange ScanAsciiValues(const AsciiValues& values, const GridHeader& header, BinaryFile& scratch,
                           const ProgressSink& progress, const PassOptions& options) {
   const CellNoData nodata = NoDataOf(header);
   std::vector<CellRange> parts(static_cast<std::size_t>(values.Pieces()));
-  std::vector<const float*> parsed(static_cast<std::size_t>(std::max(options.threads, 1)));
+  std::vector<const float*> parsed(static_cast<std::size_t>(WorkerCount(options.threads, values.Pieces())));
   CellRange range;
   ParsePieces(
       values, header, progress, options,
@@ -184,20 +125,16 @@ CellRange ScanAsciiValues(const AsciiValues& values, const GridHeader& header, B
         scratch.WriteExactlyAt(first * static_cast<std::int64_t>(sizeof(float)), parsed[static_cast<std::size_t>(worker)],
                                count * sizeof(float));
       },
-      [&](std::int64_t piece) {
-        // Each part started at 0, like the whole range, so the ends combine as one long scan finds them.
-        const CellRange& part = parts[static_cast<std::size_t>(piece)];
-        if (part.maximum > range.maximum) range.maximum = part.maximum;
-        if (part.minimum < range.minimum) range.minimum = part.minimum;
-      });
+      [&](std::int64_t piece) { range.Widen(parts[static_cast<std::size_t>(piece)]); });
   return range;
 }
 
 OutsideCounts CodeAsciiValues(const AsciiValues& values, const GridHeader& header, const FixedScale& fixed,
-                              BinaryFile& output, const ProgressSink& progress, const PassOptions& options) {
+                              ImagePixels& output, const ProgressSink& progress, const PassOptions& options) {
   const CellNoData nodata = NoDataOf(header);
   std::vector<OutsideCounts> parts(static_cast<std::size_t>(values.Pieces()));
-  std::vector<std::optional<BlockBuffer<std::uint8_t>>> bytes(static_cast<std::size_t>(std::max(options.threads, 1)));
+  std::vector<std::optional<BlockBuffer<std::uint8_t>>> bytes(
+      static_cast<std::size_t>(WorkerCount(options.threads, values.Pieces())));
   OutsideCounts total;
   ParsePieces(
       values, header, progress, options,
@@ -207,20 +144,10 @@ OutsideCounts CodeAsciiValues(const AsciiValues& values, const GridHeader& heade
         CodeCellsClamped(cells, count, nodata, fixed, own->data(), parts[static_cast<std::size_t>(piece)]);
       },
       [&](std::int64_t, int worker, std::int64_t first, std::size_t count) {
-        output.WriteExactlyAt(kHeaderBytes + first, bytes[static_cast<std::size_t>(worker)]->data(), count);
+        output.WriteAt(first, bytes[static_cast<std::size_t>(worker)]->data(), count);
       },
       [&](std::int64_t piece) { total += parts[static_cast<std::size_t>(piece)]; });
   return total;
-}
-
-BinaryFile OpenScratchBeside(const std::string& output) {
-  TemporaryOutput reserved(output);  // never committed: its name goes when this returns
-  reserved.Reserve();
-  return BinaryFile::OpenExisting(reserved.Path(), OpenMode::ReadWrite);
-}
-
-std::unique_ptr<GridInput> ReadAsciiGridInput(const std::string& input, const std::string& output) {
-  return std::make_unique<AsciiGridInput>(input, output);
 }
 
 }  // namespace kavrimo

@@ -9,13 +9,10 @@
 // one piece at a time and memory does not depend on the grid's size.
 #pragma once
 
-#include <memory>
-#include <string>
-
 #include "app/conversion/cell_coding.h"
-#include "app/conversion/grid_input.h"
 #include "app/conversion/passes.h"
 #include "app/grid/ascii_grid.h"
+#include "image/image_pixels.h"
 #include "runtime/file.h"
 
 namespace kavrimo {
@@ -27,16 +24,9 @@ namespace kavrimo {
 CellRange ScanAsciiValues(const AsciiValues& values, const GridHeader& header, BinaryFile& scratch,
                           const ProgressSink& progress, const PassOptions& options = {});
 
-// The one pass over a fixed range: parses and codes every value (CodeCellsClamped) into output from byte
-// 512 on and returns the valid cells outside the range. Raises as ScanAsciiValues does.
+// The one pass over a fixed range: parses and codes every value (CodeCellsClamped) into output's pixels
+// and returns the valid cells outside the range. Raises as ScanAsciiValues does.
 OutsideCounts CodeAsciiValues(const AsciiValues& values, const GridHeader& header, const FixedScale& fixed,
-                              BinaryFile& output, const ProgressSink& progress, const PassOptions& options = {});
-
-// A file beside output that has no name: created under a temporary name (TemporaryOutput's) and opened
-// for reading and writing, then the name is removed. It is gone once closed, or when the process dies.
-BinaryFile OpenScratchBeside(const std::string& output);
-
-// The ASCII grid input of the Convert command (see ReadGridInput).
-std::unique_ptr<GridInput> ReadAsciiGridInput(const std::string& input, const std::string& output);
+                              ImagePixels& output, const ProgressSink& progress, const PassOptions& options = {});
 
 }  // namespace kavrimo

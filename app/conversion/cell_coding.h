@@ -41,6 +41,12 @@ inline constexpr int kTopByte = 253;  // valid cells take the bytes 0 to 253
 struct CellRange {
   float maximum = 0;
   float minimum = 0;
+  // Widens the range by the range of a later part of the cells. Each part started at 0, like the whole
+  // range, so the ends combine as one long scan finds them.
+  void Widen(const CellRange& part) {
+    if (part.maximum > maximum) maximum = part.maximum;
+    if (part.minimum < minimum) minimum = part.minimum;
+  }
 };
 
 // Widens range by the valid cells of cells[0..count): a cell greater than the maximum replaces it, then

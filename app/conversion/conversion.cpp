@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -13,6 +12,9 @@
 #include "app/conversion/grid_input.h"
 #include "app/conversion/passes.h"
 #include "app/grid/grid_header.h"
+#include "image/header_format.h"
+#include "image/image_pixels.h"
+#include "projection/dispatcher.h"
 #include "runtime/errors.h"
 #include "runtime/file.h"
 #include "runtime/number_text.h"
@@ -41,8 +43,8 @@ void WriteImageHeader(TKelImg& image, const GridHeader& header, const CellScale&
   image.SetRows(static_cast<std::int16_t>(header.nrows));
   image.SetGain(scale.slope);
   image.SetOffset(scale.intercept);
-  image.SetImageType(200);
-  image.SetProjection(3);
+  image.SetImageType(header_format::kPhysicalValuesType);
+  image.SetProjection(kGeographic);
   image.SetRefLongitude(header.xllcorner);
   // The top edge of the grid, worked out in extended precision and handed over as a double.
   const long double top = static_cast<long double>(header.nrows) * header.RowSpacing() + header.yllcorner;
@@ -56,20 +58,18 @@ void WriteImageHeader(TKelImg& image, const GridHeader& header, const CellScale&
   }
 }
 
-std::string Format(const char* pattern, long long a, long long b) {
-  char text[256];
-  std::snprintf(text, sizeof text, pattern, a, b);
-  return text;
-}
-
 }  // namespace
 
 int DefaultThreadCount() { return static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
 
-void Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost& host) {
+std::string OutsideCountsText(const OutsideCounts& outside) {
+  return std::to_string(outside.below) + " cells below the range coded 0 and " + std::to_string(outside.above) +
+         " above it coded 253";
+}
+
+ConversionResult Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost& host) {
   SetDecimalSeparator('.');
   BusyCursor busy(host);
-  host.SaveNames(request.input, request.output);
 
   std::error_code ignored;  // an empty name stays empty and fails to open as any bad name does
   const std::string template_path = std::filesystem::absolute(request.template_path, ignored).string();
@@ -108,7 +108,7 @@ void Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost&
     WriteImageHeader(KelImg1, header, scale);
 
     SetFileMode(OpenMode::ReadWrite);
-    BinaryFile output = BinaryFile::OpenExisting(temporary.Path());
+    ImagePixels output = ImagePixels::OpenForWriting(temporary.Path());
     StartPass(host, "Step 2 of 2");
     if (request.fixed_range) {
       outside = grid->CodeGrid(FixedScale{scale, range}, output, progress, options);
@@ -118,10 +118,7 @@ void Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost&
     grid->Close();
     output.Close();
   });
-  if (outside.below != 0 || outside.above != 0) {
-    host.SetStatus(Format("%lld cells below the range coded 0 and %lld above it coded 253", outside.below,
-                          outside.above));
-  }
+  if (outside.below != 0 || outside.above != 0) host.SetStatus(OutsideCountsText(outside));
   temporary.Commit();
   // The image is complete and in place. Its corner values (from a huge cell size, say) may overflow
   // on attaching; the component is attached all the same, and that is no failure of the conversion.
@@ -131,6 +128,7 @@ void Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost&
   }
   busy.Release();
   host.ShowInformation("Image created succesfully");
+  return {range, scale, outside};
 }
 
 }  // namespace kavrimo

@@ -21,8 +21,6 @@ namespace kavrimo {
 // cursor.
 class ConversionHost : public ImageUi {
  public:
-  // Saves both names before anything is read (the window writes its settings file; may raise).
-  virtual void SaveNames(const std::string& input, const std::string& output) = 0;
   virtual void SetStatus(const std::string& text) = 0;
   // The progress position, 0 to 100.
   virtual void SetProgress(int position) = 0;
@@ -45,14 +43,27 @@ struct ConversionRequest {
   SweptFolders* swept = nullptr;  // a batch's record of the output folders swept for leftovers
 };
 
+// What a conversion found: the range it scaled over (the grid's, or the fixed one), the scale, and the
+// valid cells outside a fixed range.
+struct ConversionResult {
+  CellRange range;
+  CellScale scale;
+  OutsideCounts outside;
+};
+
 // The threads a single conversion uses by default: one per processor.
 int DefaultThreadCount();
 
-// Runs the whole command. On success KelImg1 is attached to the output and the host has shown
-// "Image created succesfully". Any failure raises the failing step's error; an earlier file of the
-// output's name is then untouched. The output is checked (runtime/temporary_output.h) before the grid
-// is read; an I/O error names the file it concerns as the user named it or as derived from that name,
-// never a temporary file.
-void Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost& host);
+// The status text of the cells outside a fixed range: "<n> cells below the range coded 0 and <m>
+// above it coded 253".
+std::string OutsideCountsText(const OutsideCounts& outside);
+
+// Runs the whole command. The front end has set the decimal separator, shown the busy cursor and saved
+// what it keeps of the names before it calls. On success KelImg1 is attached to the output and the
+// host has shown "Image created succesfully". Any failure raises the failing step's error; an earlier
+// file of the output's name is then untouched. The output is checked (runtime/temporary_output.h)
+// before the grid is read; an I/O error names the file it concerns as the user named it or as derived
+// from that name, never a temporary file.
+ConversionResult Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost& host);
 
 }  // namespace kavrimo

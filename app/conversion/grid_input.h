@@ -1,5 +1,5 @@
-// What the Convert command reads: a grid of either kind behind one interface, so that the command's steps
-// are the same for both. A name that ends in ".asc" (any letter case) is an ESRI ASCII grid; any other
+// What the Convert command reads: a grid of any kind behind one interface, so that the command's steps
+// are the same for each. A name that ends in ".asc" (any letter case) is an ESRI ASCII grid; any other
 // name is a float grid, its header and data named after it.
 #pragma once
 
@@ -10,7 +10,7 @@
 #include "app/conversion/cell_coding.h"
 #include "app/conversion/passes.h"
 #include "app/grid/grid_header.h"
-#include "runtime/file.h"
+#include "image/image_pixels.h"
 
 namespace kavrimo {
 
@@ -23,11 +23,11 @@ class GridInput {
   virtual void OpenData() = 0;
   // Pass 1: the range of the valid cells (ScanRange).
   virtual CellRange ScanRange(const ProgressSink& progress, const PassOptions& options) = 0;
-  // Pass 2: codes every cell into output from byte 512 on (CodeGrid), over the scanned range's scale or
-  // over a fixed range; the second returns the valid cells outside the fixed range.
-  virtual void CodeGrid(const CellScale& scale, BinaryFile& output, const ProgressSink& progress,
+  // Pass 2: codes every cell into output's pixels (CodeGrid), over the scanned range's scale or over a
+  // fixed range; the second returns the valid cells outside the fixed range.
+  virtual void CodeGrid(const CellScale& scale, ImagePixels& output, const ProgressSink& progress,
                         const PassOptions& options) = 0;
-  virtual OutsideCounts CodeGrid(const FixedScale& fixed, BinaryFile& output, const ProgressSink& progress,
+  virtual OutsideCounts CodeGrid(const FixedScale& fixed, ImagePixels& output, const ProgressSink& progress,
                                  const PassOptions& options) = 0;
   // Closes the input's files, checked.
   virtual void Close() = 0;

@@ -2,20 +2,21 @@
 // table of the 256 byte values, both files built aside and renamed into place.
 #include "app/conversion/image_export.h"
 
-
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <charconv>
 #include <cmath>
 #include <vector>
 
 #include "app/grid/grid_header.h"
-#include "image/header_format.h"
+#include "image/image_pixels.h"
 #include "image/kel_img.h"
+#include "projection/dispatcher.h"
 #include "runtime/errors.h"
 #include "runtime/file.h"
 #include "runtime/fp.h"
+#include "runtime/number_text.h"
+#include "runtime/path.h"
 #include "runtime/temporary_output.h"
 
 namespace kavrimo {
@@ -24,16 +25,6 @@ namespace {
 static_assert(std::endian::native == std::endian::little, "the .flt cells are written as the host holds them");
 
 constexpr std::size_t kPixelsPerBlock = std::size_t{1} << 20;
-
-// The shortest text that reads back as the same double ("0.1", "39.5", "1e-05").
-std::string Shortest(double value) {
-  char text[64];
-  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
-
-std::string HeaderLine(const std::string& key, const std::string& value) {
-  return key + std::string(std::max<std::size_t>(1, 14 - key.size()), ' ') + value + "\n";
-}
 
 // The cell of each byte value, and why a byte cannot be written: b x Gain + Offset overflows the
 // single range, or it equals the no-data value, which would turn the cell into a missing one.
@@ -78,29 +69,26 @@ void ExportImage(const std::string& image_path, const std::string& grid, std::in
     // The corners of a valid image may overflow; its fields are attached all the same.
   }
   if (image.State() != ImageState::ValidImage) throw Error(image_path + " is not a valid Miradel image");
-  if (image.Projection() != 3) {
+  if (image.Projection() != kGeographic) {
     throw Error(image_path + " has projection " + std::to_string(image.Projection()) +
                 "; only latitude/longitude images (projection 3) can be exported");
   }
   if (image.ColumnSpacing() != image.RowSpacing()) {
-    throw Error(image_path + " has a column spacing of " + Shortest(image.ColumnSpacing()) + " and a row spacing of " +
-                Shortest(image.RowSpacing()) + "; only images with square cells can be exported");
+    throw Error(image_path + " has a column spacing of " + ShortestText(image.ColumnSpacing()) + " and a row spacing of " +
+                ShortestText(image.RowSpacing()) + "; only images with square cells can be exported");
   }
   const std::int64_t rows = image.Rows(), columns = image.Columns();
   if (rows < 1 || columns < 1) throw Error(image_path + " holds no cells to export");
 
-  const BinaryFile pixels = OpenPixels(image, image_path);
+  const ImagePixels pixels = ImagePixels::OpenForReading(image, image_path);
   const std::int64_t cells = rows * columns;
 
   const long double spacing = image.Header().ColumnSpacing.Extended();
   const long double xll = image.Header().RefLongitude.Extended() - image.Header().RefColumn.Extended() * spacing;
   const long double yll = image.Header().RefLatitude.Extended() + image.Header().RefRow.Extended() * spacing -
                           static_cast<long double>(rows) * spacing;
-  const std::string text = HeaderLine("ncols", std::to_string(columns)) + HeaderLine("nrows", std::to_string(rows)) +
-                           HeaderLine("xllcorner", Shortest(static_cast<double>(fp::Finite(xll)))) +
-                           HeaderLine("yllcorner", Shortest(static_cast<double>(fp::Finite(yll)))) +
-                           HeaderLine("cellsize", Shortest(image.ColumnSpacing())) +
-                           HeaderLine("NODATA_value", std::to_string(nodata)) + HeaderLine("byteorder", "LSBFIRST");
+  const std::string text = GridHeaderText({columns, rows, static_cast<double>(fp::Finite(xll)),
+                                           static_cast<double>(fp::Finite(yll)), image.ColumnSpacing(), nodata});
   const CellTable table(image, nodata);
 
   header_file.Reserve();
@@ -116,14 +104,13 @@ void ExportImage(const std::string& image_path, const std::string& grid, std::in
     std::vector<float> floats(kPixelsPerBlock);
     for (std::int64_t first = 0; first < cells;) {
       const auto count = static_cast<std::size_t>(std::min<std::int64_t>(cells - first, kPixelsPerBlock));
-      const std::size_t got =
-          pixels.ReadAt(static_cast<std::int64_t>(header_format::kHeaderSize) + first, bytes.data(), count);
+      const std::size_t got = pixels.ReadAt(first, bytes.data(), count);
       if (got < count) throw EInOutError(100, image_path);  // the file shrank since its size was checked
       for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t b = bytes[i];
         if (table.refused[b] == CellTable::Refusal::kOverflow) fp::RaiseOverflow();
         if (table.refused[b] == CellTable::Refusal::kNoData) {
-          throw Error("Byte " + std::to_string(b) + " of " + image_path + " codes " + Shortest(table.cell[b]) +
+          throw Error("Byte " + std::to_string(b) + " of " + image_path + " codes " + ShortestText(table.cell[b]) +
                       ", the no-data value");
         }
         floats[i] = table.cell[b];

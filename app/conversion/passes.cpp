@@ -9,13 +9,10 @@
 
 #include "app/conversion/chunk_runner.h"
 #include "app/grid/grid_stream.h"
-#include "image/header_format.h"
 #include "runtime/errors.h"
 
 namespace kavrimo {
 namespace {
-
-constexpr auto kHeaderBytes = static_cast<std::int64_t>(header_format::kHeaderSize);
 
 // The smallest share of work, so that tiny grids do not pay for many.
 constexpr std::int64_t kMinChunkCells = 4096;
@@ -117,7 +114,7 @@ CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const Prog
   const ChunkPlan plan(header, options);
   const GridStream grid(data, plan.cells, header.big_endian, options.map_data);
   grid.AdviseSequential();
-  const int threads = std::max(options.threads, 1);
+  const int threads = WorkerCount(options.threads, plan.chunks);
   std::vector<std::optional<BlockBuffer<float>>> blocks(static_cast<std::size_t>(threads));
   std::vector<CellRange> ranges(static_cast<std::size_t>(plan.chunks));
   const CellNoData nodata = NoDataOf(header);
@@ -142,12 +139,7 @@ CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const Prog
         if (got < wanted) RaiseShortFile(data, plan.First(chunk) + static_cast<std::int64_t>(got));
         ranges[static_cast<std::size_t>(chunk)] = part;
       },
-      [&](std::int64_t chunk) {
-        // Each part started at 0, like the whole range, so the ends combine as one long scan finds them.
-        const CellRange& part = ranges[static_cast<std::size_t>(chunk)];
-        if (part.maximum > range.maximum) range.maximum = part.maximum;
-        if (part.minimum < range.minimum) range.minimum = part.minimum;
-      });
+      [&](std::int64_t chunk) { range.Widen(ranges[static_cast<std::size_t>(chunk)]); });
   return range;
 }
 
@@ -161,13 +153,13 @@ struct RunCoder {
   std::function<void(float)> one_cell;
 };
 
-void CodeGridWith(const BinaryFile& data, const GridHeader& header, BinaryFile& output,
+void CodeGridWith(const BinaryFile& data, const GridHeader& header, ImagePixels& output,
                   const ProgressSink& progress, const PassOptions& options, const RunCoder& code,
                   const std::function<void(std::int64_t)>& after) {
   const ChunkPlan plan(header, options);
   const GridStream grid(data, plan.cells, header.big_endian, options.map_data);
   grid.AdviseSequential();
-  const int threads = std::max(options.threads, 1);
+  const int threads = WorkerCount(options.threads, plan.chunks);
   struct Buffers {
     explicit Buffers(const ChunkPlan& plan) : cells(plan.BufferCells()), bytes(plan.ChunkBytes()) {}
     BlockBuffer<float> cells;
@@ -187,7 +179,7 @@ void CodeGridWith(const BinaryFile& data, const GridHeader& header, BinaryFile& 
                   [&] { code.run(cells, count, own->bytes.data() + offset, chunk, offset); }, code.one_cell);
             });
         // The bytes before a short read are written first, so a full disk there is the error a user sees.
-        output.WriteExactlyAt(kHeaderBytes + plan.First(chunk), own->bytes.data(), got);
+        output.WriteAt(plan.First(chunk), own->bytes.data(), got);
         if (got < wanted) RaiseShortFile(data, plan.First(chunk) + static_cast<std::int64_t>(got));
       },
       after);
@@ -195,7 +187,7 @@ void CodeGridWith(const BinaryFile& data, const GridHeader& header, BinaryFile& 
 
 }  // namespace
 
-void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale& scale, BinaryFile& output,
+void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale& scale, ImagePixels& output,
               const ProgressSink& progress, const PassOptions& options) {
   const CellNoData nodata = NoDataOf(header);
   CodeGridWith(
@@ -208,7 +200,7 @@ void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale&
 }
 
 OutsideCounts CodeGrid(const BinaryFile& data, const GridHeader& header, const FixedScale& fixed,
-                       BinaryFile& output, const ProgressSink& progress, const PassOptions& options) {
+                       ImagePixels& output, const ProgressSink& progress, const PassOptions& options) {
   const CellNoData nodata = NoDataOf(header);
   std::vector<OutsideCounts> parts(static_cast<std::size_t>(ChunkPlan(header, options).chunks));
   OutsideCounts total;

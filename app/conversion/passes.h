@@ -13,6 +13,7 @@
 
 #include "app/conversion/cell_coding.h"
 #include "app/grid/grid_header.h"
+#include "image/image_pixels.h"
 #include "runtime/file.h"
 
 namespace kavrimo {
@@ -43,7 +44,7 @@ inline constexpr std::size_t kPassBlockCells = std::size_t{1} << 18;  // one rea
 inline constexpr std::size_t kPassChunkCells = std::size_t{1} << 19;  // at most: one window, one share, one write
 
 struct PassOptions {
-  int threads = 1;                             // 1: the calling thread only
+  int threads = 1;                             // 1: the calling thread only; never more than the chunks
   std::size_t block_cells = kPassBlockCells;   // cells per read, where windows are read
   std::size_t chunk_cells = kPassChunkCells;   // cells per window and share of work (and per write)
   bool map_data = true;                        // false: always read, never map
@@ -55,15 +56,15 @@ struct PassOptions {
 CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const ProgressSink& progress,
                     const PassOptions& options = {});
 
-// Pass 2: codes every cell and writes the bytes to output from byte 512 on. Raises the errors of pass 1
+// Pass 2: codes every cell and writes the bytes to output's pixels. Raises the errors of pass 1
 // (and those of CodeCellReference) and "Disk full" for a short write, whichever comes first in cell
 // order.
-void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale& scale, BinaryFile& output,
+void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale& scale, ImagePixels& output,
               const ProgressSink& progress, const PassOptions& options = {});
 
 // Pass 2 over a fixed range, the grid read once: codes every cell by CodeCellsClamped and returns how
 // many valid cells lie outside the range. Raises as CodeGrid does.
 OutsideCounts CodeGrid(const BinaryFile& data, const GridHeader& header, const FixedScale& fixed,
-                       BinaryFile& output, const ProgressSink& progress, const PassOptions& options = {});
+                       ImagePixels& output, const ProgressSink& progress, const PassOptions& options = {});
 
 }  // namespace kavrimo

@@ -1,8 +1,6 @@
 // Reading ESRI ASCII grids: the header's keys, the number texts, and the values piece by piece.
 #include "app/grid/ascii_grid.h"
 
-#include <locale.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -17,6 +15,8 @@
 #include "runtime/errors.h"
 #include "runtime/fp.h"
 #include "runtime/number_text.h"
+#include "runtime/path.h"
+#include "runtime/system.h"
 
 namespace kavrimo {
 namespace {
@@ -112,9 +112,8 @@ NumberText LongNumber(std::string_view token, float& value) {
   if (error == std::errc::result_out_of_range) {
     // Beyond the single range, or so small that the nearest single is a zero: strtof in the C locale
     // tells which (HUGE_VALF or a zero of the right sign).
-    static const locale_t c_locale = ::newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(nullptr));
     const std::string text(token);
-    parsed = ::strtof_l(text.c_str(), nullptr, c_locale);
+    parsed = StrtofInCLocale(text.c_str());
     if (std::isinf(parsed)) return NumberText::kTooLarge;
   }
   value = parsed;
@@ -269,9 +268,7 @@ class HeaderReader {
 
 }  // namespace
 
-bool IsAsciiGridName(const std::string& name) {
-  return name.size() >= 4 && AsciiLower(std::string_view(name).substr(name.size() - 4)) == ".asc";
-}
+bool IsAsciiGridName(const std::string& name) { return HasExtension(name, ".asc"); }
 
 NumberText ParseCellText(std::string_view token, float& value) {
   if (token.size() <= 64) {

@@ -1,62 +1,29 @@
 // Reading the text header (*.hdr) of an ArcGIS float grid: key lookup over the header's lines.
 #include "app/grid/grid_header.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
-#include <fcntl.h>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "runtime/ascii_case.h"
 #include "runtime/errors.h"
 #include "runtime/file.h"
 #include "runtime/fp.h"
 #include "runtime/number_text.h"
+#include "runtime/path.h"
 
 namespace kavrimo {
 namespace {
 
 constexpr std::size_t kMaxValueText = 100;
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // The whole file as 8-bit text, up to its first NUL. Raises EFOpenError when it cannot be opened or
 // is not a regular file (missing, no access, a folder, a FIFO or a device: none is waited on or read)
 // and EInOutError when a read fails.
 std::string ReadHeaderText(const std::string& path) {
-  const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  struct stat status {};
-  if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-    throw EFOpenError(path);
-  }
   std::string text;
-  text.reserve(static_cast<std::size_t>(status.st_size));
-  char buffer[65536];
-  for (;;) {
-    const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      RaiseIoErrorFromErrno(errno, path);
-    }
-    if (count == 0) break;
-    const std::string_view chunk(buffer, static_cast<std::size_t>(count));
-    const std::size_t nul = chunk.find('\0');
-    text.append(chunk.substr(0, nul));
-    if (nul != std::string_view::npos) break;
-  }
+  if (ReadWholeFile(path, text) != WholeFile::kRead) throw EFOpenError(path);
+  if (const std::size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
   return text;
 }
 
@@ -113,10 +80,14 @@ class HeaderLines {
 
 }  // namespace
 
-std::string ReplaceExtension(const std::string& name, const std::string& extension) {
-  const std::size_t last = name.find_last_of("./\\:");
-  if (last != std::string::npos && name[last] == '.') return name.substr(0, last) + extension;
-  return name + extension;
+std::string GridHeaderText(const GridHeaderValues& values) {
+  const auto line = [](const std::string& key, const std::string& value) {
+    return key + std::string(std::max<std::size_t>(1, 14 - key.size()), ' ') + value + "\n";
+  };
+  return line("ncols", std::to_string(values.ncols)) + line("nrows", std::to_string(values.nrows)) +
+         line("xllcorner", ShortestText(values.xllcorner)) + line("yllcorner", ShortestText(values.yllcorner)) +
+         line("cellsize", ShortestText(values.cellsize)) + line("NODATA_value", std::to_string(values.nodata)) +
+         line("byteorder", "LSBFIRST");
 }
 
 void CheckConvertibleSize(std::int64_t ncols, std::int64_t nrows) {

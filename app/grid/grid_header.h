@@ -31,10 +31,20 @@ struct GridHeader {
 // holds 1 to 32767 of each" unless both lie in 1 to 32767.
 void CheckConvertibleSize(std::int64_t ncols, std::int64_t nrows);
 
-// name with its extension replaced by extension (which includes the "."): the last ".", "/", "\" or
-// ":" of name decides; only a "." there starts an extension to drop. "dem.flt" -> "dem.hdr",
-// "old.grids/dem" -> "old.grids/dem.hdr".
-std::string ReplaceExtension(const std::string& name, const std::string& extension);
+// The values of a float grid's header as a writer gives them (an export of an image).
+struct GridHeaderValues {
+  std::int64_t ncols = 0;
+  std::int64_t nrows = 0;
+  double xllcorner = 0;
+  double yllcorner = 0;
+  double cellsize = 0;
+  std::int32_t nodata = 0;
+};
+
+// The text of a float grid's header, one key and value a line, the key padded to 14 columns: ncols,
+// nrows, xllcorner, yllcorner, cellsize, NODATA_value, byteorder LSBFIRST; reals as the shortest text
+// that reads back as the same double. ReadGridHeader reads it back.
+std::string GridHeaderText(const GridHeaderValues& values);
 
 // Reads the header file named after InputName (extension ".hdr"). Missing keys leave 0; a header that
 // places the grid by "xllcenter" / "yllcenter" instead of the corner gets the corner half a cell off.

@@ -1,4 +1,6 @@
-// Where the programs find their files: the header template and the window's settings file.
+// Where the two programs find their files: the header template and the window's settings file. A
+// front-end matter: only the window and the command line link this library; the engine is handed
+// the template's name.
 //
 // A copy run from its build folder or carried around as a folder (portable use) keeps both beside
 // the executable. An installed copy finds the template in ../share/kavrimo beside its bin folder,
@@ -8,14 +10,12 @@
 
 #include <string>
 
+#include "runtime/system.h"  // ExecutableDirectory
+
 namespace kavrimo {
 
 inline constexpr const char* kTemplateName = "header.bin";
 inline constexpr const char* kSettingsName = "kavrimo.ini";
-
-// The directory of the running executable (resolved through /proc/self/exe, so symbolic links to
-// the executable lead to the real one), ending in "/"; "./" when the system cannot tell.
-std::string ExecutableDirectory();
 
 // The parts of the user's environment the settings location depends on; empty when unset.
 struct UserFolders {

@@ -15,6 +15,7 @@
 
 #include "app/window/app_identity.h"
 #include "runtime/errors.h"
+#include "runtime/number_text.h"
 
 namespace kavrimo {
 namespace {
@@ -84,10 +85,7 @@ TForm1::TForm1(const QString& program_dir, FormDialogs* dialogs, QWidget* parent
                                 UserFoldersOfProcess())),
       own_dialogs_(dialogs == nullptr ? std::make_unique<QtFormDialogs>() : nullptr),
       dialogs_(dialogs == nullptr ? *own_dialogs_ : *dialogs),
-      host_(*Label4, *ProgressBar1, dialogs_,
-            [this](const std::string& input, const std::string& output) {
-              SaveNames(input, output);
-            }),
+      host_(*Label4, *ProgressBar1, dialogs_),
       KelImg1(host_) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QString::fromLatin1(kCaption));
@@ -178,6 +176,11 @@ void TForm1::Button3Click() {
   request.template_path = files_.template_path;
   request.threads = DefaultThreadCount();
   const DisabledWhileRunning guard(*Button3);
+  // The decimal separator, the busy cursor and the names saved, in that order, before the engine reads
+  // the grid; a settings file that cannot be written stops the command here.
+  SetDecimalSeparator('.');
+  const BusyCursor busy(host_);
+  SaveNames(request.input, request.output);
   Convert(request, KelImg1, host_);
 }
 

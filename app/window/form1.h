@@ -8,7 +8,7 @@
 #include <exception>
 #include <memory>
 
-#include "app/conversion/program_files.h"
+#include "app/program_files/program_files.h"
 #include "app/window/ini_file.h"
 #include "app/window/form_dialogs.h"
 #include "app/window/window_host.h"

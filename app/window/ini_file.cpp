@@ -1,11 +1,6 @@
 // TIniFile: parsing, key lookup and the replace-by-rename writer of the settings file.
 #include "app/window/ini_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -13,6 +8,7 @@
 #include "runtime/ascii_case.h"
 #include "runtime/errors.h"
 #include "runtime/file.h"
+#include "runtime/path.h"
 #include "runtime/temporary_output.h"
 
 namespace kavrimo {
@@ -102,34 +98,6 @@ std::optional<std::size_t> FindKey(const std::vector<Line>& lines, SectionRange 
   return std::nullopt;
 }
 
-enum class ReadResult { Ok, Missing, Failed };
-
-// The whole file; Failed for anything but a regular file that can be read (a FIFO or a device is
-// neither waited on nor read).
-ReadResult ReadWholeFile(const std::string& path, std::string& content) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return ReadResult::Failed;
-  }
-  content.clear();
-  char buffer[8192];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      return ReadResult::Failed;
-    }
-    if (got == 0) break;
-    content.append(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(fd);
-  return ReadResult::Ok;
-}
-
 // Replaces the file's content as every output is replaced (runtime/temporary_output.h): through a
 // temporary file, keeping its mode and its links, rewritten in place where the folder takes no new
 // files; the content is on disk before it takes the file's place.
@@ -139,27 +107,10 @@ void Replace(const std::string& path, const std::string& content) {
   output.Build([&] {
     BinaryFile file = BinaryFile::OpenExisting(output.Path(), OpenMode::WriteOnly);
     file.WriteExactly(content.data(), content.size());
-    if (::fsync(file.Descriptor()) != 0) RaiseIoErrorFromErrno(errno, output.Path());
+    file.Sync();
     file.Close();
   });
   output.Commit();
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Makes the missing folders on the way to directory, each with mode 0700. False when one cannot be
-// made or a name on the way is not a folder.
-bool MakeFolders(const std::string& directory) {
-  struct stat info {};
-  if (::stat(directory.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
-  if (errno != ENOENT) return false;
-  const std::string parent = DirectoryOf(directory);
-  if (parent != directory && !MakeFolders(parent)) return false;
-  return ::mkdir(directory.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
 }  // namespace
@@ -171,7 +122,11 @@ TIniFile::~TIniFile() { UpdateFile(); }
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,
                                  const std::string& default_value) const {
   std::string content;
-  if (ReadWholeFile(file_name_, content) != ReadResult::Ok) return default_value;
+  try {
+    if (ReadWholeFile(file_name_, content) != WholeFile::kRead) return default_value;
+  } catch (const Error&) {
+    return default_value;
+  }
   const std::vector<Line> lines = SplitLines(content);
   const auto range = FindSection(lines, section);
   if (!range) return default_value;
@@ -184,9 +139,13 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
 void TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
   const auto fail = [this]() { throw EIniFileException("Unable to write to " + file_name_); };
-  if (folder_ == Folder::CreateMissing && !MakeFolders(DirectoryOf(file_name_))) fail();
+  if (folder_ == Folder::CreateMissing && !MakePrivateFolders(FolderOf(file_name_))) fail();
   std::string content;
-  if (ReadWholeFile(file_name_, content) == ReadResult::Failed) fail();
+  try {
+    if (ReadWholeFile(file_name_, content) == WholeFile::kRefused) fail();
+  } catch (const EInOutError&) {
+    fail();
+  }
 
   std::vector<Line> lines = SplitLines(content);
   const std::string line_break = lines.empty() || lines.front().line_break.empty()
@@ -222,12 +181,6 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
   }
 }
 
-void TIniFile::UpdateFile() const {
-  const int fd = ::open(file_name_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return;
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) ::fsync(fd);
-  ::close(fd);
-}
+void TIniFile::UpdateFile() const { SyncFileQuietly(file_name_); }
 
 }  // namespace kavrimo

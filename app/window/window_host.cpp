@@ -15,15 +15,10 @@ QString FromNative(const std::string& text) {
 
 std::string ToNative(const QString& text) { return QFile::encodeName(text).toStdString(); }
 
-WindowHost::WindowHost(QLabel& status, QProgressBar& progress, FormDialogs& dialogs,
-                       SaveNamesHandler save_names)
-    : status_(status), progress_(progress), dialogs_(dialogs), save_names_(std::move(save_names)) {}
+WindowHost::WindowHost(QLabel& status, QProgressBar& progress, FormDialogs& dialogs)
+    : status_(status), progress_(progress), dialogs_(dialogs) {}
 
 WindowHost::~WindowHost() { SetBusyCursor(false); }
-
-void WindowHost::SaveNames(const std::string& input, const std::string& output) {
-  save_names_(input, output);
-}
 
 void WindowHost::SetStatus(const std::string& text) {
   status_.setText(FromNative(text));

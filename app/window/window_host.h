@@ -2,7 +2,6 @@
 // events, message boxes and the application-wide busy cursor.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "app/conversion/conversion.h"
@@ -15,18 +14,13 @@ namespace kavrimo {
 
 class WindowHost : public ConversionHost {
  public:
-  using SaveNamesHandler = std::function<void(const std::string& input, const std::string& output)>;
-
   // The widgets and dialogs must outlive the host.
-  WindowHost(QLabel& status, QProgressBar& progress, FormDialogs& dialogs,
-             SaveNamesHandler save_names);
+  WindowHost(QLabel& status, QProgressBar& progress, FormDialogs& dialogs);
   // Takes back a busy cursor still shown.
   ~WindowHost() override;
   WindowHost(const WindowHost&) = delete;
   WindowHost& operator=(const WindowHost&) = delete;
 
-  // Passes both names to the handler given at construction; raises what it raises.
-  void SaveNames(const std::string& input, const std::string& output) override;
   // Sets the status label's text (8-bit text of the system's encoding); the label fits itself to
   // it.
   void SetStatus(const std::string& text) override;
@@ -41,13 +35,10 @@ class WindowHost : public ConversionHost {
   // Busy on or off; repeating a state changes nothing, so the cursor never stacks.
   void SetBusyCursor(bool busy) override;
 
-  bool Busy() const { return busy_; }
-
  private:
   QLabel& status_;
   QProgressBar& progress_;
   FormDialogs& dialogs_;
-  SaveNamesHandler save_names_;
   bool busy_ = false;
 };
 

@@ -12,6 +12,7 @@
 
 #include "image/header_format.h"
 #include "image/kel_img.h"
+#include "projection/dispatcher.h"
 #include "runtime/errors.h"
 #include "runtime/file.h"
 
@@ -31,8 +32,8 @@ class ToolUi : public kavrimo::ImageUi {
 void WriteSeed(const std::string& path) {
   using namespace kavrimo;
   TImageHeader header;
-  header.ImageType = 200;
-  header.Projection = 3;
+  header.ImageType = header_format::kPhysicalValuesType;
+  header.Projection = kGeographic;
   header.Rows = 1;
   header.Columns = 1;
   header.Gain = Real48::Round(1.0L);

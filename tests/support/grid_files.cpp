@@ -32,6 +32,11 @@ void WriteGrid(const std::string& base, int ncols, int nrows, const std::vector<
   WriteText(base + ".flt", data);
 }
 
+ImagePixels NewImagePixels(const std::string& path) {
+  BinaryFile::Create(path).Close();
+  return ImagePixels::OpenForWriting(path);
+}
+
 std::string TemplatePath() { return KAVRIMO_TEMPLATE_PATH; }
 
 std::string ConvertMessage(const ConversionRequest& request, ConversionHost& host) {
@@ -40,10 +45,6 @@ std::string ConvertMessage(const ConversionRequest& request, ConversionHost& hos
   return "";
 }
 
-void RecordingHost::SaveNames(const std::string& input, const std::string& output) {
-  events.push_back("save " + input + "|" + output);
-  if (fail_save) throw EIniFileException("Unable to write to /settings/kavrimo.ini");
-}
 void RecordingHost::SetStatus(const std::string& text) {
   events.push_back("status " + text);
   statuses.push_back(text);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/conversion/conversion.h"
+#include "image/image_pixels.h"
 #include "tests/support/files.h"
 
 namespace kavrimo::testing_support {
@@ -19,6 +20,9 @@ void WriteGrid(const std::string& base, int ncols, int nrows, const std::vector<
                const std::string& extra_header = "NODATA_value -9999\n", bool big_endian = false,
                float xllcorner = 0, float yllcorner = 0, float cellsize = 1);
 
+// A new, empty image file at path, opened for writing its pixels.
+ImagePixels NewImagePixels(const std::string& path);
+
 // The template the build generates beside the programs.
 std::string TemplatePath();
 
@@ -26,10 +30,9 @@ std::string TemplatePath();
 std::string ConvertMessage(const ConversionRequest& request, ConversionHost& host);
 
 // Records every call of the engine and the image component, in order, as text:
-// "busy 1", "save <in>|<out>", "progress 33", "status <text>", "process", "info <text>", "error <text>".
+// "busy 1", "progress 33", "status <text>", "process", "info <text>", "error <text>".
 class RecordingHost : public ConversionHost {
  public:
-  void SaveNames(const std::string& input, const std::string& output) override;
   void SetStatus(const std::string& text) override;
   void SetProgress(int position) override;
   void ProcessMessages() override;
@@ -41,7 +44,6 @@ class RecordingHost : public ConversionHost {
   std::vector<std::string> statuses;
   std::vector<int> progress;
   bool busy = false;
-  bool fail_save = false;  // SaveNames raises, as an unwritable settings file does
 };
 
 }  // namespace kavrimo::testing_support

@@ -19,7 +19,7 @@
 #include <QJsonDocument>
 
 #include "app/cli/cli.h"
-#include "app/cli/standard_streams.h"
+#include "runtime/standard_streams.h"
 #include "app/conversion/cell_coding.h"
 #include "image/kel_img.h"
 #include "kavrimo_version.h"
@@ -174,7 +174,7 @@ TEST_F(CliTest, NonBlockingOutputIsWaitedFor) {
   std::string sent(1 << 20, ' ');
   for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>('a' + i % 26);
   {
-    cli::DescriptorBuffer buffer(ends[1]);
+    DescriptorBuffer buffer(ends[1]);
     std::ostream out(&buffer);
     out << sent << std::flush;
     EXPECT_EQ(buffer.Error(), 0) << std::strerror(buffer.Error());

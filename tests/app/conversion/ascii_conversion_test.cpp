@@ -197,7 +197,7 @@ TEST(AsciiPasses, EveryPieceSizeAndThreadCountGivesTheFloatGridPasses) {
       const auto stored = ReadBytes(dir.File("scratch"));
       ASSERT_EQ(stored.size(), cells.size() * 4);
       EXPECT_EQ(std::memcmp(stored.data(), cells.data(), stored.size()), 0);
-      BinaryFile out = BinaryFile::Create(dir.File("out.img"));
+      ImagePixels out = NewImagePixels(dir.File("out.img"));
       const OutsideCounts counts = CodeAsciiValues(values, header, fixed, out, [](int) {}, {threads});
       out.Close();
       const auto bytes = ReadBytes(dir.File("out.img"));

@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "app/conversion/conversion.h"
-#include "app/window/ini_file.h"
 #include "runtime/temporary_output.h"
 #include "image/kel_img.h"
 #include "runtime/errors.h"
@@ -42,16 +41,12 @@ const Names kUntouched = {"dem.flt", "dem.hdr", "header.bin", "out.IMG"};
 std::string ImageCells(const std::string& path) { return ReadText(path).substr(512); }
 
 // Records the engine's calls and runs a hook at each processing of the window's messages (call 1 comes
-// before pass 1, call 2 just before pass 2), at each progress step, and when the names are saved.
+// before pass 1, call 2 just before pass 2) and at each progress step.
 struct HookHost : RecordingHost {
   void ProcessMessages() override { RecordingHost::ProcessMessages(), on_messages(++calls); }
   void SetProgress(int position) override { RecordingHost::SetProgress(position), on_progress(position); }
-  void SaveNames(const std::string& input, const std::string& output) override {
-    RecordingHost::SaveNames(input, output), on_save(input, output);
-  }
   std::function<void(int call)> on_messages = [](int) {};
   std::function<void(int position)> on_progress = [](int) {};
-  std::function<void(const std::string& input, const std::string& output)> on_save = [](auto&, auto&) {};
   int calls = 0;
 };
 
@@ -158,54 +153,6 @@ TEST_F(FaultTest, DataFileVanishingWhileOpenIsConvertedAsOpened) {
     EXPECT_EQ(host.events.back(), "info Image created succesfully");
     EXPECT_EQ(ImageCells(Output()), kExampleImage);
     EXPECT_EQ(Temporaries(dir_.Path()), Names{});
-  }
-}
-
-// ---- the settings file cannot be written
-
-// The settings folder refuses new files. Without a settings file, or with a read-only one, the command
-// fails with "Unable to write to <path>" before the grid is read (there is none yet: reading it would
-// fail with "Cannot open file"); a writable settings file in that folder is updated in place.
-TEST_F(FaultTest, SettingsFolderNotWritable) {
-  const struct { const char* name; const char* earlier; fs::perms mode; } cases[] = {
-      {"no settings file", nullptr, fs::perms::none},
-      {"read-only settings file", "[files]\ninput=old.flt\n", kReadOnly},
-      {"writable settings file", "[files]\n", fs::perms::all}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const bool succeeds = c.mode == fs::perms::all;
-    const fs::path settings_dir = MakeFolder(c.name), out_dir = MakeFolder(c.name + std::string(" out"));
-    const std::string ini = (settings_dir / "kavrimo.ini").string(), output = (out_dir / "out.IMG").string();
-    if (c.earlier != nullptr) {
-      WriteText(ini, c.earlier);
-      fs::permissions(ini, c.mode);
-    }
-    fs::permissions(settings_dir, kNoWrites);
-    if (succeeds) WriteExample();
-    const std::string report = InChild([&] {
-      HookHost host;
-      TIniFile settings(ini);  // saves the names as the window does
-      host.on_save = [&](const std::string& input, const std::string& output_name) {
-        settings.WriteString("files", "input", input);
-        settings.WriteString("files", "output", output_name);
-      };
-      std::string events = ConvertMessage({Grid(), output, Template(), 1}, host) + "|";
-      for (const std::string& event : host.events) events += event.starts_with("save ") ? "" : event + ";";
-      return events;
-    }, true);
-    if (succeeds) {
-      EXPECT_TRUE(report.starts_with("|") && report.ends_with("info Image created succesfully;")) << report;
-      EXPECT_EQ(ReadText(ini), std::string(c.earlier) + "input=" + Grid() + "\noutput=" + output + "\n");
-      EXPECT_EQ(ListFolder(out_dir), Names{"out.IMG"});
-      continue;
-    }
-    // Nothing but the busy cursor on and off: no status, no grid read, no file made.
-    EXPECT_EQ(report, "Unable to write to " + ini + "|busy 1;busy 0;");
-    EXPECT_EQ(ListFolder(out_dir), Names{});
-    EXPECT_EQ(ListFolder(settings_dir), c.earlier != nullptr ? Names{"kavrimo.ini"} : Names{});
-    if (c.earlier != nullptr) {
-      EXPECT_EQ(ReadText(ini), c.earlier);
-    }
   }
 }
 

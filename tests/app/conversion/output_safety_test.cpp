@@ -18,7 +18,6 @@
 #include <string>
 
 #include "app/conversion/conversion.h"
-#include "app/window/ini_file.h"
 #include "image/kel_img.h"
 #include "runtime/errors.h"
 #include "runtime/interrupt.h"
@@ -246,19 +245,6 @@ TEST_F(OutputSafetyTest, InputsThatAreNotRegularFilesNeverBlock) {
     fs::remove(path);
     WriteText(path, saved);
   }
-  // The settings file: reading gives the default, writing is refused.
-  ::mkfifo(File("out/kavrimo.ini").c_str(), 0666);
-  EXPECT_EQ(InChild([&] {
-              TIniFile settings(File("out/kavrimo.ini"));
-              std::string report = settings.ReadString("files", "input", "default");
-              try {
-                settings.WriteString("files", "input", "x");
-              } catch (const Error& e) {
-                report += "|" + e.Message();
-              }
-              return report;
-            }, false, 20),
-            "default|Unable to write to " + File("out/kavrimo.ini"));
 }
 
 // A 50 MB header converts within 400 MB of address space: its reading costs the order of its size.

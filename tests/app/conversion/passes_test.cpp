@@ -27,6 +27,7 @@ namespace kavrimo {
 namespace {
 
 using testing_support::MessageOf;
+using testing_support::NewImagePixels;
 using testing_support::TempDir;
 
 constexpr float kNaN = NAN;
@@ -103,8 +104,7 @@ TEST(Passes, EverySplitGivesTheRangeBytesAndProgressOfAPlainPass) {
       const auto record = [&](int p) { progress.push_back(p); };
       const CellRange range = ScanRange(data, header, record, split);
       EXPECT_EQ(std::pair(range.maximum, range.minimum), std::pair(plain.maximum, plain.minimum));
-      BinaryFile out = BinaryFile::Create(dir.File("out.img"));
-      out.WriteExactly(bytes.data(), 512);
+      ImagePixels out = NewImagePixels(dir.File("out.img"));
       CodeGrid(data, header, scale, out, record, split);
       EXPECT_EQ(testing_support::ReadBytes(dir.File("out.img")), bytes);
       EXPECT_EQ(progress, plain_progress);
@@ -134,7 +134,7 @@ TEST(Passes, RaiseTheFirstErrorInCellOrder) {
     for (const PassOptions& split : kSplits) {
       SCOPED_TRACE(c.name + (", " + Name(split)));
       EXPECT_EQ(MessageOf([&] { ScanRange(data, header, [](int) {}, split); }), c.message);
-      BinaryFile out = BinaryFile::Create(dir.File("out.img"));
+      ImagePixels out = NewImagePixels(dir.File("out.img"));
       EXPECT_EQ(MessageOf([&] { CodeGrid(data, header, ScaleFor({900, -900}), out, [](int) {}, split); }), c.message);
     }
   }
@@ -153,7 +153,7 @@ TEST(Passes, FileThatShrinksWhileReadRaisesTheReadErrorNotACrash) {
         ASSERT_EQ(::truncate(dir.File("grid.flt").c_str(), 4 * 1000 + 2), 0);
       }
     };
-    BinaryFile out = BinaryFile::Create(dir.File("out.img"));
+    ImagePixels out = NewImagePixels(dir.File("out.img"));
     const auto pass = [&] {
       if (coding) return CodeGrid(data, header, ScaleFor({900, -900}), out, shrink, {1, 10, 100});
       ScanRange(data, header, shrink, {1, 10, 100});

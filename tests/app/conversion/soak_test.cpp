@@ -1,5 +1,5 @@
 // A long session: the same grid converted 200 times in one process through the engine, with one image
-// component and one settings file for the whole run, as the window keeps them. Open files, threads,
+// component for the whole run, as the window keeps it. Open files, threads,
 // heap and resident memory must not grow, and every run must give the same image.
 #include <dirent.h>
 #include <malloc.h>
@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "app/conversion/conversion.h"
-#include "app/window/ini_file.h"
 #include "image/kel_img.h"
 #include "tests/support/grid_files.h"
 
@@ -36,16 +35,6 @@ namespace kavrimo {
 namespace {
 
 using testing_support::ReadBytes;
-
-// Saves the names through one settings file, as the window does.
-struct WindowLikeHost : testing_support::RecordingHost {
-  explicit WindowLikeHost(const std::string& ini) : settings(ini) {}
-  void SaveNames(const std::string& input, const std::string& output) override {
-    settings.WriteString("files", "input", input);
-    settings.WriteString("files", "output", output);
-  }
-  TIniFile settings;
-};
 
 // Open descriptors, threads, resident KiB, and heap bytes in use (AddressSanitizer replaces malloc, so
 // there its own allocator is asked).
@@ -74,7 +63,7 @@ TEST_P(Soak, TwoHundredConversionsKeepFilesThreadsAndMemoryFlat) {
   testing_support::WriteGrid(dir.File("dem"), 512, 512, cells);
   const ConversionRequest request{dir.File("dem.flt"), dir.File("out.IMG"), testing_support::TemplatePath(),
                                   GetParam()};
-  WindowLikeHost host(dir.File("kavrimo.ini"));
+  testing_support::RecordingHost host;
   TKelImg KelImg1(host);
   const auto convert = [&] {
     host.events.clear();  // keeps its capacity: the records of one run do not grow the heap
@@ -110,7 +99,7 @@ TEST_P(Soak, TwoHundredConversionsKeepFilesThreadsAndMemoryFlat) {
   EXPECT_EQ(ReadBytes(request.output), first);
   EXPECT_EQ(first.size(), 512u + cells.size());
   EXPECT_EQ(testing_support::ListFolder(dir.Path()),
-            (std::vector<std::string>{"dem.flt", "dem.hdr", "kavrimo.ini", "out.IMG"}));
+            (std::vector<std::string>{"dem.flt", "dem.hdr", "out.IMG"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, Soak, testing::Values(1, 2), [](const testing::TestParamInfo<int>& param) {

@@ -152,15 +152,5 @@ TEST_F(GridHeaderFiles, UnreadableHeaderCannotBeOpened) {
   EXPECT_THAT([&] { return ReadGridHeader(PathOf("locked.flt")); }, CannotOpen(PathOf("locked.hdr")));
 }
 
-TEST(ReplaceExtension, ReplacesOnlyAnExtensionOfTheLastNamePart) {
-  for (const auto& [name, expected] :
-       {std::pair{"dem.flt", "dem.hdr"}, {"dem.FLT", "dem.hdr"}, {"dem", "dem.hdr"}, {"a.b.flt", "a.b.hdr"},
-        {"old.grids/dem", "old.grids/dem.hdr"}, {"old.grids\\dem", "old.grids\\dem.hdr"}, {"c:dem", "c:dem.hdr"},
-        {"dem.", "dem.hdr"}, {"", ".hdr"}}) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(ReplaceExtension(name, ".hdr"), expected);
-  }
-}
-
 }  // namespace
 }  // namespace kavrimo

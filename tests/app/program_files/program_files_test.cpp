@@ -1,12 +1,12 @@
 // Where the programs find the template and the settings file: beside the executable, in an installed
 // prefix, and the user's configuration folder as the environment names it.
-#include "app/conversion/program_files.h"
+#include "app/program_files/program_files.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "tests/support/grid_files.h"
+#include "tests/support/files.h"
 
 namespace kavrimo {
 namespace {

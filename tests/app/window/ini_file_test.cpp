@@ -1,14 +1,16 @@
 // TIniFile: reading and writing keys of the settings file, failure to write, what stays untouched.
 #include "app/window/ini_file.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "runtime/errors.h"
+#include "tests/support/child_process.h"
 #include "tests/support/files.h"
 
 namespace kavrimo {
@@ -128,24 +130,54 @@ TEST_F(IniFileTest, MissingFoldersMadeOnFirstWriteOnlyWhenAsked) {
   }
 }
 
-// A read-only directory takes no new file and a read-only file no change; a writable file in a read-only
-// directory, where no temporary can be made beside it, is rewritten in place.
-TEST_F(IniFileTest, ReadOnlyDirectoryOrFile) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
-  const fs::perms read_only_dir = fs::perms::owner_read | fs::perms::owner_exec;
-  fs::permissions(dir_, read_only_dir);
-  EXPECT_THROW(TIniFile(path_).WriteString("files", "input", "a"), EIniFileException);
-  EXPECT_FALSE(fs::exists(path_));
-  fs::permissions(dir_, fs::perms::owner_all);
-  Put("[files]\ninput=old\n");
-  fs::permissions(path_, fs::perms::owner_read);
-  EXPECT_THROW(TIniFile(path_).WriteString("files", "input", "new"), EIniFileException);
-  EXPECT_EQ(Get(), "[files]\ninput=old\n");
-  EXPECT_EQ(FilesInDir(), 1);
-  fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write);
-  fs::permissions(dir_, read_only_dir);
-  TIniFile(path_).WriteString("files", "input", "new");
-  EXPECT_EQ(Get(), "[files]\ninput=new\n");
+// The settings folder takes no new files (run as a user for whom permission bits count). Without a settings
+// file, or with a read-only one, a write fails and nothing changes; a writable file there, where no
+// temporary can be made beside it, is rewritten in place. A FIFO in the file's place is neither waited on
+// nor written: reading gives the default, writing fails.
+TEST_F(IniFileTest, ReadOnlyFolderFileOrFifo) {
+  const fs::perms read_only = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+  const fs::perms no_writes = read_only | fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+  const struct {
+    const char* name;
+    const char* earlier;  // null: no file; "fifo": a FIFO
+    fs::perms mode;
+    std::string expected;  // "<default read>|<write failure or the file's text after it>"
+  } cases[] = {
+      {"no settings file", nullptr, fs::perms::none, "default|Unable to write to "},
+      {"read-only settings file", "[files]\ninput=old\n", read_only, "old|Unable to write to "},
+      {"writable settings file", "[files]\ninput=old\n", fs::perms::all, "old|[files]\ninput=new\n"},
+      {"FIFO", "fifo", fs::perms::all, "default|Unable to write to "}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::permissions(dir_, fs::perms::all);
+    fs::remove(path_);
+    if (c.earlier != nullptr && std::string_view(c.earlier) == "fifo") {
+      ASSERT_EQ(::mkfifo(path_.c_str(), 0666), 0);
+    } else if (c.earlier != nullptr) {
+      Put(c.earlier);
+      fs::permissions(path_, c.mode);
+    }
+    fs::permissions(dir_, no_writes);
+    const std::string report = testing_support::InChild(
+        [&] {
+          TIniFile settings(path_);
+          std::string result = settings.ReadString("files", "input", "default") + "|";
+          try {
+            settings.WriteString("files", "input", "new");
+            result += Get();
+          } catch (const EIniFileException& e) {
+            result += e.Message().substr(0, e.Message().size() - path_.size());
+          }
+          return result;
+        },
+        true, 20);
+    EXPECT_EQ(report, c.expected);
+    EXPECT_EQ(FilesInDir(), c.earlier != nullptr ? 1 : 0);
+    if (c.earlier != nullptr && c.mode != fs::perms::all) {
+      EXPECT_EQ(Get(), c.earlier);
+    }
+  }
+  fs::permissions(dir_, fs::perms::all);
 }
 
 }  // namespace

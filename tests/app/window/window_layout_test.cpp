@@ -97,7 +97,7 @@ TEST(WindowHostTest, CursorProgressAndErrorBox) {
   QProgressBar bar;
   RecordingDialogs dialogs;
   {
-    WindowHost host(label, bar, dialogs, [](const std::string&, const std::string&) {});
+    WindowHost host(label, bar, dialogs);
     host.SetBusyCursor(true);
     host.SetBusyCursor(true);
     ASSERT_NE(QApplication::overrideCursor(), nullptr);

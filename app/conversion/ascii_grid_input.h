@@ -1,0 +1,42 @@
+// The ESRI ASCII grid behind GridInput: its header read at once, its text parsed once by pass 1 into a
+// scratch file beside the output that pass 2 codes (ascii_passes.h), or parsed and coded in one pass
+// over a fixed range.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "app/conversion/grid_input.h"
+#include "app/grid/ascii_grid.h"
+#include "runtime/file.h"
+
+namespace kavrimo {
+
+class AsciiGridInput : public GridInput {
+ public:
+  // Opens input ("Cannot open file <input>" when it cannot be opened) and reads its header; the scratch
+  // file goes beside output.
+  AsciiGridInput(const std::string& input, const std::string& output);
+
+  void OpenData() override {}
+  CellRange ScanRange(const ProgressSink& progress, const PassOptions& options) override;
+  void CodeGrid(const CellScale& scale, ImagePixels& output, const ProgressSink& progress,
+                const PassOptions& options) override;
+  OutsideCounts CodeGrid(const FixedScale& fixed, ImagePixels& output, const ProgressSink& progress,
+                         const PassOptions& options) override;
+  void Close() override;
+
+ private:
+  // An I/O error on the scratch file (a full disk, say) names the output it was made for, never the
+  // scratch file's passing name.
+  template <typename Work>
+  auto NamingOutput(Work work) -> decltype(work());
+
+  std::string input_;
+  std::string output_;
+  BinaryFile text_;
+  BinaryFile scratch_;
+  std::optional<AsciiValues> values_;
+};
+
+}  // namespace kavrimo

@@ -1,0 +1,13 @@
+#include "app/conversion/scratch_file.h"
+
+#include "runtime/temporary_output.h"
+
+namespace kavrimo {
+
+BinaryFile OpenScratchBeside(const std::string& output) {
+  TemporaryOutput reserved(output);  // never committed: its name goes when this returns
+  reserved.Reserve();
+  return BinaryFile::OpenExisting(reserved.Path(), OpenMode::ReadWrite);
+}
+
+}  // namespace kavrimo
