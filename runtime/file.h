@@ -46,6 +46,8 @@ void ReserveStandardDescriptors();
 bool FileExists(const std::string& path);
 // True when path names anything that exists (after symbolic links).
 bool PathExists(const std::string& path);
+// True when path names an existing folder (after symbolic links).
+bool FolderExists(const std::string& path);
 
 // Reads a whole regular file into content without blocking: a FIFO, a device, a socket or a folder is
 // neither waited on nor read. Returns kMissing when there is no such file, kRefused when it cannot be
@@ -92,6 +94,10 @@ class BinaryFile {
   void ReadExactly(void* buffer, std::size_t count);
   void WriteExactly(const void* buffer, std::size_t count);
   void WriteExactlyAt(std::int64_t position, const void* buffer, std::size_t count);
+  // Sets aside room on the disk for the first size bytes of the file (the file grows to size if it is
+  // shorter), so that later writes there cannot find the disk full. Raises 101 "Disk full" when there is
+  // no room.
+  void Reserve(std::int64_t size);
   // Tells the system that bytes [offset, offset + length) will be read from start to end (a hint;
   // failures are ignored).
   void AdviseSequential(std::int64_t offset, std::int64_t length) const;

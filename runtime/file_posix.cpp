@@ -107,6 +107,11 @@ bool PathExists(const std::string& path) {
   return !IsMalformedPath(path) && ::stat(path.c_str(), &st) == 0;
 }
 
+bool FolderExists(const std::string& path) {
+  struct stat st {};
+  return !IsMalformedPath(path) && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 WholeFile ReadWholeFile(const std::string& path, std::string& content) {
   content.clear();
   if (IsMalformedPath(path)) return WholeFile::kRefused;
@@ -226,6 +231,15 @@ void BinaryFile::WriteExactly(const void* buffer, std::size_t count) {
 
 void BinaryFile::WriteExactlyAt(std::int64_t position, const void* buffer, std::size_t count) {
   if (WriteAt(position, buffer, count) != count) throw EInOutError(101, path_);
+}
+
+void BinaryFile::Reserve(std::int64_t size) {
+  if (size <= 0) return;
+  int error;
+  do {
+    error = ::posix_fallocate(fd_, 0, size);
+  } while (error == EINTR);
+  if (error != 0) RaiseIoErrorFromErrno(error, path_);
 }
 
 void BinaryFile::AdviseSequential(std::int64_t offset, std::int64_t length) const {

@@ -9,7 +9,8 @@
 //
 // Replacing keeps what the user set on the old file: its permission bits (never wider), its owner and
 // group where the process may set them, and its links: a symbolic link keeps pointing where it pointed
-// and the new content lands at the link's target (built beside the target); a file with other hard
+// and the new content lands at the link's target (built beside the target), where the kernel follows
+// the link for this user (a link another user planted in a sticky folder is refused); a file with other hard
 // links is rewritten in place once the new content is complete, so every name sees it. When the folder
 // takes no new files but the file itself may be written, the content is built in the system's
 // temporary folder and then written in place the same way.
@@ -51,9 +52,10 @@ class TemporaryOutput {
   //   ECommandError "<output> is not a regular file" for an existing output (after symbolic links)
   //     that is not a regular file;
   //   ECommandError "Cannot write over <read>, which this command reads" when output is the file read;
-  //   EInOutError 3 "Invalid filename" when the output's folder does not exist (or the name is empty
-  //     or names no file), 5 "File access denied" for an existing output the user may not write (for
-  //     root: one with no write bit at all); each naming output.
+  //   EInOutError 3 "Invalid filename" when the output's folder does not exist, the name is empty,
+  //     names no file, or is longer than the file system takes (one name, or the whole path), 5 "File
+  //     access denied" for an existing output the user may not write (for root: one with no write bit
+  //     at all) or a symbolic link the kernel will not follow; each naming output.
   // swept: where a run of several outputs records the folders it swept; null sweeps on every Reserve.
   explicit TemporaryOutput(std::string output, const std::vector<std::string>& reads = {},
                            SweptFolders* swept = nullptr);
@@ -79,11 +81,18 @@ class TemporaryOutput {
     }
   }
   // Puts the temporary file's content in place of the output (see above). Raises EInOutError naming
-  // the output; the earlier file then stays as it was, but for a rewrite in place that the disk cuts
-  // short, which is checked for room before it starts.
+  // the output; the earlier file then stays as it was.
   void Commit();
+  // Puts the content of several outputs in place together, as files that belong together must be
+  // (a grid's header beside its cells): first every rewrite in place has its target opened and its
+  // room reserved and every renamed file its mode set, which is where a full disk or a refusal stops
+  // the command with every earlier file as it was; then all are put in place in one step that
+  // interruptions wait for.
+  static void CommitTogether(const std::vector<TemporaryOutput*>& outputs);
 
  private:
+  void Prepare();  // everything that can fail before a file is replaced
+  void Finish();   // the replacement itself
   void RewriteInPlace();
 
   std::string output_;        // as the user named it
@@ -95,6 +104,8 @@ class TemporaryOutput {
   SweptFolders* swept_;
   std::string path_;          // the temporary file, once reserved
   bool in_place_ = false;     // the temporary file lies elsewhere: commit rewrites the target in place
+  bool rewrite_ = false;      // the commit rewrites the target in place (in_place_, or other hard links)
+  int target_fd_ = -1;        // the target, opened for a rewrite in place
   int slot_ = -1;             // its registration for removal on an interruption
   bool committed_ = false;
 };

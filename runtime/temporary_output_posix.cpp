@@ -100,6 +100,35 @@ std::string FollowLinks(const std::string& path, const std::string& output) {
   RaiseIoErrorFromErrno(ELOOP, output);
 }
 
+// The file a write must replace: output itself, or the file its symbolic links lead to. The kernel
+// follows the links, as it would for any program of this user: where it refuses (a link another user
+// planted in a sticky world-writable folder, under the kernel's protection of such links), nothing is
+// written. A dangling link, which the kernel followed as far as the missing file, is written through
+// (as cp does): the new file is made where the chain ends.
+std::string TargetOf(const std::string& output) {
+  struct stat st {};
+  if (::lstat(output.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return output;
+  const int fd = ::open(output.c_str(), O_PATH | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT) RaiseIoErrorFromErrno(errno, output);
+    return FollowLinks(output, output);
+  }
+  std::string real(PATH_MAX, '\0');
+  const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), real.data(), real.size());
+  ::close(fd);
+  if (length <= 0 || static_cast<std::size_t>(length) >= real.size() || real[0] != '/') {
+    return FollowLinks(output, output);  // no /proc: the chain as it reads
+  }
+  real.resize(static_cast<std::size_t>(length));
+  return real;
+}
+
+// The longest name a file in folder may have.
+std::size_t NameLimit(const std::string& folder) {
+  const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+  return limit > 0 ? static_cast<std::size_t>(limit) : kMaxNameBytes;
+}
+
 // Opens a new file exclusively; -1 with errno when it cannot.
 int CreateExclusive(const std::string& path, mode_t mode) {
   int fd;
@@ -118,13 +147,17 @@ bool SweptFolders::First(const std::string& folder) {
 
 TemporaryOutput::TemporaryOutput(std::string output, const std::vector<std::string>& reads, SweptFolders* swept)
     : output_(std::move(output)), swept_(swept) {
-  if (output_.empty() || output_.find('\0') != std::string::npos) throw EInOutError(3, output_);
-  target_ = FollowLinks(output_, output_);
+  if (output_.empty() || output_.find('\0') != std::string::npos || output_.size() >= PATH_MAX) {
+    throw EInOutError(3, output_);
+  }
+  target_ = TargetOf(output_);
   struct stat st {};
   existed_ = ::stat(target_.c_str(), &st) == 0;
   if (existed_ && !S_ISREG(st.st_mode)) throw ECommandError(output_ + " is not a regular file");
-  if (NameOf(target_).empty()) throw EInOutError(3, output_);
+  if (NameOf(target_).empty() || target_.size() >= PATH_MAX) throw EInOutError(3, output_);
   if (FolderOfPathMissing(target_)) throw EInOutError(3, output_);
+  // A name the file system cannot hold is refused now, not when the finished file is renamed.
+  if (NameOf(target_).size() > NameLimit(FolderOf(target_))) throw EInOutError(3, output_);
   if (!existed_) return;
   for (const std::string& read : reads) {
     struct stat other {};
@@ -142,6 +175,7 @@ TemporaryOutput::TemporaryOutput(std::string output, const std::vector<std::stri
 }
 
 TemporaryOutput::~TemporaryOutput() {
+  if (target_fd_ >= 0) ::close(target_fd_);
   if (!committed_ && !path_.empty()) ::unlink(path_.c_str());
   UnregisterTemporaryFile(slot_);
 }
@@ -180,12 +214,35 @@ void TemporaryOutput::Reserve() {
   RaiseIoErrorFromErrno(EEXIST, output_);
 }
 
-void TemporaryOutput::Commit() {
-  struct stat now {};
-  const bool linked = existed_ && ::stat(target_.c_str(), &now) == 0 && now.st_nlink > 1;
-  if (in_place_ || linked) {
-    Build([this] { RewriteInPlace(); });
-  } else {
+void TemporaryOutput::Commit() { CommitTogether({this}); }
+
+void TemporaryOutput::CommitTogether(const std::vector<TemporaryOutput*>& outputs) {
+  for (TemporaryOutput* output : outputs) output->Prepare();
+  const InterruptHold hold;  // an interruption waits until every file is in place
+  for (TemporaryOutput* output : outputs) output->Finish();
+}
+
+void TemporaryOutput::Prepare() {
+  Build([this] {
+    struct stat now {};
+    const bool linked = existed_ && ::stat(target_.c_str(), &now) == 0 && now.st_nlink > 1;
+    rewrite_ = in_place_ || linked;
+    if (rewrite_) {
+      // The target is opened and its room reserved now, so that a full disk stops the command before
+      // any file of it is replaced.
+      BinaryFile source = BinaryFile::OpenExisting(path_, OpenMode::ReadOnly);
+      const std::int64_t size = source.Size();
+      source.Close();
+      target_fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+      if (target_fd_ < 0) RaiseIoErrorFromErrno(errno, output_);
+      struct stat st {};
+      if (::fstat(target_fd_, &st) != 0 || !S_ISREG(st.st_mode)) RaiseIoErrorFromErrno(EACCES, output_);
+      if (size > 0 && ::fallocate(target_fd_, FALLOC_FL_KEEP_SIZE, 0, size) != 0 && errno != EOPNOTSUPP &&
+          errno != ENOSYS) {
+        RaiseIoErrorFromErrno(errno, output_);
+      }
+      return;
+    }
     if (existed_) {
       // Owner and group first (a change of owner clears the set-user-ID bit); where one cannot be kept,
       // the bits that would widen access under the new one are dropped.
@@ -198,26 +255,27 @@ void TemporaryOutput::Commit() {
       }
       if (::chmod(path_.c_str(), mode) != 0) RaiseIoErrorFromErrno(errno, output_);
     }
-    if (std::rename(path_.c_str(), target_.c_str()) != 0) RaiseIoErrorFromErrno(errno, output_);
+  });
+}
+
+void TemporaryOutput::Finish() {
+  if (rewrite_) {
+    Build([this] { RewriteInPlace(); });
+  } else if (std::rename(path_.c_str(), target_.c_str()) != 0) {
+    RaiseIoErrorFromErrno(errno, output_);
   }
   committed_ = true;
   UnregisterTemporaryFile(std::exchange(slot_, -1));
 }
 
 void TemporaryOutput::RewriteInPlace() {
-  const InterruptHold hold;  // an interruption waits until the file is whole again
   BinaryFile source = BinaryFile::OpenExisting(path_, OpenMode::ReadOnly);
   const std::int64_t size = source.Size();
-  const int fd = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) RaiseIoErrorFromErrno(errno, output_);
+  const int fd = std::exchange(target_fd_, -1);
   const auto fail = [&](int error) {
     ::close(fd);
     RaiseIoErrorFromErrno(error, output_);
   };
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) fail(EACCES);
-  // Room first, so a full disk stops the rewrite before it changes a byte.
-  if (const int error = ::posix_fallocate(fd, 0, size); error == ENOSPC || error == EFBIG) fail(error);
   std::vector<char> buffer(std::size_t{1} << 20);
   for (std::int64_t done = 0; done < size;) {
     const std::size_t got = source.ReadAt(done, buffer.data(), buffer.size());
