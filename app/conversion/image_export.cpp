@@ -36,6 +36,7 @@ struct CellTable {
       const auto i = static_cast<std::size_t>(b);
       cell[i] = static_cast<float>(nodata);
       if (b > image.MaxValue() || b == image.MissingValue()) continue;
+      exact[i] = static_cast<double>(b * gain + offset);  // Gain and Offset are Real48: well within a double
       try {
         cell[i] = fp::ToSingle(b * gain + offset);
         refused[i] = cell[i] == static_cast<float>(nodata) ? Refusal::kNoData : Refusal::kNone;
@@ -47,6 +48,7 @@ struct CellTable {
   enum class Refusal : std::uint8_t { kNone, kNoData, kOverflow };
   std::array<float, 256> cell{};
   std::array<Refusal, 256> refused{};
+  std::array<double, 256> exact{};  // b x Gain + Offset before rounding, for the overflow's message
 };
 
 }  // namespace
@@ -58,6 +60,11 @@ bool IsExportableNoData(std::int32_t nodata) {
 void ExportImage(const std::string& image_path, const std::string& grid, std::int32_t nodata, ImageUi& ui) {
   if (!IsExportableNoData(nodata)) {
     throw Error(std::to_string(nodata) + " is no whole number that a single holds exactly");
+  }
+  // GRID names the grid, never a folder (it would get the hidden pair .hdr and .flt).
+  const std::string grid_name = NameOf(grid);
+  if (grid_name.empty() || grid_name == "." || grid_name == ".." || FolderExists(grid)) {
+    throw ECommandError(grid + " is not a regular file");
   }
   // Both outputs are checked before the image is read: never a special file, never the image itself.
   TemporaryOutput header_file(ReplaceExtension(grid, ".hdr"), {image_path});
@@ -76,6 +83,10 @@ void ExportImage(const std::string& image_path, const std::string& grid, std::in
   if (image.ColumnSpacing() != image.RowSpacing()) {
     throw Error(image_path + " has a column spacing of " + ShortestText(image.ColumnSpacing()) + " and a row spacing of " +
                 ShortestText(image.RowSpacing()) + "; only images with square cells can be exported");
+  }
+  if (!(image.ColumnSpacing() > 0) || !std::isfinite(image.ColumnSpacing())) {
+    throw Error(image_path + " has a cell size of " + ShortestText(image.ColumnSpacing()) +
+                "; only images with a positive cell size can be exported");
   }
   const std::int64_t rows = image.Rows(), columns = image.Columns();
   if (rows < 1 || columns < 1) throw Error(image_path + " holds no cells to export");
@@ -108,7 +119,10 @@ void ExportImage(const std::string& image_path, const std::string& grid, std::in
       if (got < count) throw EInOutError(100, image_path);  // the file shrank since its size was checked
       for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t b = bytes[i];
-        if (table.refused[b] == CellTable::Refusal::kOverflow) fp::RaiseOverflow();
+        if (table.refused[b] == CellTable::Refusal::kOverflow) {
+          throw Error("Byte " + std::to_string(b) + " of " + image_path + " codes " + ShortestText(table.exact[b]) +
+                      " (byte x Gain + Offset), too large for a single");
+        }
         if (table.refused[b] == CellTable::Refusal::kNoData) {
           throw Error("Byte " + std::to_string(b) + " of " + image_path + " codes " + ShortestText(table.cell[b]) +
                       ", the no-data value");
@@ -120,8 +134,8 @@ void ExportImage(const std::string& image_path, const std::string& grid, std::in
     }
     out.Close();
   });
-  data_file.Commit();
-  header_file.Commit();
+  // Both files or neither: a GIS must never read new cells beside an old header.
+  TemporaryOutput::CommitTogether({&data_file, &header_file});
 }
 
 }  // namespace kavrimo

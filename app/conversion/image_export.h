@@ -27,14 +27,18 @@ bool IsExportableNoData(std::int32_t nodata);
 // singles: a byte b with b <= MaxValue and b != MissingValue becomes b x Gain + Offset, worked out in
 // extended precision and rounded to single; any other byte becomes nodata.
 //
-// Raises, before anything is written: the image's open error; "<image> is not a valid Miradel image";
-// "<image> has projection <p>; only latitude/longitude images (projection 3) can be exported";
-// "<image> has a column spacing of <x> and a row spacing of <y>; only images with square cells can be
-// exported"; "<image> holds no cells to export"; "<image> holds <n> pixels; its header promises <r x c>";
-// "<file> is the image being exported" when an output name is the image itself (compared by device
-// and inode); "<nodata> is no whole number that a single holds exactly"; and while the cells are
-// written, "Byte <b> of <image> codes <value>, the no-data value" for a pixel whose value is nodata,
-// the overflow of a value beyond the single range, and the system's read and write errors.
+// Raises, before anything is written: "<grid> is not a regular file" for a GRID that names a folder
+// (empty last name, ".", "..", an existing folder); the image's open error; "<image> is not a valid
+// Miradel image"; "<image> has projection <p>; only latitude/longitude images (projection 3) can be
+// exported"; "<image> has a column spacing of <x> and a row spacing of <y>; only images with square
+// cells can be exported"; "<image> has a cell size of <x>; only images with a positive cell size can be
+// exported"; "<image> holds no cells to export"; "<image> holds <n> pixels; its header promises
+// <r x c>"; "Cannot write over <image>, which this command reads" when an output is the image itself
+// (compared by device and inode); "<nodata> is no whole number that a single holds exactly"; and while
+// the cells are written, "Byte <b> of <image> codes <value>, the no-data value" for a pixel whose value
+// is nodata, "Byte <b> of <image> codes <value> (byte x Gain + Offset), too large for a single", and the
+// system's read and write errors. The two files are put in place together (CommitTogether): both or
+// neither.
 void ExportImage(const std::string& image_path, const std::string& grid, std::int32_t nodata, ImageUi& ui);
 
 }  // namespace kavrimo
