@@ -9,14 +9,15 @@
 #include "app/conversion/grid_input.h"
 #include "app/grid/ascii_grid.h"
 #include "runtime/file.h"
+#include "runtime/temporary_output.h"
 
 namespace kavrimo {
 
 class AsciiGridInput : public GridInput {
  public:
   // Opens input ("Cannot open file <input>" when it cannot be opened) and reads its header; the scratch
-  // file goes beside output.
-  AsciiGridInput(const std::string& input, const std::string& output);
+  // file goes beside output (swept: a batch's record of the folders swept for leftovers, or null).
+  AsciiGridInput(const std::string& input, const std::string& output, SweptFolders* swept = nullptr);
 
   void OpenData() override {}
   CellRange ScanRange(const ProgressSink& progress, const PassOptions& options) override;
@@ -34,6 +35,7 @@ class AsciiGridInput : public GridInput {
 
   std::string input_;
   std::string output_;
+  SweptFolders* swept_;
   BinaryFile text_;
   BinaryFile scratch_;
   std::optional<AsciiValues> values_;

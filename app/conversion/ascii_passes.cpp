@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -72,6 +73,13 @@ using Digest = std::function<void(std::int64_t piece, int worker, const float* c
 // Puts cells [first, first + count) of the grid in place; count stops at the grid's last cell.
 using Place = std::function<void(std::int64_t piece, int worker, std::int64_t first, std::size_t count)>;
 
+// A bad token, with where it lies: the numbers of its piece before it.
+struct PieceFailure {
+  std::int64_t piece;
+  std::size_t parsed_before;
+  std::exception_ptr error;
+};
+
 // Parses every piece on options.threads threads, calls digest and place for each, after(piece) and the
 // progress on the calling thread in piece order, and checks the count of values at the end.
 void ParsePieces(const AsciiValues& values, const GridHeader& header, const ProgressSink& progress,
@@ -82,28 +90,41 @@ void ParsePieces(const AsciiValues& values, const GridHeader& header, const Prog
   PieceOrder order(values.Pieces());
   PassProgress steps(progress, header.ncols, header.nrows);
   std::vector<std::optional<AsciiValues::Buffers>> buffers(static_cast<std::size_t>(threads));
-  RunChunks(
-      values.Pieces(), threads,
-      [&](std::int64_t piece, int worker) {
-        auto& own = buffers[static_cast<std::size_t>(worker)];
-        std::size_t count = 0;
-        try {
-          if (!own) own.emplace(values);
-          count = values.Parse(piece, *own);
-          digest(piece, worker, own->Cells(), count);
-        } catch (...) {
-          order.Failed(piece);
-          throw;
-        }
-        order.Parsed(piece, count);
-        const std::optional<std::int64_t> first = order.FirstCell(piece);
-        if (!first || *first >= cells) return;  // an earlier piece failed, or these are values too many
-        place(piece, worker, *first, static_cast<std::size_t>(std::min<std::int64_t>(cells - *first, static_cast<std::int64_t>(count))));
-      },
-      [&](std::int64_t piece) {
-        if (after) after(piece);
-        steps.Through(order.EndCell(piece));
-      });
+  try {
+    RunChunks(
+        values.Pieces(), threads,
+        [&](std::int64_t piece, int worker) {
+          auto& own = buffers[static_cast<std::size_t>(worker)];
+          std::size_t count = 0;
+          try {
+            if (!own) own.emplace(values);
+            try {
+              count = values.Parse(piece, *own);
+            } catch (const EConvertError&) {
+              throw PieceFailure{piece, own->ParsedBeforeFailure(), std::current_exception()};
+            }
+            digest(piece, worker, own->Cells(), count);
+          } catch (...) {
+            order.Failed(piece);
+            throw;
+          }
+          order.Parsed(piece, count);
+          const std::optional<std::int64_t> first = order.FirstCell(piece);
+          if (!first || *first >= cells) return;  // an earlier piece failed, or these are values too many
+          place(piece, worker, *first,
+                static_cast<std::size_t>(std::min<std::int64_t>(cells - *first, static_cast<std::int64_t>(count))));
+        },
+        [&](std::int64_t piece) {
+          if (after) after(piece);
+          steps.Through(order.EndCell(piece));
+        });
+  } catch (const PieceFailure& failure) {
+    // The bar stands at the bad token's step, as it would when a float grid's pass stopped at that cell:
+    // every piece before the failing one has been parsed and counted.
+    const std::int64_t first = failure.piece == 0 ? 0 : order.EndCell(failure.piece - 1);
+    steps.Through(first + static_cast<std::int64_t>(failure.parsed_before) + 1);
+    std::rethrow_exception(failure.error);
+  }
   values.CheckCount(values.Pieces() == 0 ? 0 : order.EndCell(values.Pieces() - 1));
 }
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -71,14 +70,13 @@ ConversionResult Convert(const ConversionRequest& request, TKelImg& KelImg1, Con
   SetDecimalSeparator('.');
   BusyCursor busy(host);
 
-  std::error_code ignored;  // an empty name stays empty and fails to open as any bad name does
-  const std::string template_path = std::filesystem::absolute(request.template_path, ignored).string();
+  const std::string& template_path = request.template_path;  // named in messages as the user gave it
   std::vector<std::string> reads = GridInputFiles(request.input);
   reads.push_back(template_path);
   // The output is checked before anything is read: never a special file, never a file read here.
   TemporaryOutput temporary(request.output, reads, request.swept);
 
-  const std::unique_ptr<GridInput> grid = ReadGridInput(request.input, request.output);
+  const std::unique_ptr<GridInput> grid = ReadGridInput(request.input, request.output, request.swept);
   const GridHeader& header = grid->Header();
   CheckConvertibleSize(header.ncols, header.nrows);
   const PassOptions options{std::max(1, request.threads)};

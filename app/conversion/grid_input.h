@@ -11,6 +11,7 @@
 #include "app/conversion/passes.h"
 #include "app/grid/grid_header.h"
 #include "image/image_pixels.h"
+#include "runtime/temporary_output.h"
 
 namespace kavrimo {
 
@@ -42,7 +43,9 @@ std::vector<std::string> GridInputFiles(const std::string& input);
 
 // Reads the header of the grid named input (ReadGridHeader, or ReadAsciiGridHeader for an ASCII grid,
 // whose file is opened here: "Cannot open file <input>" when it cannot be). An ASCII grid keeps its
-// cells between the passes in a scratch file beside output, with no name, gone when the input closes.
-std::unique_ptr<GridInput> ReadGridInput(const std::string& input, const std::string& output);
+// cells between the passes in a scratch file beside output, with no name, gone when the input closes;
+// swept: a batch's record of the folders swept for leftovers, or null.
+std::unique_ptr<GridInput> ReadGridInput(const std::string& input, const std::string& output,
+                                         SweptFolders* swept = nullptr);
 
 }  // namespace kavrimo

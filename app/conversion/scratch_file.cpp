@@ -4,8 +4,8 @@
 
 namespace kavrimo {
 
-BinaryFile OpenScratchBeside(const std::string& output) {
-  TemporaryOutput reserved(output);  // never committed: its name goes when this returns
+BinaryFile OpenScratchBeside(const std::string& output, SweptFolders* swept) {
+  TemporaryOutput reserved(output, {}, swept);  // never committed: its name goes when this returns
   reserved.Reserve();
   return BinaryFile::OpenExisting(reserved.Path(), OpenMode::ReadWrite);
 }

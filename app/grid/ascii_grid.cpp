@@ -24,6 +24,7 @@ namespace {
 constexpr std::size_t kHeaderBytes = 64 * 1024;  // room for every header line there can be
 constexpr std::size_t kShownToken = 40;
 constexpr float kDefaultNoData = -9999;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool IsSpace(char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') <= '\r' - '\t'; }
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -191,8 +192,11 @@ class HeaderReader {
   }
 
   // Checks the keys once the header has ended before line and works out the grid's header.
-  AsciiGridHeader Finish(std::int64_t line) const {
-    const auto missing = [&](const std::string& what) { RaiseAtLine(line, name_, "the header has no " + what); };
+  AsciiGridHeader Finish(std::int64_t line, bool at_blank_line) const {
+    const auto missing = [&](const std::string& what) {
+      RaiseAtLine(line, name_, at_blank_line ? "the header ends at this blank line and has no " + what
+                                             : "the header has no " + what);
+    };
     if (!Has(Key::kNcols)) missing("ncols");
     if (!Has(Key::kNrows)) missing("nrows");
     if (!Has(Key::kXllcorner) && !Has(Key::kXllcenter)) missing("xllcorner or xllcenter");
@@ -287,14 +291,19 @@ AsciiGridHeader ReadAsciiGridHeader(const BinaryFile& file, const std::string& n
   text.resize(file.ReadAt(0, text.data(), text.size()));
   const bool whole_file = text.size() < kHeaderBytes;
   HeaderReader reader(name);
-  std::size_t at = 0;
+  // A UTF-8 byte order mark, which some editors put first, is no part of the first key.
+  std::size_t at = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
   std::int64_t line = 1;
+  bool at_blank_line = false;
   for (;; ++line) {
     const std::size_t first = text.find_first_not_of(" \t", at);
     const std::size_t end = std::min(text.find_first_of("\r\n", at), text.size());
     if (first == std::string::npos && whole_file) break;  // the file ends with blanks, or at a line's end
     if (first < end && !IsLetter(text[first])) break;     // a value line
-    if (first >= end && end < text.size()) break;         // a blank line: the values begin
+    if (first >= end && end < text.size()) {              // a blank line: the values begin
+      at_blank_line = true;
+      break;
+    }
     if (end == text.size() && !whole_file) RaiseAtLine(line, name, "the header is longer than 64 KiB");
     reader.Line(line, std::string_view(text).substr(first, end - first));
     at = end + (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
@@ -304,7 +313,7 @@ AsciiGridHeader ReadAsciiGridHeader(const BinaryFile& file, const std::string& n
       break;
     }
   }
-  AsciiGridHeader header = reader.Finish(line);
+  AsciiGridHeader header = reader.Finish(line, at_blank_line);
   header.values_offset = static_cast<std::int64_t>(std::min(at, text.size()));
   return header;
 }
@@ -362,7 +371,10 @@ std::size_t AsciiValues::Parse(std::int64_t piece, Buffers& buffers) const {
     while (!IsSpace(*end)) ++end;
     const std::string_view token(p, static_cast<std::size_t>(end - p));
     const NumberText result = end == text_end && !at_end ? NumberText::kNotANumber : LongNumber(token, cells[count]);
-    if (result != NumberText::kNumber) RaiseBadToken(from + (p - text), token, result);
+    if (result != NumberText::kNumber) {
+      buffers.parsed_before_failure_ = count;
+      RaiseBadToken(from + (p - text), token, result);
+    }
     ++count;
     p = end;
   }

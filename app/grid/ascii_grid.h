@@ -67,11 +67,14 @@ class AsciiValues {
    public:
     explicit Buffers(const AsciiValues& values);
     const float* Cells() const { return cells_.data(); }
+    // After Parse raised for a bad token: how many numbers of the piece came before it.
+    std::size_t ParsedBeforeFailure() const { return parsed_before_failure_; }
 
    private:
     friend class AsciiValues;
     BlockBuffer<char> text_;  // a piece, the overlap, and one blank after them
     BlockBuffer<float> cells_;
+    std::size_t parsed_before_failure_ = 0;
   };
 
   // Parses the numbers of piece into buffers' cells and returns how many there are. Raises

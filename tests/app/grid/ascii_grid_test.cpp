@@ -102,7 +102,9 @@ TEST_F(AsciiGridFiles, EveryHeaderFormGivesItsFields) {
        500000.125f, 4123456.75f, 30, {}, 16777216, 7, ".5"},
       {"tiny no-data rounds to zero", kSquare + "nodata_value -1e-50\n", 10, 40, 0.5f, {}, -0.0f, 7, ""},
       {"header alone, no line end", "ncols 3\nnrows 2\nxllcorner 10\nyllcorner 40\ncellsize 0.5", 10, 40, 0.5f, {}, -9999, 6, ""},
-      {"blank line ends the header", kSquare + " \t\nnodata_value 5\n", 10, 40, 0.5f, {}, -9999, 6, " \t\nnodata_value 5\n"}};
+      {"blank line ends the header", kSquare + " \t\nnodata_value 5\n", 10, 40, 0.5f, {}, -9999, 6, " \t\nnodata_value 5\n"},
+      // Some editors put a UTF-8 byte order mark first; it is no part of the first key.
+      {"byte order mark", "\xEF\xBB\xBF" + kSquare + "1 2\n", 10, 40, 0.5f, {}, -9999, 6, "1 2\n"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     AsciiGridHeader header;
@@ -136,7 +138,10 @@ TEST_F(AsciiGridFiles, HeaderErrorsNameTheirLine) {
       {"nrows 2\nxllcorner 1\nyllcorner 1\ncellsize 1\n1 2\n", "Line 5 of dem.asc: the header has no ncols"},
       {sized + "xllcorner 1\ncellsize 1\n1 2\n", "Line 5 of dem.asc: the header has no yllcorner or yllcenter"},
       {sized + "xllcorner 1\nyllcorner 1\n", "Line 5 of dem.asc: the header has no cellsize (or dx and dy)"},
-      {sized + "xllcorner 1\nyllcorner 1\ndx 1\n\n", "Line 6 of dem.asc: the header has no dy beside dx"},
+      {sized + "xllcorner 1\nyllcorner 1\ndx 1\n\n", "Line 6 of dem.asc: the header ends at this blank line and has no dy beside dx"},
+      // A blank line inside the header ends it: the message says so rather than blame the key's absence.
+      {"ncols 3\n\nnrows 2\nxllcorner 1\nyllcorner 1\ncellsize 1\n",
+       "Line 2 of dem.asc: the header ends at this blank line and has no nrows"},
       {"", "Line 1 of dem.asc: the header has no ncols"},
       {"ncols 40000\nnrows 2\nxllcorner 1\nyllcorner 1\ncellsize 1\n",
        "Grid of 40000 columns and 2 rows cannot be converted: a Miradel image holds 1 to 32767 of each"},
