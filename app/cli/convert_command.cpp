@@ -21,20 +21,29 @@
 namespace kavrimo::cli {
 namespace {
 
-// MIN and MAX of --range: reals by the number text rules with "." as separator, rounded to single,
-// MIN < MAX. Nothing when they are not.
+constexpr char kThreads[] = "threads";
+constexpr char kJobs[] = "jobs";
+
+// MIN and MAX of --range: reals by the number text rules with "." as separator, rounded to single.
+// Nothing when they are not numbers.
 std::optional<CellRange> ParseRange(const std::vector<std::string>& texts) {
   SetDecimalSeparator('.');
   try {
-    const float minimum = fp::ToSingle(ParseReal(texts[0]));
-    const float maximum = fp::ToSingle(ParseReal(texts[1]));
-    if (minimum < maximum) return CellRange{maximum, minimum};
+    return CellRange{fp::ToSingle(ParseReal(texts[1])), fp::ToSingle(ParseReal(texts[0]))};
   } catch (const Error&) {
   }
   return std::nullopt;
 }
 
-bool IsRange(const std::vector<std::string>& texts) { return ParseRange(texts).has_value(); }
+std::string CheckRange(const std::vector<std::string>& texts) {
+  const std::optional<CellRange> range = ParseRange(texts);
+  if (range && range->minimum == range->maximum) {
+    return "--range needs MIN less than MAX: " + texts[0] + " and " + texts[1] +
+           " both round to the same single-precision value, " + ShortestText(range->minimum);
+  }
+  if (!range || !(range->minimum < range->maximum)) return "--range needs two numbers MIN and MAX, MIN less than MAX";
+  return "";
+}
 
 const CommandSpec kSpec{
     "convert",
@@ -48,12 +57,12 @@ const CommandSpec kSpec{
     {{"quiet", 'q', nullptr, 0, "No status lines, success lines or progress; errors still on standard error."},
      {"template", 0, "FILE", 1, "Header template (default: header.bin beside the program or in ../share/kavrimo)."},
      {"range", 0, "MIN MAX", 2, "Scale over MIN to MAX (reals, MIN < MAX, \".\" as decimal separator).", nullptr,
-      nullptr, IsRange, "--range needs two numbers MIN and MAX, MIN less than MAX"},
+      nullptr, CheckRange},
      {"threads", 0, "N", 1, "Threads for one grid (default: the number of processors).", nullptr, "out-dir",
-      IsPositiveWholeNumber, "--threads needs a whole number of at least 1"},
+      CheckPositiveWholeNumber<kThreads>},
      {"out-dir", 0, "DIR", 1, "Convert every INPUT to DIR/<base name>.IMG."},
      {"jobs", 0, "N", 1, "Grids converted at once with --out-dir (default: the number of processors).", "out-dir",
-      nullptr, IsPositiveWholeNumber, "--jobs needs a whole number of at least 1"}},
+      nullptr, CheckPositiveWholeNumber<kJobs>}},
     {.min = 2, .max = 2},
     "out-dir",
     {.min = 1}};

@@ -19,7 +19,9 @@ std::optional<std::int32_t> ParseNoData(const std::string& text) {
   return nodata;
 }
 
-bool IsNoData(const std::vector<std::string>& values) { return ParseNoData(values.front()).has_value(); }
+std::string CheckNoData(const std::vector<std::string>& values) {
+  return ParseNoData(values.front()) ? "" : "--nodata needs a whole number that a single holds exactly, such as -9999";
+}
 
 const CommandSpec kSpec{
     "export", "[--nodata N] IMAGE GRID",
@@ -27,7 +29,7 @@ const CommandSpec kSpec{
     "grid: GRID's .hdr and .flt files, named after it. Each data byte becomes byte x Gain + Offset as a\n"
     "single; bytes above MaxValue and the MissingValue byte become N.",
     {{"nodata", 0, "N", 1, "The no-data value, a whole number that a single holds exactly (default -9999).", nullptr,
-      nullptr, IsNoData, "--nodata needs a whole number that a single holds exactly, such as -9999"}},
+      nullptr, CheckNoData}},
     {.min = 2, .max = 2}};
 
 }  // namespace

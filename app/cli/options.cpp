@@ -47,8 +47,7 @@ std::optional<int> CheckCompanions(const CommandSpec& command, const ParsedArgs&
 
 }  // namespace
 
-bool IsPositiveWholeNumber(const std::vector<std::string>& values) {
-  const std::string& text = values.front();
+bool IsPositiveWholeNumber(const std::string& text) {
   int n = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
   return error == std::errc() && end == text.data() + text.size() && n >= 1;
@@ -112,7 +111,9 @@ std::optional<int> ParseCommandLine(const CommandSpec& command, const std::vecto
     if (std::any_of(values.begin(), values.end(), [](const std::string& v) { return v.empty(); })) {
       return UsageError(io.err, "option '" + Display(*option) + "' needs " + option->value_name + ", not an empty text");
     }
-    if (option->valid != nullptr && !option->valid(values)) return UsageError(io.err, option->invalid);
+    if (option->check != nullptr) {
+      if (const std::string reason = option->check(values); !reason.empty()) return UsageError(io.err, reason);
+    }
     parsed.values_[option->name] = std::move(values);
   }
   if (auto status = CheckCompanions(command, parsed, io)) return status;

@@ -23,15 +23,21 @@ struct OptionSpec {
   const char* help;
   const char* needs = nullptr;     // another option without which this one is a usage error
   const char* excludes = nullptr;  // another option that this one cannot go with
-  // Values the command can use; others are a usage error with the message invalid.
-  bool (*valid)(const std::vector<std::string>& values) = nullptr;
-  const char* invalid = nullptr;
+  // Why the values cannot be used ("" when they can); a reason is a usage error.
+  std::string (*check)(const std::vector<std::string>& values) = nullptr;
 };
 
-// A whole number of at least 1, written out in decimal digits.
-bool IsPositiveWholeNumber(const std::vector<std::string>& values);
+// The reason "--<option> needs a whole number of at least 1", or "" for such a number in decimal digits.
+template <const char* kOption>
+std::string CheckPositiveWholeNumber(const std::vector<std::string>& values);
+bool IsPositiveWholeNumber(const std::string& text);
 // The number IsPositiveWholeNumber accepted.
 int PositiveWholeNumber(const std::string& text);
+
+template <const char* kOption>
+std::string CheckPositiveWholeNumber(const std::vector<std::string>& values) {
+  return IsPositiveWholeNumber(values.front()) ? "" : std::string("--") + kOption + " needs a whole number of at least 1";
+}
 
 // How many arguments a command takes: from min to max (kAny: no limit), in steps of step above min.
 struct ArgumentCount {
