@@ -18,7 +18,9 @@
 namespace kavrimo {
 
 // What the Convert command needs of its front end, beyond the image component's error box and busy
-// cursor.
+// cursor. A host may end the command from SetProgress or ProcessMessages by raising ConversionCancelled
+// (the window does when it is closed): the command then leaves as after any failure, an earlier output
+// untouched and no temporary file left.
 class ConversionHost : public ImageUi {
  public:
   virtual void SetStatus(const std::string& text) = 0;
@@ -28,6 +30,12 @@ class ConversionHost : public ImageUi {
   virtual void ProcessMessages() = 0;
   // The modal information box (title "Information").
   virtual void ShowInformation(const std::string& text) = 0;
+};
+
+// Raised by a host to end a conversion the user gave up (the window was closed); shown to no one.
+class ConversionCancelled : public Error {
+ public:
+  ConversionCancelled() : Error("Conversion cancelled") {}
 };
 
 struct ConversionRequest {

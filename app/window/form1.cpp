@@ -3,7 +3,9 @@
 #include "app/window/form1.h"
 
 #include <QCoreApplication>
+#include <QCloseEvent>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -67,6 +69,24 @@ class DisabledWhileRunning {
   bool had_focus_;
 };
 
+// Sets a flag for the life of the object.
+class FlagWhileAlive {
+ public:
+  explicit FlagWhileAlive(bool& flag) : flag_(flag) { flag_ = true; }
+  ~FlagWhileAlive() { flag_ = false; }
+  FlagWhileAlive(const FlagWhileAlive&) = delete;
+  FlagWhileAlive& operator=(const FlagWhileAlive&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+// A name from a file dialog holds U+FFFD where the dialog could not read the bytes of a name that is
+// not UTF-8: it names another file, so it is refused rather than written.
+void CheckDialogName(const QString& chosen) {
+  if (chosen.contains(QChar::ReplacementCharacter)) throw EInOutError(3, ToNative(chosen));
+}
+
 }  // namespace
 
 TForm1::TForm1(const QString& program_dir, FormDialogs* dialogs, QWidget* parent)
@@ -124,7 +144,10 @@ TForm1::TForm1(const QString& program_dir, FormDialogs* dialogs, QWidget* parent
   ProgressBar1->setValue(0);
   ProgressBar1->setTextVisible(false);
   ProgressBar1->setFocusPolicy(Qt::NoFocus);
-  for (QPushButton* button : {Button1, Button2, Button3}) button->setAutoDefault(false);
+  for (QPushButton* button : {Button1, Button2, Button3}) {
+    button->setAutoDefault(false);
+    button->installEventFilter(this);
+  }
 
   setTabOrder(Edit1, Edit2);
   setTabOrder(Edit2, Button1);
@@ -157,6 +180,7 @@ void TForm1::Button1Click() {
   const QString chosen =
       dialogs_.ChooseOpenFile(this, QString::fromLatin1(kOpenFilter), open_dialog_name_);
   if (chosen.isEmpty()) return;
+  CheckDialogName(chosen);
   open_dialog_name_ = chosen;
   Edit1->setText(chosen);
 }
@@ -165,6 +189,7 @@ void TForm1::Button2Click() {
   const QString chosen =
       dialogs_.ChooseSaveFile(this, QString::fromLatin1(kSaveFilter), save_dialog_name_);
   if (chosen.isEmpty()) return;
+  CheckDialogName(chosen);
   save_dialog_name_ = chosen;
   Edit2->setText(chosen);
 }
@@ -176,6 +201,8 @@ void TForm1::Button3Click() {
   request.template_path = files_.template_path;
   request.threads = DefaultThreadCount();
   const DisabledWhileRunning guard(*Button3);
+  const FlagWhileAlive running(converting_);
+  host_.ResetCancel();
   // The decimal separator, the busy cursor and the names saved, in that order, before the engine reads
   // the grid; a settings file that cannot be written stops the command here.
   SetDecimalSeparator('.');
@@ -198,9 +225,34 @@ template <typename Handler>
 void TForm1::Guarded(Handler handler) {
   try {
     handler();
+  } catch (const ConversionCancelled&) {
+    // The window was closed during Convert: nothing to show, and the window goes now.
   } catch (const std::exception& error) {
     ShowException(error);
   }
+  if (close_requested_) close();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (converting_) {
+    close_requested_ = true;
+    host_.RequestCancel();
+    event->ignore();  // the command unwinds first; Guarded closes the window then
+    return;
+  }
+  QWidget::closeEvent(event);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    auto* button = qobject_cast<QPushButton*>(watched);
+    if (button != nullptr && (key == Qt::Key_Return || key == Qt::Key_Enter) && button->isEnabled()) {
+      button->click();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void TForm1::showEvent(QShowEvent* event) {

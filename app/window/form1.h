@@ -65,6 +65,11 @@ class TForm1 : public QWidget {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // Closing the window while Convert runs cancels it (its passes stop at their next progress step, its
+  // temporary file goes, no box is shown); the window closes once the command has unwound.
+  void closeEvent(QCloseEvent* event) override;
+  // Return or Enter on a focused button presses it, as Space does; in a text field they do nothing.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // Runs a handler; an error that escapes it goes to the default error display.
@@ -80,6 +85,8 @@ class TForm1 : public QWidget {
   QString open_dialog_name_;  // the last name chosen in each dialog during this run
   QString save_dialog_name_;
   bool shown_before_ = false;
+  bool converting_ = false;      // Button3Click is running
+  bool close_requested_ = false;  // the window was closed while it ran
 
  public:
   TKelImg KelImg1;

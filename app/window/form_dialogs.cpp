@@ -9,6 +9,23 @@
 namespace kavrimo {
 namespace {
 
+// A message box centred on the screen once it has its final size: its text is wrapped and the box
+// sized as it is shown, so centring it earlier would place a box with a long text off the centre.
+class CentredMessageBox : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      QRect frame = frameGeometry();
+      frame.moveCenter(screen->availableGeometry().center());
+      move(frame.topLeft());
+    }
+  }
+};
+
 QString ChooseFile(QWidget* parent, QFileDialog::AcceptMode mode, const QString& filter,
                    const QString& previous) {
   QFileDialog dialog(parent, QString(), QString(), filter);
@@ -26,15 +43,9 @@ QString ChooseFile(QWidget* parent, QFileDialog::AcceptMode mode, const QString&
 }  // namespace
 
 void QtFormDialogs::ShowMessage(Icon icon, const QString& title, const QString& text) {
-  QMessageBox box(icon == Icon::Information ? QMessageBox::Information : QMessageBox::Critical,
-                  title, text, QMessageBox::Ok);
   // Centred on the screen rather than over the active window.
-  box.adjustSize();
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect frame = box.frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    box.move(frame.topLeft());
-  }
+  CentredMessageBox box(icon == Icon::Information ? QMessageBox::Information : QMessageBox::Critical, title, text,
+                        QMessageBox::Ok);
   box.exec();
 }
 

@@ -24,9 +24,12 @@ class WindowHost : public ConversionHost {
   // Sets the status label's text (8-bit text of the system's encoding); the label fits itself to
   // it.
   void SetStatus(const std::string& text) override;
-  // position 0 to 100; a value outside is clamped to the nearer end.
+  // position 0 to 100; a value outside is clamped to the nearer end. Then handles the pending events
+  // that are not the user's input (a request to close the window, a repaint), so that closing the
+  // window is seen at the next step; input waits for the two points of ProcessMessages. Raises
+  // ConversionCancelled once RequestCancel was called.
   void SetProgress(int position) override;
-  // Handles every pending event, paint requests included.
+  // Handles every pending event, paint requests included; raises ConversionCancelled as SetProgress.
   void ProcessMessages() override;
   // The modal box titled "Information" with the information icon.
   void ShowInformation(const std::string& text) override;
@@ -35,14 +38,23 @@ class WindowHost : public ConversionHost {
   // Busy on or off; repeating a state changes nothing, so the cursor never stacks.
   void SetBusyCursor(bool busy) override;
 
+  // The user gave up the command running (closed the window): its next progress step or processing of
+  // events ends it. Cleared by ResetCancel, before each command.
+  void RequestCancel() { cancel_ = true; }
+  void ResetCancel() { cancel_ = false; }
+
  private:
   QLabel& status_;
   QProgressBar& progress_;
   FormDialogs& dialogs_;
   bool busy_ = false;
+  bool cancel_ = false;
 };
 
-// 8-bit text of the system's encoding (file names, messages) to and from Qt's strings.
+// File names and messages, which are bytes, to and from Qt's strings, reversibly: valid UTF-8 becomes
+// its characters, and every byte that is not part of valid UTF-8 becomes the lone surrogate U+DC80 to
+// U+DCFF, which no UTF-8 text yields, and turns back into that byte. So a name from the settings file
+// reaches the file system byte for byte through the fields.
 QString FromNative(const std::string& text);
 std::string ToNative(const QString& text);
 
