@@ -38,15 +38,22 @@ double RunBatch(const std::vector<std::string>& inputs, const std::string& out, 
 }  // namespace
 
 BatchResult MeasureBatch(const ScratchFolder& folder, const std::string& template_path, int grids, int files_present,
-                         int runs) {
+                         int runs, bool ascii) {
   BatchResult result{grids, files_present, 0, 0};
   const std::string sources = folder.File("grids"), empty = folder.File("empty"), full = folder.File("full");
   for (const std::string& dir : {sources, empty, full}) std::filesystem::create_directory(dir);
   std::vector<std::string> inputs;
   for (int i = 0; i < grids; ++i) {
     const std::string base = sources + "/g" + std::to_string(i);
-    WriteGridCells(base, std::vector<float>(64, static_cast<float>(i % 97)), 8);
-    inputs.push_back(base + ".flt");
+    if (ascii) {
+      std::ofstream text(base + ".asc");
+      text << "ncols 8\nnrows 8\nxllcorner 0\nyllcorner 0\ncellsize 1\n";
+      for (int cell = 0; cell < 64; ++cell) text << i % 97 << (cell % 8 == 7 ? "\n" : " ");
+      inputs.push_back(base + ".asc");
+    } else {
+      WriteGridCells(base, std::vector<float>(64, static_cast<float>(i % 97)), 8);
+      inputs.push_back(base + ".flt");
+    }
   }
   for (int i = 0; i < files_present; ++i) std::ofstream(full + "/archive" + std::to_string(i) + ".IMG") << "x";
   std::vector<double> empty_times, full_times;
