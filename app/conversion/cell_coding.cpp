@@ -24,16 +24,16 @@ CellScale ScaleFor(const CellRange& range) {
 }
 
 std::uint8_t CodeCellReference(float value, CellNoData nodata, const CellScale& scale) {
-  if (std::isnan(value)) fp::RaiseInvalidOp();
   if (nodata.Matches(value)) return kNoDataByte;
+  if (std::isnan(value)) fp::RaiseInvalidOp();
   if (scale.slope == 0) return 0;
   const long double q = fp::Div(static_cast<long double>(value) - scale.intercept, scale.slope);
   return static_cast<std::uint8_t>(RoundHalfEven(fp::ToSingle(q)) & 0xFF);
 }
 
 std::uint8_t CodeCellClampedReference(float value, CellNoData nodata, const FixedScale& fixed) {
-  if (std::isnan(value)) fp::RaiseInvalidOp();
   if (nodata.Matches(value)) return kNoDataByte;
+  if (std::isnan(value)) fp::RaiseInvalidOp();
   // Outside the range by value, so that the bytes agree with the counts whatever the scale: for any
   // slope that is not denormal the clamped code gives the same, as the code grows with the cell.
   if (value > fixed.range.maximum) return kTopByte;

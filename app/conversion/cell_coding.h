@@ -14,7 +14,8 @@ inline constexpr std::uint8_t kNoDataByte = 255;
 
 // The single value that marks a missing cell. A float grid names it by an integer, which a cell equals
 // when the integer converted exactly to a real equals the cell's value (an integer that no single holds
-// marks no cell); an ASCII grid names it by a real, rounded to single like its cells.
+// marks no cell); an ASCII grid names it by a real, rounded to single like its cells; a GeoTIFF may say
+// that its NaN cells are the missing ones, which no comparison finds equal.
 struct CellNoData {
   // A float grid's NODATA_value; implicit, so that an integer stands for its no-data value.
   CellNoData(std::int32_t integer)
@@ -25,10 +26,18 @@ struct CellNoData {
     nodata.value = single;
     return nodata;
   }
-  bool Matches(float v) const { return possible && v == value; }
+  // NaN cells are missing (and no other).
+  static CellNoData NotANumber() {
+    CellNoData nodata(0);
+    nodata.possible = false;
+    nodata.nan = true;
+    return nodata;
+  }
+  bool Matches(float v) const { return (possible && v == value) || (nan && v != v); }
 
   float value;
-  bool possible;  // false: no single equals the integer
+  bool possible;     // false: no single equals the integer
+  bool nan = false;  // NaN cells are missing
 };
 
 // Which code ScanCells and CodeCells run: Best picks vector instructions when the processor has them
@@ -50,8 +59,8 @@ struct CellRange {
 };
 
 // Widens range by the valid cells of cells[0..count): a cell greater than the maximum replaces it, then
-// a cell less than the minimum replaces it. A cell that nodata matches is skipped. A NaN cell raises EInvalidOp (its no-data comparison); range is then
-// left unspecified. range must include 0 (maximum >= 0 >= minimum), as the running range always does.
+// a cell less than the minimum replaces it. A cell that nodata matches is skipped. A NaN cell that is
+// not missing raises EInvalidOp (its no-data comparison); range is then left unspecified. range must include 0 (maximum >= 0 >= minimum), as the running range always does.
 void ScanCells(const float* cells, std::size_t count, CellNoData nodata, CellRange& range,
                CellPath path = CellPath::Best);
 
@@ -65,7 +74,7 @@ struct CellScale {
 };
 CellScale ScaleFor(const CellRange& range);
 
-// The byte of one cell: 255 for no-data; otherwise the low 8 bits of RoundHalfEven of
+// The byte of one cell: 255 for no-data (a NaN cell that nodata does not match raises EInvalidOp); otherwise the low 8 bits of RoundHalfEven of
 // q = (v - intercept) / slope, worked out in extended precision and rounded to single. A slope of 0
 // codes every valid cell as 0. The reference that every faster coding must equal.
 std::uint8_t CodeCellReference(float value, CellNoData nodata, const CellScale& scale);

@@ -32,8 +32,8 @@ namespace {
 void ScanPortable(const float* cells, std::size_t count, CellNoData nodata, CellRange& range) {
   for (std::size_t i = 0; i < count; ++i) {
     const float v = cells[i];
-    if (std::isnan(v)) fp::RaiseInvalidOp();
     if (nodata.Matches(v)) continue;
+    if (std::isnan(v)) fp::RaiseInvalidOp();
     if (v > range.maximum) range.maximum = v;
     if (v < range.minimum) range.minimum = v;
   }
@@ -339,8 +339,10 @@ bool HasAvx2() {
 
 }  // namespace
 
+// The vector code finds missing cells by one comparison with the no-data value; grids whose NaN cells
+// are the missing ones take the portable loops, which ask CellNoData::Matches.
 void ScanCells(const float* cells, std::size_t count, CellNoData nodata, CellRange& range, CellPath path) {
-  if (path == CellPath::Best && HasAvx2()) {
+  if (path == CellPath::Best && HasAvx2() && !nodata.nan) {
     ScanAvx2(cells, count, nodata, range);
   } else {
     ScanPortable(cells, count, nodata, range);
@@ -352,7 +354,7 @@ void CodeCells(const float* cells, std::size_t count, CellNoData nodata, const C
   if (!FastScaleApplies(scale)) {
     // A slope of 0 (every valid cell is 0) or an infinite scale: rare, and cheap in the reference.
     for (std::size_t i = 0; i < count; ++i) out[i] = CodeCellReference(cells[i], nodata, scale);
-  } else if (path == CellPath::Best && HasAvx2()) {
+  } else if (path == CellPath::Best && HasAvx2() && !nodata.nan) {
     OutsideCounts unused;
     CodeAvx2<false>(cells, count, nodata, FixedScale{scale, {}}, out, unused);
   } else {
@@ -371,7 +373,7 @@ void CodeCellsClamped(const float* cells, std::size_t count, CellNoData nodata, 
       counts.above += v > fixed.range.maximum;
       counts.below += v < fixed.range.minimum;
     }
-  } else if (path == CellPath::Best && HasAvx2()) {
+  } else if (path == CellPath::Best && HasAvx2() && !nodata.nan) {
     CodeAvx2<true>(cells, count, nodata, fixed, out, counts);
   } else {
     CodeClampedPortable(cells, count, nodata, fixed, out, counts);

@@ -11,8 +11,8 @@ namespace kavrimo {
 void ScanCells(const float* cells, std::size_t count, CellNoData nodata, CellRange& range, CellPath) {
   for (std::size_t i = 0; i < count; ++i) {
     const float v = cells[i];
-    if (std::isnan(v)) fp::RaiseInvalidOp();
     if (nodata.Matches(v)) continue;
+    if (std::isnan(v)) fp::RaiseInvalidOp();
     if (v > range.maximum) range.maximum = v;
     if (v < range.minimum) range.minimum = v;
   }

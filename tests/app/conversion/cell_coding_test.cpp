@@ -219,6 +219,32 @@ TEST(RangeScan, FindsWhatAPlainLoopFindsToTheBit) {
   }
 }
 
+// Grids whose NaN cells are the missing ones: NaN codes as 255 and leaves the range alone on every path,
+// past a vector's width, in the wrapping and the clamped coding; -9999 is then an ordinary value.
+TEST(NotANumberMissing, NaNCellsAreSkippedAndCoded255) {
+  const CellNoData nan = CellNoData::NotANumber();
+  const std::vector<float> cells = PastAVector({100, kNaN, 1000, -kNaN, 2000, -9999});
+  const FixedScale fixed{ScaleFor({2000, 0}), {2000, 0}};
+  for (const CellPath path : kPaths) {
+    SCOPED_TRACE(PathName(path));
+    CellRange range;
+    ScanCells(cells.data(), cells.size(), nan, range, path);
+    EXPECT_EQ(std::pair(range.maximum, range.minimum), std::pair(2000.0f, -9999.0f));
+    std::vector<std::uint8_t> bytes(cells.size());
+    CodeCells(cells.data(), cells.size(), nan, ScaleFor({2000, 0}), bytes.data(), path);
+    OutsideCounts counts;
+    std::vector<std::uint8_t> clamped(cells.size());
+    CodeCellsClamped(cells.data(), cells.size(), nan, fixed, clamped.data(), counts, path);
+    for (std::size_t i = 0; i < cells.size(); i += 6) {
+      EXPECT_EQ(std::vector<int>(bytes.begin() + static_cast<long>(i), bytes.begin() + static_cast<long>(i) + 5),
+                (std::vector<int>{13, 255, 126, 255, 253}));
+      EXPECT_EQ(int{clamped[i + 1]}, 255);
+      EXPECT_EQ(int{clamped[i + 5]}, 0);
+    }
+    EXPECT_EQ(counts.below, 11);
+    EXPECT_EQ(counts.above, 0);
+  }
+}
 
 // ---- The coding over a fixed range -------------------------------------------------------------------
 
