@@ -122,6 +122,24 @@ TEST_F(ExportTest, RefusalsWriteNothing) {
        }, "out", -9999,
        "Byte 1 of " + image + " codes -9999, the no-data value"},
       {"no-data that no single holds", [] {}, "out", 16777217, "16777217 is no whole number that a single holds exactly"},
+      // A GRID that names a folder would get the hidden pair .hdr and .flt.
+      {"GRID a folder by its slash", [] {}, "grids/", -9999, File("grids/") + " is not a regular file"},
+      {"GRID the current folder", [] {}, ".", -9999, File(".") + " is not a regular file"},
+      {"GRID the folder above", [] {}, "..", -9999, File("..") + " is not a regular file"},
+      {"GRID an existing folder", [&] { std::filesystem::create_directory(File("sub")); }, "sub", -9999,
+       File("sub") + " is not a regular file"},
+      {"cell size 0", [&] { PatchReal(144, 0), PatchReal(150, 0); }, "out", -9999,
+       image + " has a cell size of 0; only images with a positive cell size can be exported"},
+      {"negative cell size", [&] { PatchReal(144, -0.5), PatchReal(150, -0.5); }, "out", -9999,
+       image + " has a cell size of -0.5; only images with a positive cell size can be exported"},
+      // 253 x 2^121 lies beyond the largest single.
+      {"a cell beyond the single range", [&] {
+         PatchReal(171, std::ldexp(1.0, 121));
+         PatchReal(177, 0);
+         Patch(512, {253});
+       }, "out", -9999,
+       "Byte 253 of " + image + " codes " + Shortest(253 * std::ldexp(1.0L, 121)) +
+           " (byte x Gain + Offset), too large for a single"},
       {"missing image", [&] { std::filesystem::remove(image); }, "out", -9999, "File not found"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
