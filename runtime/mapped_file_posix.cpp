@@ -31,7 +31,8 @@ void OnBusError(int signal, siginfo_t* info, void* context) {
   char* address = static_cast<char*>(info->si_addr);
   if (guard != nullptr && address >= guard->begin && address < guard->end) {
     const int saved_errno = errno;
-    char* from = reinterpret_cast<char*>(reinterpret_cast<std::uintptr_t>(address) & ~(PageSize() - 1));
+    // The faulting page's start, as the address rounded down to the page.
+    char* from = address - (reinterpret_cast<std::uintptr_t>(address) & (PageSize() - 1));
     // mmap is a plain system call here, safe in a handler; MAP_FIXED replaces the vanished pages.
     const void* zeros = ::mmap(from, static_cast<std::size_t>(guard->end - from), PROT_READ,
                                MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
