@@ -1,25 +1,17 @@
 // The two passes over real files with one and several threads: the same range, bytes and progress as
-// a plain one-cell-at-a-time pass; the first error in cell order; files that end early or shrink; and
-// the chunk runner beneath them.
+// a plain one-cell-at-a-time pass, and the first error in cell order. The grid stream and the chunk
+// runner beneath them are tested on their own.
 #include "app/conversion/passes.h"
-
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cmath>
 #include <random>
-#include <stdexcept>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include "app/conversion/chunk_runner.h"
-#include "app/grid/grid_stream.h"
 #include "runtime/errors.h"
 #include "tests/support/grid_files.h"
 
@@ -136,126 +128,6 @@ TEST(Passes, RaiseTheFirstErrorInCellOrder) {
       EXPECT_EQ(MessageOf([&] { ScanRange(data, header, [](int) {}, split); }), c.message);
       ImagePixels out = NewImagePixels(dir.File("out.img"));
       EXPECT_EQ(MessageOf([&] { CodeGrid(data, header, ScaleFor({900, -900}), out, [](int) {}, split); }), c.message);
-    }
-  }
-}
-
-// The file is cut to 1000 cells and 2 bytes once the first chunk of 100 cells is reported.
-TEST(Passes, FileThatShrinksWhileReadRaisesTheReadErrorNotACrash) {
-  TempDir dir;
-  const GridHeader header = Header(100, 100);
-  for (const bool coding : {false, true}) {
-    SCOPED_TRACE(coding ? "pass 2" : "pass 1");
-    const BinaryFile data = WriteAndOpen(dir, header, Field(10000, 4));
-    bool cut = false;
-    const auto shrink = [&](int) {
-      if (!std::exchange(cut, true)) {
-        ASSERT_EQ(::truncate(dir.File("grid.flt").c_str(), 4 * 1000 + 2), 0);
-      }
-    };
-    ImagePixels out = NewImagePixels(dir.File("out.img"));
-    const auto pass = [&] {
-      if (coding) return CodeGrid(data, header, ScaleFor({900, -900}), out, shrink, {1, 10, 100});
-      ScanRange(data, header, shrink, {1, 10, 100});
-    };
-    EXPECT_EQ(MessageOf(pass), "Read beyond end of file");
-  }
-}
-
-// The file is cut while a mapped window is being visited: touching the pages past the new end raises a
-// bus error, which the stream catches, and the window is read again, up to the new end. Every visit
-// runs to its end, so the objects it owns are destroyed as usual (nothing jumps over them).
-TEST(GridStreamTest, FileCutUnderAMappedWindowIsReadAgainNotACrash) {
-  TempDir dir;
-  const BinaryFile data = WriteAndOpen(dir, Header(100, 100), Field(10000, 6));
-  BlockBuffer<float> buffer(64);
-  std::vector<std::size_t> runs;
-  std::size_t cells_seen = 0;
-  int visits_ended = 0;
-  double sum = 0;
-  struct CountsItsEnd {
-    int& ended;
-    ~CountsItsEnd() { ++ended; }
-  };
-  const auto visit = [&](const float* cells, std::size_t count, std::size_t offset) {
-    const CountsItsEnd end{visits_ended};
-    runs.push_back(count);
-    if (runs.size() == 1) {
-      ASSERT_EQ(::truncate(dir.File("grid.flt").c_str(), 4 * 1000 + 2), 0);
-    }
-    for (std::size_t i = 0; i < count; ++i) sum += cells[i];  // reaches past the new end on the first run
-    cells_seen = offset + count;
-  };
-  EXPECT_EQ(GridStream(data, 10000, false).Visit(0, 10000, buffer, visit), 1000u);
-  ASSERT_GE(runs.size(), 2u);
-  EXPECT_EQ(runs.front(), 10000u);  // the mapped window
-  EXPECT_EQ(cells_seen, 1000u);     // then read again, up to the new end
-  EXPECT_EQ(visits_ended, static_cast<int>(runs.size()));
-}
-
-// ---- The chunk runner ---------------------------------------------------------------------------------
-
-std::runtime_error Failure(std::int64_t chunk) { return std::runtime_error("chunk " + std::to_string(chunk)); }
-
-TEST(ChunkRunner, ReportsEveryChunkInOrderOnTheCallingThread) {
-  for (const int threads : {1, 2, 3, 7}) {
-    std::vector<std::int64_t> reported;
-    std::vector<std::atomic<int>> runs(53);
-    const auto caller = std::this_thread::get_id();
-    const auto work = [&](std::int64_t chunk, int worker) {
-      ASSERT_TRUE(worker >= 0 && worker < threads) << worker;
-      ++runs[static_cast<std::size_t>(chunk)];
-    };
-    RunChunks(53, threads, work, [&](std::int64_t chunk) {
-      EXPECT_EQ(std::this_thread::get_id(), caller);
-      reported.push_back(chunk);
-    });
-    ASSERT_EQ(reported.size(), 53u);
-    for (std::size_t i = 0; i < 53; ++i) EXPECT_TRUE(reported[i] == static_cast<std::int64_t>(i) && runs[i] == 1) << i;
-  }
-}
-
-TEST(ChunkRunner, SlowThreadDoesNotHoldTheOthersBack) {
-  std::atomic<int> by_slow{0}, by_others{0};
-  RunChunks(
-      200, 2,
-      [&](std::int64_t, int worker) {
-        ++(worker == 1 ? by_slow : by_others);
-        if (worker == 1) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      },
-      [](std::int64_t) {});
-  EXPECT_EQ(by_slow + by_others, 200);
-  EXPECT_LT(by_slow.load(), 20);  // the fast thread took the rest instead of waiting for a fixed half
-}
-
-// When work or a report fails, the one-thread order decides: the lowest failing chunk, where a failing
-// report comes after its chunk's work and before the next chunk's. Every thread has stopped by then, and
-// no chunk is reported from the failing one on. Chunk 17 fails late, after 41 and 42 may have failed,
-// while chunk 18 is still at work.
-TEST(ChunkRunner, RethrowsTheFirstFailureInOrderAfterAllThreadsStopped) {
-  const struct { std::vector<std::int64_t> failing_work; std::int64_t failing_report; const char* message; } cases[] = {
-      {{17, 41, 42}, 99, "chunk 17"}, {{6}, 5, "report 5"}, {{5}, 5, "chunk 5"}, {{4}, 5, "chunk 4"}};
-  for (const auto& c : cases) {
-    for (const int threads : {1, 2, 4}) {
-      for (int round = 0; round < 10; ++round) {
-        SCOPED_TRACE(c.message + (", " + std::to_string(threads)) + " threads, round " + std::to_string(round));
-        std::atomic<int> active{0};
-        std::vector<std::int64_t> reported;
-        const auto work = [&](std::int64_t chunk, int) {
-          ++active;
-          if (chunk == 17 || chunk == 18) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-          --active;
-          if (std::ranges::count(c.failing_work, chunk) != 0) throw Failure(chunk);
-        };
-        const auto report = [&](std::int64_t chunk) {
-          if (chunk == c.failing_report) throw std::runtime_error("report " + std::to_string(chunk));
-          reported.push_back(chunk);
-        };
-        EXPECT_EQ(MessageOf([&] { RunChunks(60, threads, work, report); }), c.message);
-        EXPECT_EQ(active.load(), 0);
-        ASSERT_LE(reported.size(), static_cast<std::size_t>(std::min(c.failing_work[0], c.failing_report)));
-        for (std::size_t i = 0; i < reported.size(); ++i) EXPECT_EQ(reported[i], static_cast<std::int64_t>(i));
-      }
     }
   }
 }

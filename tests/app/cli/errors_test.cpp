@@ -1,0 +1,136 @@
+// What kavrimo-cli says when it cannot do what it was asked: usage errors (status 2) and failures
+// (status 1), each one line on standard error with nothing on standard output; and its help and version.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "kavrimo_version.h"
+#include "tests/app/cli/cli_fixture.h"
+#include "tests/support/grid_files.h"
+
+namespace kavrimo {
+namespace {
+
+using namespace testing_support;
+
+const std::string kConvertUsage =
+    "kavrimo-cli: usage: kavrimo-cli convert [-q] [--template FILE] [--range MIN MAX] [--threads N] INPUT OUTPUT\n"
+    "                    kavrimo-cli convert [-q] [--template FILE] [--range MIN MAX] [--jobs N] --out-dir DIR "
+    "INPUT...\n";
+
+TEST_F(CliTest, UsageErrorsSayWhatIsWrongAndEndWithStatusTwo) {
+  const std::string range = "--range needs two numbers MIN and MAX, MIN less than MAX.";
+  const std::string nodata = "--nodata needs a whole number that a single holds exactly, such as -9999.";
+  const struct {
+    Args args;
+    std::string err;  // after "kavrimo-cli: "
+  } cases[] = {
+      {{"frobnicate"}, "unknown command 'frobnicate' (try --help)"},
+      {{"convert", "only-one"}, kConvertUsage.substr(13)},
+      {{"convert", "--out-dir", "d"}, kConvertUsage.substr(13)},
+      {{"convert", "--no-such-option", "a", "b"}, "unknown option '--no-such-option' (try kavrimo-cli convert --help)"},
+      {{"convert", "--template"}, "option '--template' needs FILE."},
+      {{"convert", "--template", "", "a", "b"}, "option '--template' needs FILE, not an empty text."},
+      {{"convert", "", "o.IMG"}, "an empty name is no file."},
+      {{"convert", "--threads", "0", "a", "b"}, "--threads needs a whole number of at least 1."},
+      {{"convert", "--threads", "2", "--out-dir", "d", "a"}, "option '--threads' cannot go with --out-dir."},
+      {{"convert", "--jobs", "2", "a", "b"}, "option '--jobs' needs --out-dir."},
+      {{"convert", "--jobs", "0", "--out-dir", "d", "a"}, "--jobs needs a whole number of at least 1."},
+      {{"convert", "--range", "5", "1", "a", "b"}, range},
+      {{"convert", "--range", "1", "1", "a", "b"}, range},
+      {{"convert", "--range", "x", "1", "a", "b"}, range},
+      {{"convert", "--range", "-1e39", "0", "a", "b"}, range},
+      {{"convert", "--range", "0", "1,5", "a", "b"}, range},
+      {{"convert", "--range", "1", "a", "b"}, range},
+      {{"info", "--json=yes", "a"}, "option '--json' takes no '=' value."},
+      {{"info"}, "usage: kavrimo-cli info [--json] IMAGE."},
+      {{"locate", "img", "1"}, "usage: kavrimo-cli locate IMAGE [COLUMN ROW]..."},
+      {{"preview", "", "x.png"}, "an empty name is no file."},
+      {{"export", "--nodata", "x", "a", "g"}, nodata},
+      {{"export", "--nodata", "16777217", "a", "g"}, nodata},
+      {{"export", "a"}, "usage: kavrimo-cli export [--nodata N] IMAGE GRID."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const CliResult r = Cli(c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "kavrimo-cli: " + c.err + (c.err.ends_with("\n") ? "" : "\n"));
+  }
+}
+
+TEST_F(CliTest, HelpListsEveryCommandAndVersionNamesTheBuild) {
+  const CliResult help = Cli({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.err, "");
+  EXPECT_TRUE(help.out.starts_with("Usage: kavrimo-cli COMMAND [OPTIONS] ARGUMENTS\n")) << help.out;
+  EXPECT_EQ(Cli({"-h"}).out, help.out);
+  const CliResult bare = Cli({});  // a usage error that shows the same text
+  EXPECT_EQ(bare.status, 2);
+  EXPECT_EQ(bare.out, "");
+  EXPECT_EQ(bare.err, help.out);
+  for (const std::string command : {"convert", "info", "locate", "preview", "export"}) {
+    SCOPED_TRACE(command);
+    EXPECT_NE(help.out.find("\n  " + command + " "), std::string::npos) << help.out;
+    const CliResult own = Cli({command, "--help"});
+    EXPECT_EQ(own.status, 0);
+    EXPECT_EQ(own.err, "");
+    EXPECT_TRUE(own.out.starts_with("Usage: kavrimo-cli " + command + " ")) << own.out;
+    EXPECT_NE(own.out.find("\nOptions:\n"), std::string::npos) << own.out;
+  }
+  const CliResult version = Cli({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out + version.err, "kavrimo-cli " + std::string(kVersion) + "\n");
+}
+
+// The file a failure concerns is named, as the user named it or as derived from that name, and the
+// full stop follows the window's rule; nothing is written. The template is read after pass 1, as the
+// window reads it, so the lines of pass 1 come first.
+TEST_F(CliTest, FailuresAreOneLineNamingTheirFile) {
+  const std::string image = ExampleImage();
+  WriteGrid(File("nodata"), 3, 1, {1, 2, 3});
+  std::filesystem::remove(File("nodata.flt"));
+  WriteText(File("bad.hdr"), "ncols 12 \n");
+  WriteText(File("short.bin"), "short");
+  WriteText(File("junk.IMG"), std::string(600, 'j'));
+  ASSERT_EQ(::mkfifo(File("fifo").c_str(), 0666), 0);
+  const std::string pass_one = "Step 1 of 2\nMax = 2000 and Min = 0\nSlope = 7.90513849258423 and Intecept = 0\n";
+  const struct {
+    Args args;
+    std::string err;  // after "kavrimo-cli: ", before the full stop
+    std::string out = "";
+  } cases[] = {
+      {{"convert", File("none.flt"), File("o.IMG")}, "Cannot open file " + File("none.hdr")},
+      {{"convert", File("bad"), File("o.IMG")}, "' 12 ' is not a valid integer value"},
+      {{"convert", File("nodata"), File("o.IMG")}, File("nodata.flt") + ": File not found"},
+      {{"convert", File("dem"), File("none/o.IMG")}, File("none/o.IMG") + ": Invalid filename"},
+      {{"convert", "--template", File("no.bin"), File("dem"), File("o.IMG")}, File("no.bin") + ": File not found",
+       pass_one},
+      {{"convert", "--template", File("short.bin"), File("dem"), File("o.IMG")},
+       "Template " + File("short.bin") + " is not a valid image", pass_one},
+      {{"convert", File("dem"), File("fifo")}, File("fifo") + " is not a regular file"},
+      {{"convert", File("dem"), File("dem.hdr")}, "Cannot write over " + File("dem.hdr") + ", which this command reads"},
+      {{"info", File("fifo")}, File("fifo") + ": File access denied"},
+      {{"info", File("none.IMG")}, File("none.IMG") + ": File not found"},
+      {{"info", File("junk.IMG")}, File("junk.IMG") + " is not a valid Miradel image"},
+      {{"preview", image, image}, "Cannot write over " + image + ", which this command reads"},
+      {{"preview", image, File("fifo")}, File("fifo") + " is not a regular file"},
+      {{"export", File("dem.flt"), File("g")}, File("dem.flt") + " is not a valid Miradel image"},
+  };
+  const auto before = ListFolder(dir_.Path());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const CliResult r = Cli(c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, "kavrimo-cli: " + c.err + ".\n");
+  }
+  EXPECT_EQ(ListFolder(dir_.Path()), before);
+  EXPECT_EQ(ReadBytes(image).size(), 515u);
+}
+
+}  // namespace
+}  // namespace kavrimo

@@ -1,0 +1,149 @@
+// kavrimo-cli as a process: its exit statuses and standard streams, output lost to a full disk or
+// waited for on a non-blocking pipe, the progress bar on a terminal, and a conversion stopped by a
+// signal.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime/standard_streams.h"
+#include "tests/app/cli/cli_fixture.h"
+#include "tests/support/grid_files.h"
+
+namespace kavrimo {
+namespace {
+
+using namespace testing_support;
+
+// The command's status is the program's, and its streams are the program's.
+TEST_F(CliTest, ProgramExitsWithTheCommandsStatus) {
+  WriteGrid(File("dem"), 3, 1, {100, 1000, 2000});
+  const struct {
+    std::string arguments;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {"convert " + Quote(File("dem.flt")) + " " + Quote(File("dem.IMG")), 0,
+       "Step 1 of 2\nMax = 2000 and Min = 0\nSlope = 7.90513849258423 and Intecept = 0\nStep 2 of 2\n"
+       "Image created succesfully\n",
+       ""},
+      {"convert " + Quote(File("none.flt")) + " " + Quote(File("o.IMG")), 1, "",
+       "kavrimo-cli: Cannot open file " + File("none.hdr") + ".\n"},
+      {"frobnicate", 2, "", "kavrimo-cli: unknown command 'frobnicate' (try --help)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const CliResult r = Process(c.arguments);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+  }
+  EXPECT_EQ(ReadBytes(File("dem.IMG")).size(), 515u);
+}
+
+// Standard output is checked before exit: results lost to a full disk are an error.
+TEST_F(CliTest, LostOutputIsAWriteError) {
+  const std::string image = ExampleImage();
+  const std::string out = Folder("out");
+  for (const std::string& command : {"info " + Quote(image), "locate " + Quote(image) + " 1 1",
+                                     "convert --out-dir " + Quote(out) + " " + Quote(File("dem.flt"))}) {
+    SCOPED_TRACE(command);
+    const CliResult r = Process(command, "/dev/full");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kavrimo-cli: write error: No space left on device.\n");
+  }
+}
+
+// Standard output that another process made non-blocking: a slow reader still gets every byte.
+TEST_F(CliTest, NonBlockingOutputIsWaitedFor) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
+  std::string received;
+  std::thread reader([&] {
+    char block[4096];
+    for (ssize_t n; (n = ::read(ends[0], block, sizeof block)) > 0; ::usleep(100)) received.append(block, n);
+  });
+  std::string sent(1 << 20, ' ');
+  for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>('a' + i % 26);
+  {
+    DescriptorBuffer buffer(ends[1]);
+    std::ostream out(&buffer);
+    out << sent << std::flush;
+    EXPECT_EQ(buffer.Error(), 0) << std::strerror(buffer.Error());
+  }
+  ::close(ends[1]);
+  reader.join();
+  ::close(ends[0]);
+  EXPECT_EQ(received, sent);
+}
+
+// On a terminal the progress bar keeps a line of its own: it is cleared before every status line.
+TEST_F(CliTest, ProgressOnATerminalNeverSharesALine) {
+  WriteGrid(File("dem"), 2000, 1000, std::vector<float>(2000 * 1000, 7.0f));
+  const std::string screen = OnTerminal({"convert", File("dem"), File("dem.IMG")});
+  EXPECT_NE(screen.find("%"), std::string::npos) << screen;  // a bar was drawn
+  std::vector<std::string> lines;
+  std::istringstream text(screen);
+  for (std::string line; std::getline(text, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // the terminal's CR LF
+    const std::size_t cleared = line.rfind("\r\x1b[K");
+    lines.push_back(cleared == std::string::npos ? line : line.substr(cleared + 4));
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{"Step 1 of 2", "Max = 7 and Min = 0", "Slope = 0.0276679843664169 and Intecept = 0",
+                                             "Step 2 of 2", "Image created succesfully"}));
+  EXPECT_NE(OnTerminal({"convert", "--out-dir", Folder("out"), File("dem.flt")}).find("[0 of 1 grids] "),
+            std::string::npos);
+}
+
+// Stopped while the conversion runs (here: blocked writing a status line into a full pipe), by
+// SIGTERM or by the pipe's reader going away: the program's handlers remove the temporary file, the
+// earlier output stays, the status is 128 + the signal.
+TEST_F(CliTest, StoppedConversionLeavesNothingBehind) {
+  WriteGrid(File("dem"), 3, 1, {100, 1000, 2000});
+  const std::string out = Folder("out");
+  WriteText(out + "/dem.IMG", "earlier");
+  for (const int signal : {SIGTERM, SIGPIPE}) {
+    SCOPED_TRACE(signal);
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe(pipe_ends), 0);
+    ::fcntl(pipe_ends[1], F_SETFL, O_NONBLOCK);
+    while (::write(pipe_ends[1], "x", 1) == 1) {
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::close(pipe_ends[0]);
+      ::dup2(pipe_ends[1], STDOUT_FILENO);
+      ::fcntl(STDOUT_FILENO, F_SETFL, 0);
+      ::execl(KAVRIMO_CLI_PATH, KAVRIMO_CLI_PATH, "convert", "--template", TemplatePath().c_str(), File("dem").c_str(),
+              (out + "/dem.IMG").c_str(), nullptr);
+      ::_exit(127);
+    }
+    ::close(pipe_ends[1]);
+    for (int wait = 0; wait < 1000 && ListFolder(out).size() < 2; ++wait) ::usleep(10000);
+    ASSERT_EQ(ListFolder(out).size(), 2u);  // the temporary file is there
+    if (signal == SIGPIPE) {
+      ::close(pipe_ends[0]);
+    } else {
+      ::kill(child, signal);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (signal != SIGPIPE) ::close(pipe_ends[0]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signal) << status;
+    EXPECT_EQ(ListFolder(out), std::vector<std::string>{"dem.IMG"});
+    EXPECT_EQ(ReadText(out + "/dem.IMG"), "earlier");
+  }
+}
+
+}  // namespace
+}  // namespace kavrimo
