@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -240,6 +241,12 @@ void TemporaryOutput::Prepare() {
       if (size > 0 && ::fallocate(target_fd_, FALLOC_FL_KEEP_SIZE, 0, size) != 0 && errno != EOPNOTSUPP &&
           errno != ENOSYS) {
         RaiseIoErrorFromErrno(errno, output_);
+      }
+      // The room kept aside does not count against the file-size limit; the rewrite would.
+      rlimit limit{};
+      if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+          static_cast<std::uint64_t>(size) > limit.rlim_cur) {
+        RaiseIoErrorFromErrno(EFBIG, output_);
       }
       return;
     }

@@ -37,7 +37,8 @@ std::optional<CellRange> ParseRange(const std::vector<std::string>& texts) {
 
 std::string CheckRange(const std::vector<std::string>& texts) {
   const std::optional<CellRange> range = ParseRange(texts);
-  if (range && range->minimum == range->maximum) {
+  // Two different numbers that become one single: say so, rather than that MIN is not less than MAX.
+  if (range && range->minimum == range->maximum && ParseReal(texts[0]) < ParseReal(texts[1])) {
     return "--range needs MIN less than MAX: " + texts[0] + " and " + texts[1] +
            " both round to the same single-precision value, " + ShortestText(range->minimum);
   }
