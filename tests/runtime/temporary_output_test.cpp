@@ -433,6 +433,65 @@ TEST_F(TemporaryOutputTest, FailuresNameTheOutputAndKeepTheEarlierFile) {
   EXPECT_EQ(ReadText(File("out/b.IMG")), kEarlier);
 }
 
+// Files that belong together (a grid's header and cells) are replaced together: when the second cannot
+// be put in place (its rewrite in place beyond the file-size limit, its target turned into a folder), the
+// first, rewritten in place or renamed, keeps its earlier content too; otherwise both are replaced.
+TEST_F(TemporaryOutputTest, FilesCommittedTogetherAreAllReplacedOrNone) {
+  const struct {
+    const char* name;
+    bool first_linked;  // the first is rewritten in place (another hard link), else renamed
+    std::function<void()> before_commit;
+    std::string outcome;  // "" or the second's failure, naming it
+  } cases[] = {
+      {"both replaced", true, [] {}, ""},
+      {"second beyond the file-size limit, first rewritten", true,
+       [] {
+         ::signal(SIGXFSZ, SIG_IGN);
+         const rlimit limit{kEarlier.size() + 100, kEarlier.size() + 100};
+         ::setrlimit(RLIMIT_FSIZE, &limit);
+       },
+       "Disk full (101) naming "},
+      {"second beyond the file-size limit, first renamed", false,
+       [] {
+         ::signal(SIGXFSZ, SIG_IGN);
+         const rlimit limit{kEarlier.size() + 100, kEarlier.size() + 100};
+         ::setrlimit(RLIMIT_FSIZE, &limit);
+       },
+       "Disk full (101) naming "},
+      {"second's target turned into a folder", true,
+       [&] {
+         fs::remove(File("out/g.flt"));
+         fs::create_directory(File("out/g.flt"));
+       },
+       "File access denied (5) naming "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const char* name : {"out/g.hdr", "out/g.flt", "other/g.hdr", "other/g.flt"}) fs::remove_all(File(name));
+    const std::string first = Earlier("out/g.hdr", 0644), second = Earlier("out/g.flt", 0644);
+    if (c.first_linked) fs::create_hard_link(first, File("other/g.hdr"));
+    fs::create_hard_link(second, File("other/g.flt"));  // the second is always rewritten in place
+    const std::string outcome = InChild([&] {
+      TemporaryOutput header(first), cells(second);
+      return Outcome([&] {
+        for (TemporaryOutput* output : {&header, &cells}) {
+          output->Reserve();
+          // A small header within any limit here, cells beyond the limit of the cases that set one.
+          output->Build([&] { WriteText(output->Path(), std::string(output == &header ? 10 : 1000, 'n')); });
+        }
+        c.before_commit();
+        TemporaryOutput::CommitTogether({&header, &cells});
+      });
+    });
+    EXPECT_EQ(outcome, c.outcome.empty() ? "no error" : c.outcome + second);
+    EXPECT_EQ(ReadText(first), c.outcome.empty() ? std::string(10, 'n') : kEarlier);
+    if (!fs::is_directory(second)) {
+      EXPECT_EQ(ReadText(second), c.outcome.empty() ? std::string(1000, 'n') : kEarlier);
+    }
+    EXPECT_EQ(Temporaries(dir_.Path()), Names{});
+  }
+}
+
 TEST(TemporaryOutputName, FollowsThePatternExactly) {
   const std::string tag = "-abcdefghij.kavrimo-tmp";
   const struct {

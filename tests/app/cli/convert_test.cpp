@@ -1,5 +1,8 @@
 // kavrimo-cli convert with one grid: the status lines the window shows, quiet runs, ASCII grids over a
-// fixed range, and names that are bytes rather than text.
+// fixed range, names that are bytes rather than text, and the resources a conversion keeps to.
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +10,7 @@
 #include "app/conversion/cell_coding.h"
 #include "runtime/number_text.h"
 #include "tests/app/cli/cli_fixture.h"
+#include "tests/support/child_process.h"
 #include "tests/support/grid_files.h"
 
 namespace kavrimo {
@@ -51,6 +55,42 @@ TEST_F(CliTest, ConvertPrintsTheStatusLinesAndWritesTheImage) {
     EXPECT_EQ(image.substr(512), c.cells);
   }
   EXPECT_EQ(ReadText(File("victim\xef\xbf\xbd.IMG")), "unrelated");
+}
+
+// Resources: threads asked for beyond the work cost nothing (a 3-cell grid with 400 million threads, in
+// 1 GiB of address space), and an ASCII grid whose scratch file does not fit beside the image (a file-
+// size limit of 64 KiB: the image takes 20 KB, the scratch file 80 KB) says so and leaves nothing behind.
+TEST_F(CliTest, ConvertKeepsToTheResourcesItHas) {
+  if (UnderAddressSanitizer()) GTEST_SKIP() << "AddressSanitizer reserves the address space";
+  WriteGrid(File("dem"), 3, 1, {100, 1000, 2000});
+  std::string text = "ncols 200\nnrows 100\nxllcorner 0\nyllcorner 0\ncellsize 1\n";
+  for (int i = 0; i < 20000; ++i) text += i % 200 == 199 ? "7\n" : "7 ";
+  WriteText(File("big.asc"), text);
+  const std::string out = Folder("out");
+  const struct {
+    const char* name;
+    rlimit limit;
+    int resource;
+    Args args;
+    std::string result;  // status, then standard error
+  } cases[] = {
+      {"threads", {1u << 30, 1u << 30}, RLIMIT_AS,
+       {"convert", "-q", "--threads", "400000000", File("dem"), out + "/dem.IMG"}, "0 "},
+      {"scratch space", {64 << 10, 64 << 10}, RLIMIT_FSIZE, {"convert", "-q", File("big.asc"), out + "/big.IMG"},
+       "1 kavrimo-cli: No room beside " + out + "/big.IMG for the scratch file of " + File("big.asc") +
+           ": the grid needs 80000 bytes (1 MiB, 4 bytes per cell) there until its image is complete.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(InChild([&] {
+                ::signal(SIGXFSZ, SIG_IGN);
+                ::setrlimit(c.resource, &c.limit);
+                const CliResult r = Cli(c.args);
+                return std::to_string(r.status) + " " + r.err;
+              }),
+              c.result);
+  }
+  EXPECT_EQ(ListFolder(out), std::vector<std::string>{"dem.IMG"});
 }
 
 }  // namespace

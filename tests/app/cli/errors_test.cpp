@@ -52,6 +52,19 @@ TEST_F(CliTest, UsageErrorsSayWhatIsWrongAndEndWithStatusTwo) {
       {{"export", "--nodata", "x", "a", "g"}, nodata},
       {{"export", "--nodata", "16777217", "a", "g"}, nodata},
       {{"export", "a"}, "usage: kavrimo-cli export [--nodata N] IMAGE GRID."},
+      // An empty name where a file is needed is a usage error in every command.
+      {{"info", ""}, "an empty name is no file."},
+      {{"info", "--json", ""}, "an empty name is no file."},
+      {{"locate", ""}, "an empty name is no file."},
+      {{"export", "", "g"}, "an empty name is no file."},
+      {{"export", "a", ""}, "an empty name is no file."},
+      // Two different numbers that become one single.
+      {{"convert", "--range", "100", "100.000001", "a", "b"},
+       "--range needs MIN less than MAX: 100 and 100.000001 both round to the same single-precision value, 100."},
+      {{"convert", "--range", "1e-45", "2e-45", "a", "b"},
+       "--range needs MIN less than MAX: 1e-45 and 2e-45 both round to the same single-precision value, "
+       "1.401298464324817e-45."},
+      {{"preview", "--max-size", "0", "a", "b"}, "--max-size needs a whole number of at least 1."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -98,6 +111,8 @@ TEST_F(CliTest, FailuresAreOneLineNamingTheirFile) {
   WriteText(File("junk.IMG"), std::string(600, 'j'));
   ASSERT_EQ(::mkfifo(File("fifo").c_str(), 0666), 0);
   const std::string pass_one = "Step 1 of 2\nMax = 2000 and Min = 0\nSlope = 7.90513849258423 and Intecept = 0\n";
+  const std::string typed_template = std::filesystem::relative(File("short.bin")).string();  // as typed
+  const std::string long_name = File(std::string(300, 'n') + ".IMG");
   const struct {
     Args args;
     std::string err;  // after "kavrimo-cli: ", before the full stop
@@ -111,6 +126,12 @@ TEST_F(CliTest, FailuresAreOneLineNamingTheirFile) {
        pass_one},
       {{"convert", "--template", File("short.bin"), File("dem"), File("o.IMG")},
        "Template " + File("short.bin") + " is not a valid image", pass_one},
+      {{"convert", "--template", typed_template, File("dem"), File("o.IMG")},
+       "Template " + typed_template + " is not a valid image", pass_one},
+      {{"convert", "--template", typed_template, File("dem"), File("dem.hdr")},
+       "Cannot write over " + File("dem.hdr") + ", which this command reads"},
+      // A name the file system cannot hold is refused before the grid is read: no status line.
+      {{"convert", File("dem"), long_name}, long_name + ": Invalid filename"},
       {{"convert", File("dem"), File("fifo")}, File("fifo") + " is not a regular file"},
       {{"convert", File("dem"), File("dem.hdr")}, "Cannot write over " + File("dem.hdr") + ", which this command reads"},
       {{"info", File("fifo")}, File("fifo") + ": File access denied"},

@@ -1,8 +1,9 @@
 // kavrimo-cli as a process: its exit statuses and standard streams, output lost to a full disk or
-// waited for on a non-blocking pipe, the progress bar on a terminal, and a conversion stopped by a
-// signal.
+// waited for on a non-blocking pipe, the progress bar on a terminal, a conversion and an export stopped
+// by a signal, and a link the kernel will not follow.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -143,6 +144,90 @@ TEST_F(CliTest, StoppedConversionLeavesNothingBehind) {
     EXPECT_EQ(ListFolder(out), std::vector<std::string>{"dem.IMG"});
     EXPECT_EQ(ReadText(out + "/dem.IMG"), "earlier");
   }
+}
+
+// An export replaces its .hdr and .flt together. Its .flt has a second hard link, so it is rewritten in
+// place; SIGTERM is sent as soon as that rewrite is seen to begin. The program may end before both files
+// are replaced or after, but never between: the header always describes the cells beside it.
+TEST_F(CliTest, InterruptedExportReplacesBothFilesOrNeither) {
+  WriteGrid(File("small"), 2, 1, {1, 2});
+  WriteGrid(File("big"), 3000, 2000, std::vector<float>(3000 * 2000, 5.0f));
+  ASSERT_EQ(Cli({"convert", "-q", File("small"), File("small.IMG")}).status, 0);
+  ASSERT_EQ(Cli({"convert", "-q", File("big"), File("big.IMG")}).status, 0);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    SCOPED_TRACE(attempt);
+    std::filesystem::remove_all(File("back"));
+    const std::string back = Folder("back") + "/g";
+    ASSERT_EQ(Cli({"export", File("small.IMG"), back}).status, 0);
+    std::filesystem::create_hard_link(back + ".flt", File("back/other-name.flt"));
+    struct stat before {};
+    ASSERT_EQ(::stat((back + ".flt").c_str(), &before), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::execl(KAVRIMO_CLI_PATH, KAVRIMO_CLI_PATH, "export", File("big.IMG").c_str(), back.c_str(), nullptr);
+      ::_exit(127);
+    }
+    // The rewrite begins when the .flt's modification time changes.
+    for (int spin = 0; spin < 2'000'000; ++spin) {
+      struct stat now {};
+      if (::stat((back + ".flt").c_str(), &now) == 0 &&
+          (now.st_mtim.tv_nsec != before.st_mtim.tv_nsec || now.st_mtim.tv_sec != before.st_mtim.tv_sec)) {
+        break;
+      }
+      if (::waitpid(child, nullptr, WNOHANG) != 0) break;
+    }
+    ::kill(child, SIGTERM);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    const std::string header = ReadText(back + ".hdr");
+    const auto cells = std::filesystem::file_size(back + ".flt");
+    if (header.starts_with("ncols         3000\n")) {
+      EXPECT_EQ(cells, 3000u * 2000 * 4) << "new header beside old cells";
+    } else {
+      EXPECT_TRUE(header.starts_with("ncols         2\n")) << header;
+      EXPECT_EQ(cells, 8u) << "old header beside new cells";
+    }
+    EXPECT_EQ(std::filesystem::file_size(File("back/other-name.flt")), cells);
+    EXPECT_TRUE(WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 128 + SIGTERM)) << status;
+    EXPECT_EQ(ListFolder(File("back")), (std::vector<std::string>{"g.flt", "g.hdr", "other-name.flt"}));
+  }
+}
+
+// With the kernel's protection of links in sticky world-writable folders, a link that another user
+// planted there is not followed by root (cp refuses it too). Convert, preview and export refuse it
+// before anything is replaced: the file it points to, root's, stays as it was.
+TEST_F(CliTest, ProtectedLinkInAStickyFolderIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to plant a link owned by another user";
+  const std::string setting = "/proc/sys/fs/protected_symlinks";
+  const std::string was = ReadText(setting);
+  if (::access(setting.c_str(), W_OK) != 0) GTEST_SKIP() << "cannot set " << setting;
+  WriteText(setting, "1\n");
+  if (ReadText(setting) != "1\n") GTEST_SKIP() << "the kernel did not take " << setting << " = 1";
+  const std::string image = ExampleImage();
+  const std::string sticky = Folder("sticky");
+  ::chmod(sticky.c_str(), 01777);
+  const struct {
+    const char* link;     // in the sticky folder, owned by nobody, to root's File("target")
+    std::string arguments;
+  } cases[] = {{"out.IMG", "convert " + Quote(File("dem")) + " " + Quote(sticky + "/out.IMG")},
+               {"out.png", "preview " + Quote(image) + " " + Quote(sticky + "/out.png")},
+               {"g.flt", "export " + Quote(image) + " " + Quote(sticky + "/g")}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.link);
+    WriteText(File("target"), "root's file");
+    const std::string link = sticky + "/" + c.link;
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(File("target"), link);
+    ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
+    const CliResult r = Process(c.arguments);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kavrimo-cli: " + link + ": File access denied.\n");
+    EXPECT_EQ(ReadText(File("target")), "root's file");
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    std::filesystem::remove(link);
+    EXPECT_EQ(ListFolder(sticky), std::vector<std::string>{});
+  }
+  WriteText(setting, was);
 }
 
 }  // namespace
