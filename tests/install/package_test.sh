@@ -19,8 +19,13 @@ timeout 240 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/cpack" >"
 deb=$work/cpack/kavrimo_${version}_$(dpkg --print-architecture).deb
 [[ -f $deb ]] || fail "no package $(basename "$deb"): $(ls "$work/cpack")"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6; do
+for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libpng16-16; do
   [[ $depends == *"$library "* || $depends == *"$library" ]] || fail "Depends lacks $library: $depends"
+done
+# The description and both manual pages speak of every input and command.
+description=$(dpkg-deb -f "$deb" Description)
+for word in "ESRI ASCII grids" "float grids" "quick-looks" "exports images"; do
+  [[ $description == *"$word"* ]] || fail "the description does not mention $word: $description"
 done
 [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "package version is not $version"
 echo "package: $(basename "$deb"), Depends: $depends"
@@ -34,6 +39,14 @@ grep -qx "Image created succesfully" "$work/convert.out" || fail "no success lin
 timeout 60 "$build/bin/kavrimo-cli" convert "$work/dem.flt" "$work/build.IMG" >/dev/null
 cmp "$work/dem.IMG" "$work/build.IMG" || fail "the unpacked program's image differs from the build's"
 echo "unpacked kavrimo-cli converts with usr/share/kavrimo/header.bin"
+# The command line needs no GUI module: a headless install pulls none in for it.
+if ldd "$root/usr/bin/kavrimo-cli" | grep -E "libQt6(Gui|Widgets|DBus)"; then fail "kavrimo-cli links a Qt GUI module"; fi
+for page in kavrimo-cli kavrimo; do
+  file=$root/usr/share/man/man1/$page.1.gz
+  [[ -f $file ]] || continue
+  name=$(zcat "$file" | sed -n '/^\.SH NAME/{n;p}')
+  [[ $name == *"ESRI ASCII grids"* ]] || fail "$page(1) NAME does not name ASCII grids: $name"
+done
 
 desktop=$root/usr/share/applications/kavrimo.desktop
 if [[ -f $desktop ]]; then
