@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins
+  # GeoTIFF grids and their coordinate systems (proj-data, PROJ's database, comes with libproj)
+  libtiff-dev libgeotiff-dev libproj-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
   # installing and packaging: the icon's sizes, the package's dependencies and checks, manual pages
