@@ -1,8 +1,11 @@
 // GeoTIFF grids: files written here by libtiff in every layout, compression, predictor, sample type,
 // byte order and BigTIFF, decoded block by block and row by row against the singles they hold; the
-// georeference and no-data forms; every refusal; damaged, truncated and shrinking files.
+// georeference and no-data forms; every refusal; damaged, truncated and shrinking files; the writer's
+// file read back tag by tag and cell by cell.
 #include "app/grid/geotiff_grid.h"
 
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +17,7 @@
 #include <numbers>
 #include <random>
 
+#include "app/grid/geotiff_writer.h"
 #include "runtime/errors.h"
 #include "tests/support/files.h"
 #include "tests/support/geotiff_files.h"
@@ -461,6 +465,75 @@ TEST_F(GeoTiffFiles, OneHugeStripIsReadAsRunsOfRows) {
   std::vector<float> rows(2 * 1100);
   reader.DecodeRows(5, 2, rows.data());
   ExpectSameCells(rows, std::vector<float>(expected.begin() + 5 * 1100, expected.begin() + 7 * 1100));
+}
+
+GeoTiffGridSpec WriterSpec() {
+  GeoTiffGridSpec spec;
+  spec.ncols = 300;
+  spec.nrows = 270;
+  spec.left = -10.5;
+  spec.top = 60.25;
+  spec.column_spacing = 0.5;
+  spec.row_spacing = 0.25;
+  spec.nodata = -9999;
+  spec.epsg_code = 4269;
+  return spec;
+}
+
+// The writer's tags as libtiff and libgeotiff read them, and its cells as the reader decodes them.
+TEST_F(GeoTiffFiles, WrittenGridReadsBackWithItsTagsAndCells) {
+  const GeoTiffGridSpec spec = WriterSpec();
+  std::vector<float> cells(300 * 270);
+  for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = i % 97 == 0 ? -9999.0f : static_cast<float>(i) * 0.125f - 77;
+  {
+    GeoTiffWriter writer(Path(), spec);
+    std::int64_t row = 0;
+    for (const std::int64_t count : {1, 100, 169}) {  // bands of 256 rows filled across calls
+      writer.WriteRows(row, count, cells.data() + row * 300);
+      row += count;
+    }
+    EXPECT_THROW(writer.WriteRows(0, 1, cells.data()), std::logic_error);
+    writer.Finish();
+  }
+  const testing_support::TiffTags tags = testing_support::ReadTiffTags(Path());
+  EXPECT_EQ(std::tuple(tags.compression, tags.predictor, tags.bits, tags.format, tags.tile_width, tags.tile_height),
+            std::tuple(kDeflate, kFloatingPoint, 32, kReal, 256, 256));
+  EXPECT_EQ(tags.pixel_scale, (std::vector<double>{0.5, 0.25, 0}));
+  EXPECT_EQ(tags.tiepoints, (std::vector<double>{0, 0, 0, -10.5, 60.25, 0}));
+  EXPECT_EQ(tags.nodata, "-9999");
+  EXPECT_EQ(tags.short_keys, (std::vector<std::pair<int, int>>{{1024, 2}, {1025, 1}, {2048, 4269}, {2054, 9102}}));
+
+  GeoTiffReader reader = Open();
+  const GeoTiffInfo& info = reader.Info();
+  EXPECT_EQ(std::tuple(info.header.ncols, info.header.nrows, info.header.xllcorner, info.header.yllcorner,
+                       info.header.cellsize, info.header.cell_height, info.header.nodata_single),
+            std::tuple(300, 270, -10.5f, -7.25f, 0.5f, std::optional<float>(0.25f), std::optional<float>(-9999)));
+  ExpectSameCells(DecodeAll(reader), cells);
+}
+
+TEST_F(GeoTiffFiles, WriterStoppedByTheFileSizeLimitRaisesDiskFull) {
+  std::vector<float> noise(300 * 270);
+  std::mt19937 random(11);
+  for (float& v : noise) v = std::uniform_real_distribution<float>(-1e6f, 1e6f)(random);
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  rlimit lowered = old;
+  lowered.rlim_cur = 100000;
+  const auto old_handler = ::signal(SIGXFSZ, SIG_IGN);
+  ::setrlimit(RLIMIT_FSIZE, &lowered);
+  int code = 0;
+  std::string path;
+  try {
+    GeoTiffWriter writer(Path(), WriterSpec());
+    writer.WriteRows(0, 270, noise.data());
+    writer.Finish();
+  } catch (const EInOutError& e) {
+    code = e.ErrorCode();
+    path = e.Path();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(std::tuple(code, path), std::tuple(101, Path()));
 }
 
 }  // namespace
