@@ -174,7 +174,7 @@ struct Source {
 
 // Reads up to count bytes at offset (fewer at the end of the file) and returns how many came.
 std::size_t ReadSource(const Source& source, std::uint64_t offset, void* buffer, std::size_t count) {
-  if (offset >= source.size) return 0;
+  if (offset >= source.size || count == 0) return 0;
   count = static_cast<std::size_t>(std::min<std::uint64_t>(count, source.size - offset));
   if (!source.in_memory) return source.file.ReadAt(static_cast<std::int64_t>(offset), buffer, count);
   std::memcpy(buffer, source.memory.data() + offset, count);
@@ -547,6 +547,9 @@ void GeoTiffReader::State::ReadGeoreference() {
   double top = 0;
   double sx = 0;
   double sy = 0;
+  if (ties.size() % 6 != 0) {
+    Fail("is damaged: its tie points hold " + std::to_string(ties.size()) + " values, not six each");
+  }
   if (ties.size() > 6 && (scale.size() >= 2 || matrix.size() < 16)) {
     Fail("is placed by " + std::to_string(ties.size() / 6) +
          " tie points; only one tie point with a cell size can be converted");

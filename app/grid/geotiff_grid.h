@@ -3,9 +3,10 @@
 //
 // A reader holds one libtiff handle and is used by one thread at a time; threads that decode the same
 // file side by side each open a reader of their own. The file is mapped whole, read-only, and libtiff
-// decodes straight from the mapping; the mapping's resident pages are given back after every block, so
-// memory stays that of a few blocks whatever the grid's size. A file that shrinks while it is read
-// raises an error instead of ending the process (runtime/mapped_file.h).
+// decodes straight from the mapping; the mapping's resident pages are given back every few MiB decoded,
+// so memory stays that of a few blocks whatever the grid's size. A file that shrinks while it is read
+// raises an error instead of ending the process: the reader holds a BusErrorGuard while libtiff runs,
+// so its caller must not hold one of its own on the same thread then (runtime/mapped_file.h).
 //
 // Cells come out as singles: integers of up to 16 bits exactly, 32-bit integers and 64-bit reals to the
 // nearest single, ties to even (a 64-bit real beyond the single range becomes an infinity of its sign,
@@ -90,7 +91,8 @@ class GeoTiffReader {
  public:
   // Opens the GeoTIFF at path (read only), reads its first image's tags and checks that it is a grid
   // that can be converted; name is the file's name in messages. Raises EInOutError when the file
-  // cannot be opened or read, CheckConvertibleSize's error, and EGeoTiffError:
+  // cannot be opened or read, CheckConvertibleSize's error, EOverflow (as a float grid's header does)
+  // for a corner or spacing beyond the single range, and EGeoTiffError:
   //   "<name> is not a TIFF file", "<name> is damaged: <what libtiff or this reader found>",
   //   "<name> is truncated: its directory reaches byte <n> of a file of <size> bytes" (also for the values
   //   of its tags) and "... its data reaches byte <n> ..." (a block's bytes),

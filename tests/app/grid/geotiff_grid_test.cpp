@@ -333,6 +333,8 @@ TEST_F(GeoTiffFiles, WhatIsNoGridOrNotInLatitudeAndLongitudeIsRefused) {
          s.tiepoints = {0, 0, 0, 10, 50, 0, 4, 0, 0, 12, 50, 0, 0, 3, 0, 10, 49, 0};
        }),
        "dem.tif is placed by 3 tie points; only one tie point with a cell size can be converted"},
+      {"a tie point cut short", with([](TiffSpec& s) { s.tiepoints = {0, 0, 0, 10, 50}; }),
+       "dem.tif is damaged: its tie points hold 5 values, not six each"},
       {"cells of size 0", with([](TiffSpec& s) { s.pixel_scale = {0, 0.25, 0}; }),
        "dem.tif has a georeference that cannot be used (a cell size of 0)"},
       {"projected", with([](TiffSpec& s) { s.short_keys = {{1024, 1}, {3072, 32633}}; }),
