@@ -6,6 +6,7 @@
 #include <geotiff.h>
 #include <tiffio.h>
 
+#include <cstdarg>
 #include <cstdint>
 #include <memory>
 #include <string>
