@@ -1,19 +1,26 @@
 // make_seeds: writes the seed corpus and the dictionary of every fuzz target.
 //
 // Usage: make_seeds DIR. Creates DIR/<target>/seed-<n> files and DIR/<target>.dict for the targets
-// parse_integer, parse_real, grid_header, ascii_grid, image_attach and conversion. The seeds are the
-// cases the tests know by heart: the number texts of the conventions, typical and odd grid headers,
-// ASCII grids of every header form with good and bad values, valid images of every type and
-// projection, and small grids with their worked examples.
+// parse_integer, parse_real, grid_header, ascii_grid, image_attach, conversion and geotiff_reader. The
+// seeds are the cases the tests know by heart: the number texts of the conventions, typical and odd
+// grid headers, ASCII grids of every header form with good and bad values, valid images of every type
+// and projection, small grids with their worked examples, and small GeoTIFFs of every layout.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <limits>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include <geotiff.h>
+#include <tiffio.h>
+
+#include "app/grid/geotiff_writer.h"
+#include "app/grid/tiff_support.h"
 #include "image/header_format.h"
 #include "runtime/errors.h"
 #include "runtime/file.h"
@@ -200,6 +207,110 @@ std::vector<std::string> AsciiGridSeeds() {
   };
 }
 
+std::string ReadAndRemove(const fs::path& path) {
+  std::string bytes;
+  {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  fs::remove(path);
+  return bytes;
+}
+
+// A small GeoTIFF written with libtiff: ncols x nrows cells of a ramp in the given sample type, strips of
+// rows_per_strip rows or square tiles of tile cells, placed by a cell size and a tie point (or by a
+// transformation, as cell centres).
+struct TiffSeed {
+  std::uint32_t ncols, nrows;
+  std::uint16_t bits, format, compression, predictor;
+  std::uint32_t rows_per_strip, tile;
+  const char* mode;  // libtiff's: "wl", "wb", "wl8", ...
+  bool transformation;
+};
+
+std::string GeoTiffSeed(const TiffSeed& seed) {
+  kavrimo::tiff::Initialize();
+  const fs::path path = fs::temp_directory_path() / "kavrimo-make-seeds.tif";
+  TIFF* tif = TIFFOpen(path.c_str(), seed.mode);
+  if (tif == nullptr) throw std::runtime_error("libtiff cannot write " + path.string());
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, seed.ncols);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, seed.nrows);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, seed.bits);
+  TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, seed.format);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, seed.compression);
+  if (seed.predictor != PREDICTOR_NONE) TIFFSetField(tif, TIFFTAG_PREDICTOR, seed.predictor);
+  if (seed.tile != 0) {
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, seed.tile);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, seed.tile);
+  } else {
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, seed.rows_per_strip);
+  }
+  const double scale[3] = {0.5, 0.25, 0};
+  const double tiepoint[6] = {0, 0, 0, 10, 50, 0};
+  const double matrix[16] = {0.5, 0, 0, 10.25, 0, -0.25, 0, 49.875, 0, 0, 0, 0, 0, 0, 0, 1};
+  if (seed.transformation) {
+    TIFFSetField(tif, kavrimo::tiff::kTransformationTag, 16, matrix);
+  } else {
+    TIFFSetField(tif, kavrimo::tiff::kPixelScaleTag, 3, scale);
+    TIFFSetField(tif, kavrimo::tiff::kTiepointTag, 6, tiepoint);
+  }
+  TIFFSetField(tif, kavrimo::tiff::kNoDataTag, "-9999");
+  GTIF* keys = GTIFNew(tif);
+  GTIFKeySet(keys, GTModelTypeGeoKey, TYPE_SHORT, 1, 2);
+  GTIFKeySet(keys, GTRasterTypeGeoKey, TYPE_SHORT, 1, seed.transformation ? 2 : 1);
+  GTIFKeySet(keys, GeographicTypeGeoKey, TYPE_SHORT, 1, 4326);
+  GTIFWriteKeys(keys);
+  GTIFFree(keys);
+
+  const std::uint32_t block_width = seed.tile != 0 ? seed.tile : seed.ncols;
+  const std::uint32_t block_height = seed.tile != 0 ? seed.tile : seed.rows_per_strip;
+  const std::uint32_t across = (seed.ncols + block_width - 1) / block_width;
+  const std::uint32_t down = (seed.nrows + block_height - 1) / block_height;
+  const std::size_t sample_bytes = seed.bits / 8;
+  std::vector<unsigned char> block(block_width * block_height * sample_bytes);
+  for (std::uint32_t b = 0; b < across * down; ++b) {
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<unsigned char>((i / sample_bytes * 7 + b) & 0x3F);
+    const std::uint32_t rows = seed.tile != 0 ? block_height : std::min(block_height, seed.nrows - b * block_height);
+    const auto bytes = static_cast<tmsize_t>(block_width * rows * sample_bytes);
+    if (seed.tile != 0) {
+      TIFFWriteEncodedTile(tif, b, block.data(), bytes);
+    } else {
+      TIFFWriteEncodedStrip(tif, b, block.data(), bytes);
+    }
+  }
+  TIFFClose(tif);
+  return ReadAndRemove(path);
+}
+
+std::vector<std::string> GeoTiffSeeds() {
+  std::vector<std::string> seeds = {
+      GeoTiffSeed({8, 6, 32, SAMPLEFORMAT_IEEEFP, COMPRESSION_NONE, PREDICTOR_NONE, 6, 0, "wl", false}),
+      GeoTiffSeed({8, 6, 16, SAMPLEFORMAT_INT, COMPRESSION_LZW, PREDICTOR_HORIZONTAL, 2, 0, "wb", false}),
+      GeoTiffSeed({20, 20, 32, SAMPLEFORMAT_IEEEFP, COMPRESSION_ADOBE_DEFLATE, PREDICTOR_FLOATINGPOINT, 0, 16, "wl8", false}),
+      GeoTiffSeed({9, 7, 8, SAMPLEFORMAT_UINT, COMPRESSION_PACKBITS, PREDICTOR_NONE, 3, 0, "wl", true}),
+      GeoTiffSeed({5, 5, 64, SAMPLEFORMAT_IEEEFP, COMPRESSION_ZSTD, PREDICTOR_NONE, 5, 0, "wl", false}),
+      GeoTiffSeed({6, 4, 32, SAMPLEFORMAT_UINT, COMPRESSION_LZMA, PREDICTOR_HORIZONTAL, 1, 0, "wb", false}),
+      GeoTiffSeed({17, 3, 32, SAMPLEFORMAT_IEEEFP, COMPRESSION_NONE, PREDICTOR_NONE, 0, 16, "wl", false}),
+  };
+  // The export's own file: a 256-cell tile, mostly padding.
+  const fs::path path = fs::temp_directory_path() / "kavrimo-make-seeds-export.tif";
+  kavrimo::GeoTiffGridSpec spec;
+  spec.ncols = 20;
+  spec.nrows = 10;
+  spec.left = -180;
+  spec.top = 90;
+  spec.column_spacing = spec.row_spacing = 0.5;
+  spec.nodata = -9999;
+  std::vector<float> cells(200);
+  for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = static_cast<float>(i) * 1.5f - 20;
+  kavrimo::GeoTiffWriter writer(path.string(), spec);
+  writer.WriteRows(0, 10, cells.data());
+  writer.Finish();
+  seeds.push_back(ReadAndRemove(path));
+  return seeds;
+}
+
 const std::vector<std::string> kHeaderWords = {"ncols ", "nrows ", "xllcorner ", "yllcorner ", "cellsize ",
                                                "NODATA_value ", "byteorder ", "MSBFIRST", "LSBFIRST", "xllcenter ",
                                                "yllcenter ", "\r\n", "\n", "-9999", "1E38", "32767"};
@@ -228,6 +339,11 @@ int main(int argc, char** argv) {
     WriteDictionary(dir / "image_attach.dict", {std::string("\xC8\x03", 2), std::string("\x00\x00\x00\x00\x00\x80", 6)});
     WriteSeeds(dir / "conversion", ConversionSeeds());
     WriteDictionary(dir / "conversion.dict", kHeaderWords);
+    WriteSeeds(dir / "geotiff_reader", GeoTiffSeeds());
+    // Magic numbers, the GeoTIFF tags (little-endian), the no-data tag and its texts.
+    WriteDictionary(dir / "geotiff_reader.dict",
+                    {std::string("II*\0", 4), std::string("MM\0*", 4), std::string("II+\0\x08\0\0\0", 8),
+                     "\x0E\x83", "\x82\x84", "\xD8\x85", "\xAF\x87", "\x81\xA4", "nan", "-9999", "1e308"});
   } catch (const std::exception& e) {
     std::cerr << "make_seeds: " << e.what() << '\n';
     return 1;

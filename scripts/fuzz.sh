@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 build=$1
 seconds=$2
 compiler=${KAVRIMO_FUZZ_CXX:-clang++-14}
-targets=(parse_integer parse_real grid_header ascii_grid image_attach conversion)
+targets=(parse_integer parse_real grid_header ascii_grid image_attach conversion geotiff_reader)
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="$compiler" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKAVRIMO_SANITIZE=ON -DKAVRIMO_FUZZ=ON -DKAVRIMO_WINDOW=OFF -DKAVRIMO_BENCH=OFF >/dev/null
@@ -38,6 +38,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus"
   max_len=4096
   [[ $target == conversion ]] && max_len=20000
+  [[ $target == geotiff_reader ]] && max_len=8192
   status=0
   "$build/bin/fuzz_$target" "$corpus" "$build/fuzz-seeds/$target" \
     -dict="$build/fuzz-seeds/$target.dict" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \

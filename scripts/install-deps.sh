@@ -4,7 +4,10 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-qpa-plugins libpng-dev
+  qt6-base-dev qt6-qpa-plugins
+  # the preview's PNG; GeoTIFF grids and their coordinate systems (proj-data, PROJ's database, comes
+  # with libproj)
+  libpng-dev libtiff-dev libgeotiff-dev libproj-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
   # installing and packaging: the icon's sizes, the package's dependencies and checks, manual pages

@@ -1,0 +1,87 @@
+// Geographic coordinate systems from PROJ's database: one PROJ context per lookup, its log silenced.
+#include "app/grid/coordinate_system.h"
+
+#include <proj.h>
+
+#include <cmath>
+#include <memory>
+#include <numbers>
+
+namespace kavrimo {
+namespace {
+
+void DropLogLine(void*, int, const char*) {}
+
+struct ContextFree {
+  void operator()(PJ_CONTEXT* context) const { proj_context_destroy(context); }
+};
+struct ObjectFree {
+  void operator()(PJ* object) const { proj_destroy(object); }
+};
+using Context = std::unique_ptr<PJ_CONTEXT, ContextFree>;
+using Object = std::unique_ptr<PJ, ObjectFree>;
+
+std::string Named(int code) { return "EPSG code " + std::to_string(code); }
+
+// What the object is, in the words of the refusal.
+std::string KindOf(PJ_TYPE type) {
+  switch (type) {
+    case PJ_TYPE_GEOGRAPHIC_3D_CRS:
+      return "geographic 3D coordinate system";
+    case PJ_TYPE_GEOCENTRIC_CRS:
+      return "geocentric coordinate system";
+    case PJ_TYPE_PROJECTED_CRS:
+      return "projected coordinate system";
+    case PJ_TYPE_VERTICAL_CRS:
+      return "vertical coordinate system";
+    case PJ_TYPE_COMPOUND_CRS:
+      return "compound coordinate system";
+    case PJ_TYPE_ENGINEERING_CRS:
+      return "engineering coordinate system";
+    default:
+      return "coordinate system of another kind";
+  }
+}
+
+}  // namespace
+
+GeographicSystem LookUpGeographicSystem(int code) {
+  const Context context(proj_context_create());
+  if (!context) throw ECoordinateSystemError("PROJ could not be started to look up " + Named(code));
+  proj_log_level(context.get(), PJ_LOG_NONE);
+  proj_log_func(context.get(), nullptr, DropLogLine);
+
+  const std::string code_text = std::to_string(code);
+  const Object crs(code <= 0 ? nullptr
+                             : proj_create_from_database(context.get(), "EPSG", code_text.c_str(), PJ_CATEGORY_CRS,
+                                                         0, nullptr));
+  if (!crs) throw ECoordinateSystemError(Named(code) + " is not in the coordinate system database");
+  const PJ_TYPE type = proj_get_type(crs.get());
+  if (type != PJ_TYPE_GEOGRAPHIC_2D_CRS) {
+    throw ECoordinateSystemError(Named(code) + " names a " + KindOf(type) + ", not a geographic 2D coordinate system");
+  }
+
+  GeographicSystem system;
+  system.code = code;
+  if (const char* name = proj_get_name(crs.get())) system.name = name;
+  const char* const options[] = {"MULTILINE=NO", nullptr};
+  const char* wkt = proj_as_wkt(context.get(), crs.get(), PJ_WKT1_ESRI, options);
+  if (wkt == nullptr) throw ECoordinateSystemError(Named(code) + " has no ESRI well-known text in PROJ");
+  system.esri_wkt = wkt;
+
+  const Object axes(proj_crs_get_coordinate_system(context.get(), crs.get()));
+  double unit = 0;
+  if (!axes || !proj_cs_get_axis_info(context.get(), axes.get(), 0, nullptr, nullptr, nullptr, &unit, nullptr,
+                                      nullptr, nullptr)) {
+    throw ECoordinateSystemError(Named(code) + " has no axes in PROJ's database");
+  }
+  system.unit_radians = unit;
+  return system;
+}
+
+bool IsDegree(double unit_radians) {
+  constexpr double kDegree = std::numbers::pi / 180;
+  return std::fabs(unit_radians - kDegree) <= 1e-12 * kDegree;
+}
+
+}  // namespace kavrimo

@@ -1,0 +1,542 @@
+// GeoTIFF grids: files written here by libtiff in every layout, compression, predictor, sample type,
+// byte order and BigTIFF, decoded block by block and row by row against the singles they hold; the
+// georeference and no-data forms; every refusal; damaged, truncated and shrinking files; the writer's
+// file read back tag by tag and cell by cell.
+#include "app/grid/geotiff_grid.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <numbers>
+#include <random>
+
+#include "app/grid/geotiff_writer.h"
+#include "runtime/errors.h"
+#include "tests/support/files.h"
+#include "tests/support/geotiff_files.h"
+
+namespace kavrimo {
+namespace {
+
+using testing_support::TiffSpec;
+
+constexpr std::uint16_t kNone = 1, kLzw = 5, kDeflate = 8, kPackBits = 32773, kLzma = 34925, kZstd = 50000;
+constexpr std::uint16_t kUnsigned = 1, kSigned = 2, kReal = 3;
+constexpr std::uint16_t kHorizontal = 2, kFloatingPoint = 3;
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+// Values every sample type of spec holds exactly, different in every cell.
+std::vector<double> Ramp(const TiffSpec& spec) {
+  std::vector<double> values(static_cast<std::size_t>(spec.ncols) * static_cast<std::size_t>(spec.nrows));
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const auto n = static_cast<double>(i);
+    if (spec.format == kReal) {
+      values[i] = n * 0.25 - 300;
+    } else if (spec.bits == 8) {
+      values[i] = static_cast<double>(i % 251) - (spec.format == kSigned ? 125 : 0);
+    } else if (spec.bits == 16) {
+      values[i] = static_cast<double>(i * 257 % 65536) - (spec.format == kSigned ? 32768 : 0);
+    } else {
+      values[i] = n * 1000 - (spec.format == kSigned ? 500000 : 0);
+    }
+  }
+  return values;
+}
+
+std::vector<float> Singles(const std::vector<double>& exact) { return {exact.begin(), exact.end()}; }
+
+// Equal bit for bit: NaN equals NaN, -0 differs from 0.
+void ExpectSameCells(const std::vector<float>& got, const std::vector<float>& expected) {
+  ASSERT_EQ(got.size(), expected.size());
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    ASSERT_EQ(std::bit_cast<std::uint32_t>(got[i]), std::bit_cast<std::uint32_t>(expected[i]))
+        << "cell " << i << ": " << got[i] << " instead of " << expected[i];
+  }
+}
+
+// Every cell of the grid, decoded block by block.
+std::vector<float> DecodeAll(GeoTiffReader& reader) {
+  const GeoTiffLayout& layout = reader.Info().layout;
+  std::vector<float> grid(static_cast<std::size_t>(layout.ncols * layout.nrows));
+  std::vector<float> block;
+  for (std::int64_t y = 0; y < layout.blocks_down; ++y) {
+    for (std::int64_t x = 0; x < layout.blocks_across; ++x) {
+      const std::int64_t width = layout.WidthOf(x);
+      const std::int64_t height = layout.HeightOf(y);
+      block.assign(static_cast<std::size_t>(width * height), -1.0f);
+      reader.DecodeBlock(x, y, block.data());
+      for (std::int64_t r = 0; r < height; ++r) {
+        std::copy_n(block.begin() + r * width, width,
+                    grid.begin() + (y * layout.block_height + r) * layout.ncols + x * layout.block_width);
+      }
+    }
+  }
+  return grid;
+}
+
+class GeoTiffFiles : public ::testing::Test {
+ protected:
+  std::string Path() const { return dir_.File("dem.tif"); }
+  void Write(const TiffSpec& spec, const std::vector<double>& samples) const {
+    testing_support::WriteTiff(Path(), spec, samples);
+  }
+  GeoTiffReader Open() const { return GeoTiffReader(Path(), "dem.tif"); }
+  // What opening the file raises, or "".
+  std::string OpenMessage() const {
+    try {
+      Open();
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+    return "";
+  }
+
+  const testing_support::TempDir dir_;
+};
+
+TEST(GeoTiffName, EndsInTifOrTiffInAnyLetterCase) {
+  for (const char* name : {"dem.tif", "DEM.TIFF", "a/b.Tif", "x.tIfF"}) EXPECT_TRUE(IsGeoTiffName(name)) << name;
+  for (const char* name : {"dem.flt", "dem.tif.flt", "tif", "dem.tiff2", "dem.gtiff"}) {
+    EXPECT_FALSE(IsGeoTiffName(name)) << name;
+  }
+}
+
+// A 37 x 23 grid in every layout: tiles of 16 leave partial tiles on the right and at the bottom,
+// strips of 7 a short last strip.
+TEST_F(GeoTiffFiles, EveryLayoutCompressionSampleAndByteOrderDecodesToItsCells) {
+  const struct {
+    const char* name;
+    std::uint32_t tile, rows_per_strip;
+    std::uint16_t compression, predictor, format, bits;
+    bool big_endian, bigtiff, overview, in_place;
+  } cases[] = {
+      {"one strip, uncompressed", 0, 0, kNone, 1, kReal, 32, false, false, false, true},
+      {"strips of 1 row, uncompressed, big-endian", 0, 1, kNone, 1, kReal, 32, true, false, false, false},
+      {"strips of 7 rows, Deflate, floating-point predictor", 0, 7, kDeflate, kFloatingPoint, kReal, 32, false, false, false, false},
+      {"strips of 7 rows, LZW, horizontal predictor, 16-bit signed", 0, 7, kLzw, kHorizontal, kSigned, 16, false, false, false, false},
+      {"one strip, PackBits, 8-bit unsigned, and an overview", 0, 0, kPackBits, 1, kUnsigned, 8, false, false, true, false},
+      {"strips of 5 rows, LZMA, horizontal predictor, 32-bit signed, big-endian", 0, 5, kLzma, kHorizontal, kSigned, 32, true, false, false, false},
+      {"strips of 7 rows, ZSTD, 64-bit real, BigTIFF", 0, 7, kZstd, 1, kReal, 64, false, true, false, false},
+      {"tiles, uncompressed", 16, 0, kNone, 1, kReal, 32, false, false, false, true},
+      {"tiles, uncompressed, big-endian", 16, 0, kNone, 1, kReal, 32, true, false, false, false},
+      {"tiles, Deflate, floating-point predictor, BigTIFF, and an overview", 16, 0, kDeflate, kFloatingPoint, kReal, 32, false, true, true, false},
+      {"tiles, ZSTD, floating-point predictor, 64-bit real, big-endian BigTIFF", 16, 0, kZstd, kFloatingPoint, kReal, 64, true, true, false, false},
+      {"tiles, LZW, horizontal predictor, 8-bit signed", 32, 0, kLzw, kHorizontal, kSigned, 8, false, false, false, false},
+      {"tiles, PackBits, 16-bit unsigned, big-endian", 16, 0, kPackBits, 1, kUnsigned, 16, true, false, false, false},
+      {"tiles, Deflate, horizontal predictor, 32-bit unsigned", 16, 0, kDeflate, kHorizontal, kUnsigned, 32, false, false, false, false},
+      {"tiles, LZMA, floating-point predictor, big-endian", 16, 0, kLzma, kFloatingPoint, kReal, 32, true, false, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TiffSpec spec;
+    spec.ncols = 37;
+    spec.nrows = 23;
+    spec.tile = c.tile;
+    spec.rows_per_strip = c.rows_per_strip;
+    spec.compression = c.compression;
+    spec.predictor = c.predictor;
+    spec.format = c.format;
+    spec.bits = c.bits;
+    spec.big_endian = c.big_endian;
+    spec.bigtiff = c.bigtiff;
+    spec.overview = c.overview;
+    const std::vector<double> samples = Ramp(spec);
+    Write(spec, samples);
+    const std::vector<float> expected = Singles(samples);
+
+    GeoTiffReader reader = Open();
+    const GeoTiffLayout& layout = reader.Info().layout;
+    EXPECT_EQ(std::tuple(reader.Info().header.ncols, reader.Info().header.nrows), std::tuple(37, 23));
+    const std::int64_t block_height = c.tile != 0 ? c.tile : c.rows_per_strip != 0 ? c.rows_per_strip : 23;
+    EXPECT_EQ(std::tuple(layout.tiled, layout.block_width, layout.block_height, layout.blocks_across, layout.blocks_down),
+              std::tuple(c.tile != 0, c.tile != 0 ? c.tile : 37, block_height, (37 + (c.tile != 0 ? c.tile : 37) - 1) /
+                         (c.tile != 0 ? c.tile : 37), (23 + block_height - 1) / block_height));
+    EXPECT_FALSE(layout.rows_in_order);
+    ExpectSameCells(DecodeAll(reader), expected);
+    if (!layout.tiled) {
+      std::vector<float> rows(21 * 37);
+      reader.DecodeRows(1, 21, rows.data());
+      ExpectSameCells(rows, std::vector<float>(expected.begin() + 37, expected.begin() + 22 * 37));
+    }
+
+    ASSERT_EQ(layout.in_place, c.in_place);
+    if (!layout.in_place) continue;
+    // The engine scans such files in place: each block's cells at its offset.
+    ASSERT_EQ(layout.block_offsets.size(), static_cast<std::size_t>(layout.Blocks()));
+    const std::vector<std::uint8_t> bytes = testing_support::ReadBytes(Path());
+    for (std::int64_t b = 0; b < layout.Blocks(); ++b) {
+      const std::int64_t x = b % layout.blocks_across;
+      const std::int64_t y = b / layout.blocks_across;
+      for (std::int64_t r = 0; r < layout.HeightOf(y); ++r) {
+        for (std::int64_t col = 0; col < layout.WidthOf(x); ++col) {
+          float cell;
+          std::memcpy(&cell, bytes.data() + layout.block_offsets[static_cast<std::size_t>(b)] + 4 * (r * layout.block_width + col), 4);
+          ASSERT_EQ(cell, expected[static_cast<std::size_t>((y * layout.block_height + r) * 37 + x * layout.block_width + col)]);
+        }
+      }
+    }
+  }
+}
+
+// Integers up to 16 bits are exact; 32-bit integers and 64-bit reals go to the nearest single, ties to
+// even; NaN stays NaN.
+TEST_F(GeoTiffFiles, EverySampleTypeBecomesTheNearestSingle) {
+  const double tie_down = 1 + std::ldexp(1.0, -24);     // halfway between 1 and the next single: to 1
+  const double tie_up = 1 + 3 * std::ldexp(1.0, -24);   // halfway, the even neighbour above
+  using S = GeoTiffSample;
+  const struct {
+    std::uint16_t format, bits;
+    GeoTiffSample sample;
+    std::vector<double> samples;
+    std::vector<float> expected;
+  } cases[] = {
+      {kUnsigned, 8, S::kUnsigned8, {0, 255}, {0, 255}},
+      {kSigned, 8, S::kSigned8, {-128, 127}, {-128, 127}},
+      {kUnsigned, 16, S::kUnsigned16, {0, 65535}, {0, 65535}},
+      {kSigned, 16, S::kSigned16, {-32768, 32767}, {-32768, 32767}},
+      {kUnsigned, 32, S::kUnsigned32, {16777217, 16777219, 4294967295}, {16777216, 16777220, 4294967296.0f}},
+      {kSigned, 32, S::kSigned32, {-2147483648.0, 2147483647, -16777219}, {-2147483648.0f, 2147483648.0f, -16777220}},
+      {kReal, 32, S::kReal32, {-0.0, 3.4028234663852886e38, std::nan("")}, {-0.0f, 3.4028234663852886e38f, kNaN}},
+      {kReal, 64, S::kReal64, {0.1, tie_down, tie_up, -1e-320, 1e39, std::nan("")},
+       {0.1f, 1.0f, 1 + std::ldexp(1.0f, -22), -0.0f, std::numeric_limits<float>::infinity(), kNaN}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.bits) + "-bit, format " + std::to_string(c.format));
+    TiffSpec spec;
+    spec.format = c.format;
+    spec.bits = c.bits;
+    spec.ncols = static_cast<std::int32_t>(c.samples.size());
+    spec.nrows = 1;
+    Write(spec, c.samples);
+    GeoTiffReader reader = Open();
+    EXPECT_EQ(reader.Info().sample, c.sample);
+    ExpectSameCells(DecodeAll(reader), c.expected);
+  }
+}
+
+// The header a float grid would give: the left edge, the top edge less nrows row spacings (in double,
+// then rounded to single), the spacings rounded to single; the row spacing only where it differs.
+TEST_F(GeoTiffFiles, GeoreferenceFormsGiveTheCornerAndSpacings) {
+  const std::vector<double> corner_matrix = {0.5, 0, 0, 10, 0, -0.25, 0, 50, 0, 0, 0, 0, 0, 0, 0, 1};
+  const std::vector<double> centre_matrix = {0.5, 0, 0, 10.25, 0, -0.25, 0, 49.875, 0, 0, 0, 0, 0, 0, 0, 1};
+  const std::vector<std::pair<int, int>> point = {{1024, 2}, {1025, 2}};
+  const double arc_second = 1.0 / 3600;
+  const struct {
+    const char* name;
+    std::vector<double> scale, ties, matrix;
+    std::vector<std::pair<int, int>> keys;
+    std::vector<std::pair<int, double>> double_keys;
+    float xll, yll, cellsize;
+    std::optional<float> cell_height;
+  } cases[] = {
+      {"tie point on the corner", {0.5, 0.25, 0}, {0, 0, 0, 10, 50, 0}, {}, {{1024, 2}}, {}, 10, 49.25f, 0.5f, 0.25f},
+      {"tie point on another cell", {0.5, 0.25, 0}, {2, 1, 0, 11, 49.75, 0}, {}, {{1024, 2}}, {}, 10, 49.25f, 0.5f, 0.25f},
+      {"PixelIsPoint", {0.5, 0.25, 0}, {0, 0, 0, 10.25, 49.875, 0}, {}, point, {}, 10, 49.25f, 0.5f, 0.25f},
+      {"transformation", {}, {}, corner_matrix, {{1024, 2}}, {}, 10, 49.25f, 0.5f, 0.25f},
+      {"transformation, PixelIsPoint", {}, {}, centre_matrix, point, {}, 10, 49.25f, 0.5f, 0.25f},
+      {"no GeoKeys: latitude and longitude", {0.5, 0.25, 0}, {0, 0, 0, 10, 50, 0}, {}, {}, {}, 10, 49.25f, 0.5f, 0.25f},
+      {"user-defined unit of a degree", {0.5, 0.25, 0}, {0, 0, 0, 10, 50, 0}, {}, {{1024, 2}, {2054, 32767}},
+       {{2055, std::numbers::pi / 180}}, 10, 49.25f, 0.5f, 0.25f},
+      // The bottom edge rounded once from double: in single arithmetic it would come out 59.9990311.
+      {"square arc-second cells", {arc_second, arc_second, 0}, {0, 0, 0, 7.1, 59.99986111111111, 0}, {},
+       {{1024, 2}, {2054, 9122}}, {}, static_cast<float>(7.1), 59.9990273f, static_cast<float>(arc_second), std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TiffSpec spec;  // 4 x 3 cells
+    spec.pixel_scale = c.scale;
+    spec.tiepoints = c.ties;
+    spec.transformation = c.matrix;
+    spec.short_keys = c.keys;
+    spec.double_keys = c.double_keys;
+    Write(spec, Ramp(spec));
+    const GridHeader header = Open().Info().header;
+    EXPECT_EQ(std::tuple(header.xllcorner, header.yllcorner, header.cellsize, header.cell_height),
+              std::tuple(c.xll, c.yll, c.cellsize, c.cell_height));
+  }
+}
+
+TEST_F(GeoTiffFiles, NoDataTagIsRoundedToSingleAndNanMakesNanCellsNoData) {
+  const float infinity = std::numeric_limits<float>::infinity();
+  const struct {
+    std::optional<std::string> tag;
+    std::optional<float> nodata;
+    bool nan;
+  } cases[] = {
+      {std::nullopt, std::nullopt, false},
+      {"-9999", -9999, false},
+      {" 0.1 ", 0.1f, false},
+      {"+16777217", 16777216, false},
+      {"-3.4028234663852886e+38", std::numeric_limits<float>::lowest(), false},
+      {"-1.7976931348623157e+308", -infinity, false},  // as a 64-bit cell of that value becomes
+      {"-1e-50", -0.0f, false},
+      {"nan", kNaN, true},
+      {"NaN", kNaN, true},
+      {"-NAN", -kNaN, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag.value_or("no tag"));
+    TiffSpec spec;
+    spec.nodata = c.tag;
+    Write(spec, Ramp(spec));
+    const GeoTiffInfo info = Open().Info();
+    ASSERT_EQ(info.header.nodata_single.has_value(), c.nodata.has_value());
+    if (c.nan) {
+      EXPECT_TRUE(std::isnan(*info.header.nodata_single));
+    } else if (c.nodata) {
+      EXPECT_EQ(std::bit_cast<std::uint32_t>(*info.header.nodata_single), std::bit_cast<std::uint32_t>(*c.nodata));
+    }
+    EXPECT_EQ(info.nan_is_nodata, c.nan);
+  }
+}
+
+TEST_F(GeoTiffFiles, WhatIsNoGridOrNotInLatitudeAndLongitudeIsRefused) {
+  const auto with = [](auto change) {
+    TiffSpec spec;
+    change(spec);
+    return spec;
+  };
+  const std::string not_lat_lon = "dem.tif is not in latitude and longitude (";
+  const std::string rotated = "dem.tif is rotated; only north-up grids can be converted";
+  const struct {
+    const char* name;
+    TiffSpec spec;
+    std::string message;
+  } cases[] = {
+      {"three bands", with([](TiffSpec& s) { s.bands = 3; }), "dem.tif has 3 bands; only single-band grids can be converted"},
+      {"1 bit", with([](TiffSpec& s) { s.bits = 1, s.format = kUnsigned; }),
+       "dem.tif holds 1-bit unsigned integer samples, which cannot be converted"},
+      {"16-bit reals", with([](TiffSpec& s) { s.bits = 16; }), "dem.tif holds 16-bit floating-point samples, which cannot be converted"},
+      {"64-bit integers", with([](TiffSpec& s) { s.bits = 64, s.format = kSigned; }),
+       "dem.tif holds 64-bit signed integer samples, which cannot be converted"},
+      {"complex reals", with([](TiffSpec& s) { s.bits = 64, s.format = 6; }),
+       "dem.tif holds 64-bit complex floating-point samples, which cannot be converted"},
+      {"too wide", with([](TiffSpec& s) { s.ncols = 40000, s.nrows = 1; }),
+       "Grid of 40000 columns and 1 rows cannot be converted: a Miradel image holds 1 to 32767 of each"},
+      {"rotated", with([](TiffSpec& s) {
+         s.pixel_scale = s.tiepoints = {};
+         s.transformation = {0.5, 0.01, 0, 10, 0, -0.25, 0, 50, 0, 0, 0, 0, 0, 0, 0, 1};
+       }),
+       rotated},
+      {"south at the top", with([](TiffSpec& s) { s.pixel_scale = {0.5, -0.25, 0}; }), rotated},
+      {"no georeference", with([](TiffSpec& s) { s.pixel_scale = s.tiepoints = {}; }), "dem.tif has no georeference"},
+      {"a cell size but no tie point", with([](TiffSpec& s) { s.tiepoints = {}; }), "dem.tif has no georeference"},
+      {"tie points without a cell size", with([](TiffSpec& s) {
+         s.pixel_scale = {};
+         s.tiepoints = {0, 0, 0, 10, 50, 0, 4, 0, 0, 12, 50, 0, 0, 3, 0, 10, 49, 0};
+       }),
+       "dem.tif is placed by 3 tie points; only one tie point with a cell size can be converted"},
+      {"a tie point cut short", with([](TiffSpec& s) { s.tiepoints = {0, 0, 0, 10, 50}; }),
+       "dem.tif is damaged: its tie points hold 5 values, not six each"},
+      {"cells of size 0", with([](TiffSpec& s) { s.pixel_scale = {0, 0.25, 0}; }),
+       "dem.tif has a georeference that cannot be used (a cell size of 0)"},
+      {"projected", with([](TiffSpec& s) { s.short_keys = {{1024, 1}, {3072, 32633}}; }),
+       not_lat_lon + "projected coordinate system EPSG:32633)"},
+      {"projected, no model type", with([](TiffSpec& s) { s.short_keys = {{3072, 32633}}; }),
+       not_lat_lon + "projected coordinate system EPSG:32633)"},
+      {"geocentric", with([](TiffSpec& s) { s.short_keys = {{1024, 3}}; }), not_lat_lon + "geocentric coordinate system)"},
+      {"radians", with([](TiffSpec& s) { s.short_keys = {{1024, 2}, {2054, 9101}}; }), not_lat_lon + "angular unit EPSG:9101)"},
+      {"a user-defined grad", with([](TiffSpec& s) {
+         s.short_keys = {{1024, 2}, {2054, 32767}};
+         s.double_keys = {{2055, std::numbers::pi / 200}};
+       }),
+       not_lat_lon + "an angular unit of 0.015707963267948967 radians)"},
+      {"a geographic system counted in grads", with([](TiffSpec& s) { s.short_keys = {{1024, 2}, {2048, 4807}}; }),
+       not_lat_lon + "geographic coordinate system EPSG:4807 in an angular unit other than the degree)"},
+      {"no-data tag of text", with([](TiffSpec& s) { s.nodata = "none"; }),
+       "dem.tif has a no-data tag that is not a number ('none')"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Write(c.spec, std::vector<double>(static_cast<std::size_t>(c.spec.ncols * c.spec.nrows * c.spec.bands), 1));
+    EXPECT_EQ(OpenMessage(), c.message);
+  }
+}
+
+TEST_F(GeoTiffFiles, DamagedTruncatedAndShrinkingFilesSayWhatIsWrong) {
+  const auto starts_with = [](const std::string& text, const std::string& start) { return text.rfind(start, 0) == 0; };
+  TiffSpec spec;
+  spec.ncols = 37;
+  spec.nrows = 23;
+  spec.compression = kDeflate;
+  spec.predictor = kFloatingPoint;
+  std::vector<double> noise(37 * 23);
+  std::mt19937 random(7);
+  for (double& v : noise) v = std::uniform_real_distribution<double>(-1000, 1000)(random);
+
+  for (const std::string& bytes : {std::string("hello, world"), std::string()}) {
+    testing_support::WriteText(Path(), bytes);
+    EXPECT_EQ(OpenMessage(), "dem.tif is not a TIFF file");
+  }
+
+  // Cut short where the directory comes last, as libtiff writes it: in the directory, or in the values
+  // of its last tags (which libtiff alone would drop unseen).
+  Write(spec, noise);
+  const auto whole_file = std::filesystem::file_size(Path());
+  const std::vector<std::uint8_t> head = testing_support::ReadBytes(Path());
+  const std::uint32_t directory = head[4] | head[5] << 8 | head[6] << 16 | head[7] << 24;
+  std::filesystem::resize_file(Path(), directory + 1);
+  EXPECT_EQ(OpenMessage(), "dem.tif is truncated: its directory reaches byte " + std::to_string(directory + 2) +
+                               " of a file of " + std::to_string(directory + 1) + " bytes");
+  Write(spec, noise);
+  std::filesystem::resize_file(Path(), whole_file - 1);
+  EXPECT_EQ(OpenMessage(), "dem.tif is truncated: its directory reaches byte " + std::to_string(whole_file) +
+                               " of a file of " + std::to_string(whole_file - 1) + " bytes");
+
+  // Cut short where the directory comes first (as cloud-optimised files have it): the cells are missing.
+  spec.directory_first = true;
+  Write(spec, noise);
+  const auto whole = std::filesystem::file_size(Path());
+  std::filesystem::resize_file(Path(), whole - 10);
+  EXPECT_EQ(OpenMessage(), "dem.tif is truncated: its data reaches byte " + std::to_string(whole) + " of a file of " +
+                               std::to_string(whole - 10) + " bytes");
+
+  // Compressed data overwritten: decoding says so.
+  Write(spec, noise);
+  {
+    std::vector<std::uint8_t> bytes = testing_support::ReadBytes(Path());
+    std::fill(bytes.end() - 200, bytes.end() - 100, 0xA5);
+    testing_support::WriteText(Path(), std::string(bytes.begin(), bytes.end()));
+  }
+  {
+    GeoTiffReader reader = Open();
+    std::vector<float> cells(37 * 23);
+    const std::string message = testing_support::MessageOf([&] { reader.DecodeBlock(0, 0, cells.data()); });
+    EXPECT_TRUE(starts_with(message, "dem.tif is damaged: ")) << message;
+  }
+
+  // The file shrinks after it was opened: the mapping's pages are gone.
+  spec.directory_first = false;
+  spec.tile = 16;
+  Write(spec, noise);
+  {
+    GeoTiffReader reader = Open();
+    std::filesystem::resize_file(Path(), 16);
+    std::vector<float> cells(16 * 16);
+    EXPECT_EQ(testing_support::MessageOf([&] { reader.DecodeBlock(1, 1, cells.data()); }),
+              "dem.tif changed while it was read");
+  }
+}
+
+// Blocks a sparse file gives no bytes are no-data; without a no-data value they cannot be read.
+TEST_F(GeoTiffFiles, BlocksWithoutBytesAreNoData) {
+  TiffSpec spec;
+  spec.ncols = 20;
+  spec.nrows = 20;
+  spec.tile = 16;
+  spec.compression = kDeflate;
+  spec.skipped_blocks = {1};
+  spec.nodata = "-5";
+  Write(spec, Ramp(spec));
+  GeoTiffReader reader = Open();
+  EXPECT_FALSE(reader.Info().layout.in_place);
+  std::vector<float> block(4 * 16);
+  reader.DecodeBlock(1, 0, block.data());
+  ExpectSameCells(block, std::vector<float>(4 * 16, -5));
+
+  spec.nodata.reset();
+  Write(spec, Ramp(spec));
+  GeoTiffReader without = Open();
+  EXPECT_EQ(testing_support::MessageOf([&] { without.DecodeBlock(1, 0, block.data()); }),
+            "dem.tif is damaged: block 1 has no data and there is no no-data value");
+}
+
+// A strip too large to decode at once comes in runs of rows, read in order by one reader; a run above
+// the last one read starts the strip again and is still right.
+TEST_F(GeoTiffFiles, OneHugeStripIsReadAsRunsOfRows) {
+  TiffSpec spec;
+  spec.ncols = 1100;
+  spec.nrows = 1000;
+  spec.compression = kDeflate;
+  spec.predictor = kFloatingPoint;
+  const std::vector<double> samples = Ramp(spec);
+  Write(spec, samples);
+  const std::vector<float> expected = Singles(samples);
+  GeoTiffReader reader = Open();
+  const GeoTiffLayout& layout = reader.Info().layout;
+  EXPECT_EQ(std::tuple(layout.rows_in_order, layout.in_place, layout.block_height, layout.blocks_down),
+            std::tuple(true, false, kGeoTiffMaxBlockCells / 1100, std::int64_t{2}));
+  ExpectSameCells(DecodeAll(reader), expected);
+  std::vector<float> rows(2 * 1100);
+  reader.DecodeRows(5, 2, rows.data());
+  ExpectSameCells(rows, std::vector<float>(expected.begin() + 5 * 1100, expected.begin() + 7 * 1100));
+}
+
+GeoTiffGridSpec WriterSpec() {
+  GeoTiffGridSpec spec;
+  spec.ncols = 300;
+  spec.nrows = 270;
+  spec.left = -10.5;
+  spec.top = 60.25;
+  spec.column_spacing = 0.5;
+  spec.row_spacing = 0.25;
+  spec.nodata = -9999;
+  spec.epsg_code = 4269;
+  return spec;
+}
+
+// The writer's tags as libtiff and libgeotiff read them, and its cells as the reader decodes them.
+TEST_F(GeoTiffFiles, WrittenGridReadsBackWithItsTagsAndCells) {
+  const GeoTiffGridSpec spec = WriterSpec();
+  std::vector<float> cells(300 * 270);
+  for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = i % 97 == 0 ? -9999.0f : static_cast<float>(i) * 0.125f - 77;
+  {
+    GeoTiffWriter writer(Path(), spec);
+    std::int64_t row = 0;
+    for (const std::int64_t count : {1, 100, 169}) {  // bands of 256 rows filled across calls
+      writer.WriteRows(row, count, cells.data() + row * 300);
+      row += count;
+    }
+    EXPECT_THROW(writer.WriteRows(0, 1, cells.data()), std::logic_error);
+    writer.Finish();
+  }
+  const testing_support::TiffTags tags = testing_support::ReadTiffTags(Path());
+  EXPECT_EQ(std::tuple(tags.compression, tags.predictor, tags.bits, tags.format, tags.tile_width, tags.tile_height),
+            std::tuple(kDeflate, kFloatingPoint, 32, kReal, 256, 256));
+  EXPECT_EQ(tags.pixel_scale, (std::vector<double>{0.5, 0.25, 0}));
+  EXPECT_EQ(tags.tiepoints, (std::vector<double>{0, 0, 0, -10.5, 60.25, 0}));
+  EXPECT_EQ(tags.nodata, "-9999");
+  EXPECT_EQ(tags.short_keys, (std::vector<std::pair<int, int>>{{1024, 2}, {1025, 1}, {2048, 4269}, {2054, 9102}}));
+
+  GeoTiffReader reader = Open();
+  const GeoTiffInfo& info = reader.Info();
+  EXPECT_EQ(std::tuple(info.header.ncols, info.header.nrows, info.header.xllcorner, info.header.yllcorner,
+                       info.header.cellsize, info.header.cell_height, info.header.nodata_single),
+            std::tuple(300, 270, -10.5f, -7.25f, 0.5f, std::optional<float>(0.25f), std::optional<float>(-9999)));
+  ExpectSameCells(DecodeAll(reader), cells);
+}
+
+TEST_F(GeoTiffFiles, WriterStoppedByTheFileSizeLimitRaisesDiskFull) {
+  std::vector<float> noise(300 * 270);
+  std::mt19937 random(11);
+  for (float& v : noise) v = std::uniform_real_distribution<float>(-1e6f, 1e6f)(random);
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  rlimit lowered = old;
+  lowered.rlim_cur = 100000;
+  const auto old_handler = ::signal(SIGXFSZ, SIG_IGN);
+  ::setrlimit(RLIMIT_FSIZE, &lowered);
+  int code = 0;
+  std::string path;
+  try {
+    GeoTiffWriter writer(Path(), WriterSpec());
+    writer.WriteRows(0, 270, noise.data());
+    writer.Finish();
+  } catch (const EInOutError& e) {
+    code = e.ErrorCode();
+    path = e.Path();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(std::tuple(code, path), std::tuple(101, Path()));
+}
+
+}  // namespace
+}  // namespace kavrimo
