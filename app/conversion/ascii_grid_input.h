@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/conversion/grid_input.h"
+#include "app/conversion/scratch_file.h"
 #include "app/grid/ascii_grid.h"
 #include "runtime/file.h"
 #include "runtime/temporary_output.h"
@@ -28,16 +29,11 @@ class AsciiGridInput : public GridInput {
   void Close() override;
 
  private:
-  // An I/O error on the scratch file (a full disk, say) names the output it was made for, never the
-  // scratch file's passing name.
-  template <typename Work>
-  auto NamingOutput(Work work) -> decltype(work());
-
   std::string input_;
   std::string output_;
   SweptFolders* swept_;
   BinaryFile text_;
-  BinaryFile scratch_;
+  std::optional<ScratchFile> scratch_;
   std::optional<AsciiValues> values_;
 };
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/conversion/chunk_runner.h"
+#include "app/conversion/pass_runner.h"
 #include "app/grid/grid_stream.h"
 #include "runtime/errors.h"
 
@@ -41,69 +42,11 @@ struct ChunkPlan {
   std::int64_t chunks;
 };
 
-// A cell that failed a pass (or the first cell a short file lacks) and its error: the pass reports the
-// progress of that cell's step before the error leaves it, as the bar would stand when it stopped there.
-struct CellFailure {
-  std::int64_t cell;
-  std::exception_ptr error;
-};
-
-// Runs a block's arithmetic over cells[0..count), the cells first.. of the grid; an error leaves as a
-// CellFailure naming the first cell that raises (found again one cell at a time, on failure only).
-template <typename Block, typename OneCell>
-void OverCells(std::int64_t first, const float* cells, std::size_t count, Block block, OneCell one_cell) {
-  try {
-    block();
-  } catch (...) {
-    const std::exception_ptr error = std::current_exception();
-    std::size_t failing = 0;
-    while (failing < count) {
-      try {
-        one_cell(cells[failing]);
-      } catch (...) {
-        break;
-      }
-      ++failing;
-    }
-    throw CellFailure{first + static_cast<std::int64_t>(failing), error};
-  }
-}
-
-// Runs work on the chunks of a pass; after(chunk) and then the progress it brings run on the calling
-// thread, in chunk order.
-void RunPass(const GridHeader& header, const ChunkPlan& plan, const ProgressSink& progress, int threads,
-             const std::function<void(std::int64_t, int)>& work,
-             const std::function<void(std::int64_t)>& after = {}) {
-  PassProgress steps(progress, header.ncols, header.nrows);
-  if (plan.cells == 0) {
-    if (header.ncols > 0) steps.Through(1);  // steps without cells only move the bar
-    return;
-  }
-  try {
-    RunChunks(plan.chunks, threads, work, [&](std::int64_t chunk) {
-      if (after) after(chunk);
-      steps.Through(plan.End(chunk));
-    });
-  } catch (const CellFailure& failure) {
-    steps.Through(failure.cell + 1);
-    std::rethrow_exception(failure.error);
-  }
-}
-
 [[noreturn]] void RaiseShortFile(const BinaryFile& data, std::int64_t first_missing) {
   throw CellFailure{first_missing, std::make_exception_ptr(EInOutError(100, data.Path()))};
 }
 
 }  // namespace
-
-void PassProgress::Through(std::int64_t end) {
-  const std::int64_t started = nrows_ > 0 ? std::min(ncols_, (end - 1) / nrows_ + 1) : ncols_;
-  while (step_ < started) {
-    ++step_;
-    const auto position = static_cast<int>(step_ * 100 / ncols_);
-    if (position != shown_) sink_(shown_ = position);
-  }
-}
 
 CellNoData NoDataOf(const GridHeader& header) {
   return header.nodata_single ? CellNoData::Single(*header.nodata_single) : CellNoData(header.NODATA_value);
@@ -120,7 +63,7 @@ CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const Prog
   const CellNoData nodata = NoDataOf(header);
   CellRange range;
   RunPass(
-      header, plan, progress, threads,
+      header, plan.chunks, [&](std::int64_t chunk) { return plan.End(chunk); }, progress, threads,
       [&](std::int64_t chunk, int worker) {
         auto& block = blocks[static_cast<std::size_t>(worker)];
         if (!block) block.emplace(plan.BufferCells());
@@ -167,7 +110,7 @@ void CodeGridWith(const BinaryFile& data, const GridHeader& header, ImagePixels&
   };
   std::vector<std::optional<Buffers>> buffers(static_cast<std::size_t>(threads));
   RunPass(
-      header, plan, progress, threads,
+      header, plan.chunks, [&](std::int64_t chunk) { return plan.End(chunk); }, progress, threads,
       [&](std::int64_t chunk, int worker) {
         auto& own = buffers[static_cast<std::size_t>(worker)];
         if (!own) own.emplace(plan);

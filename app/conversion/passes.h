@@ -9,33 +9,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 
 #include "app/conversion/cell_coding.h"
+#include "app/conversion/pass_runner.h"
 #include "app/grid/grid_header.h"
 #include "image/image_pixels.h"
 #include "runtime/file.h"
 
 namespace kavrimo {
-
-// Receives each new progress position of a pass (1 to 100), in increasing order, on the calling thread.
-using ProgressSink = std::function<void(int position)>;
-
-// Turns "cells handled so far", in cell order, into the positions the outer loop of a pass shows.
-class PassProgress {
- public:
-  PassProgress(const ProgressSink& sink, std::int32_t ncols, std::int32_t nrows)
-      : sink_(sink), ncols_(ncols), nrows_(nrows) {}
-  // Every step whose first cell lies before end has started.
-  void Through(std::int64_t end);
-
- private:
-  const ProgressSink& sink_;
-  std::int64_t ncols_;
-  std::int64_t nrows_;
-  std::int64_t step_ = 0;
-  int shown_ = 0;  // a pass starts with the bar at 0
-};
 
 // The no-data value of a grid's cells: NODATA_value, or the real an ASCII grid gives.
 CellNoData NoDataOf(const GridHeader& header);
