@@ -1,5 +1,6 @@
-// kavrimo-cli export [--nodata N] IMAGE GRID: a latitude/longitude image back to an ArcGIS float grid
-// (GRID's .hdr and .flt), to be shown in a GIS beside its source. The work is ExportImage's.
+// kavrimo-cli export [--nodata N] [--epsg CODE] IMAGE GRID: a latitude/longitude image back to a grid, to
+// be shown in a GIS beside its source: a GeoTIFF when GRID ends in .tif or .tiff, otherwise an ArcGIS
+// float grid (GRID's .hdr and .flt) with its coordinate system in GRID's .prj. The work is ExportImage's.
 #include <charconv>
 #include <optional>
 
@@ -7,6 +8,7 @@
 #include "app/cli/options.h"
 #include "app/cli/terminal_host.h"
 #include "app/conversion/image_export.h"
+#include "app/grid/coordinate_system.h"
 
 namespace kavrimo::cli {
 namespace {
@@ -23,13 +25,40 @@ std::string CheckNoData(const std::vector<std::string>& values) {
   return ParseNoData(values.front()) ? "" : "--nodata needs a whole number that a single holds exactly, such as -9999";
 }
 
+// The --epsg code as a whole number; nothing when it is not one.
+std::optional<int> ParseCode(const std::string& text) {
+  int code = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), code);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return code;
+}
+
+// A code that names a geographic 2D coordinate system in the database that comes with the system.
+std::string CheckCode(const std::vector<std::string>& values) {
+  const std::optional<int> code = ParseCode(values.front());
+  if (!code) return "--epsg needs the whole number of a geographic coordinate system, such as 4326";
+  try {
+    LookUpGeographicSystem(*code);
+  } catch (const ECoordinateSystemError& e) {
+    return "--epsg: " + e.Message();
+  }
+  return "";
+}
+
 const CommandSpec kSpec{
-    "export", "[--nodata N] IMAGE GRID",
-    "Writes a Miradel image of projection 3 (latitude/longitude) with square cells as an ArcGIS float\n"
-    "grid: GRID's .hdr and .flt files, named after it. Each data byte becomes byte x Gain + Offset as a\n"
-    "single; bytes above MaxValue and the MissingValue byte become N.",
+    "export",
+    "[--nodata N] [--epsg CODE] IMAGE GRID",
+    "Writes a Miradel image of projection 3 (latitude/longitude) with square cells as a grid: a GeoTIFF\n"
+    "when GRID ends in .tif or .tiff (any letter case: 32-bit reals, tiles of 256 x 256, Deflate), otherwise\n"
+    "an ArcGIS float grid, GRID's .hdr and .flt files, with the coordinate system in GRID's .prj. Each data\n"
+    "byte becomes byte x Gain + Offset as a single; bytes above MaxValue and the MissingValue byte become N.\n"
+    "The files are replaced together, or none.",
     {{"nodata", 0, "N", 1, "The no-data value, a whole number that a single holds exactly (default -9999).", nullptr,
-      nullptr, CheckNoData}},
+      nullptr, CheckNoData},
+     {"epsg", 0, "CODE", 1,
+      "The grid's geographic coordinate system, by its EPSG code (default 4326, WGS 84: the image names no "
+      "datum).",
+      nullptr, nullptr, CheckCode}},
     {.min = 2, .max = 2}};
 
 }  // namespace
@@ -40,7 +69,8 @@ int RunExport(const std::vector<std::string>& args, Streams& io) {
   const std::vector<std::string>& positionals = parsed.Arguments();
   const std::int32_t nodata = parsed.IsSet("nodata") ? *ParseNoData(parsed.Value("nodata")) : kDefaultExportNoData;
   TerminalHost host(io.out, io.err, false, true);
-  ExportImage(positionals[0], positionals[1], nodata, host);
+  const int code = parsed.IsSet("epsg") ? *ParseCode(parsed.Value("epsg")) : kDefaultExportCode;
+  ExportImage(positionals[0], positionals[1], nodata, code, host);
   return 0;
 }
 

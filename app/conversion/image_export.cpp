@@ -6,8 +6,13 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <functional>
+#include <memory>
 #include <vector>
 
+#include "app/grid/coordinate_system.h"
+#include "app/grid/geotiff_grid.h"
+#include "app/grid/geotiff_writer.h"
 #include "app/grid/grid_header.h"
 #include "image/image_pixels.h"
 #include "image/kel_img.h"
@@ -51,13 +56,51 @@ struct CellTable {
   std::array<double, 256> exact{};  // b x Gain + Offset before rounding, for the overflow's message
 };
 
+// The cells of every pixel, in runs of whole rows: cells(first_row, rows, floats) for each run.
+void ForEachRun(const ImagePixels& pixels, const std::string& image_path, const CellTable& table, std::int64_t rows,
+                std::int64_t columns, const std::function<void(std::int64_t, std::int64_t, const float*)>& cells) {
+  const std::int64_t run_rows = std::max<std::int64_t>(1, static_cast<std::int64_t>(kPixelsPerBlock) / columns);
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min(run_rows, rows) * columns));
+  std::vector<float> floats(bytes.size());
+  for (std::int64_t first_row = 0; first_row < rows; first_row += run_rows) {
+    const std::int64_t count_rows = std::min(run_rows, rows - first_row);
+    const auto count = static_cast<std::size_t>(count_rows * columns);
+    const std::size_t got = pixels.ReadAt(first_row * columns, bytes.data(), count);
+    if (got < count) throw EInOutError(100, image_path);  // the file shrank since its size was checked
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint8_t b = bytes[i];
+      if (table.refused[b] == CellTable::Refusal::kOverflow) {
+        throw Error("Byte " + std::to_string(b) + " of " + image_path + " codes " + ShortestText(table.exact[b]) +
+                    " (byte x Gain + Offset), too large for a single");
+      }
+      if (table.refused[b] == CellTable::Refusal::kNoData) {
+        throw Error("Byte " + std::to_string(b) + " of " + image_path + " codes " + ShortestText(table.cell[b]) +
+                    ", the no-data value");
+      }
+      floats[i] = table.cell[b];
+    }
+    cells(first_row, count_rows, floats.data());
+  }
+}
+
+// Writes text as the whole content of output's temporary file.
+void BuildText(TemporaryOutput& output, const std::string& text) {
+  output.Reserve();
+  output.Build([&] {
+    BinaryFile out = BinaryFile::OpenExisting(output.Path(), OpenMode::WriteOnly);
+    out.WriteExactly(text.data(), text.size());
+    out.Close();
+  });
+}
+
 }  // namespace
 
 bool IsExportableNoData(std::int32_t nodata) {
   return static_cast<double>(static_cast<float>(nodata)) == static_cast<double>(nodata);
 }
 
-void ExportImage(const std::string& image_path, const std::string& grid, std::int32_t nodata, ImageUi& ui) {
+void ExportImage(const std::string& image_path, const std::string& grid, std::int32_t nodata, int epsg_code,
+                 ImageUi& ui) {
   if (!IsExportableNoData(nodata)) {
     throw Error(std::to_string(nodata) + " is no whole number that a single holds exactly");
   }
@@ -66,14 +109,19 @@ void ExportImage(const std::string& image_path, const std::string& grid, std::in
   if (grid_name.empty() || grid_name == "." || grid_name == ".." || FolderExists(grid)) {
     throw ECommandError(grid + " is not a regular file");
   }
-  // Both outputs are checked before the image is read: never a special file, never the image itself.
-  TemporaryOutput header_file(ReplaceExtension(grid, ".hdr"), {image_path});
-  TemporaryOutput data_file(ReplaceExtension(grid, ".flt"), {image_path});
+  const GeographicSystem system = LookUpGeographicSystem(epsg_code);
+  // Every output is checked before the image is read: never a special file, never the image itself.
+  const bool geotiff = IsGeoTiffName(grid);
+  std::vector<std::unique_ptr<TemporaryOutput>> outputs;
+  for (const char* extension : geotiff ? std::vector<const char*>{} : std::vector<const char*>{".flt", ".hdr", ".prj"}) {
+    outputs.push_back(std::make_unique<TemporaryOutput>(ReplaceExtension(grid, extension),
+                                                        std::vector<std::string>{image_path}));
+  }
+  if (geotiff) outputs.push_back(std::make_unique<TemporaryOutput>(grid, std::vector<std::string>{image_path}));
   TKelImg image(ui);
   try {
     image.SetFileName(image_path);
-  } catch (const EMathError&) {
-    // The corners of a valid image may overflow; its fields are attached all the same.
+  } catch (const EMathError&) {    // The corners of a valid image may overflow; its fields are attached all the same.
   }
   if (image.State() != ImageState::ValidImage) throw Error(image_path + " is not a valid Miradel image");
   if (image.Projection() != kGeographic) {
@@ -92,50 +140,49 @@ void ExportImage(const std::string& image_path, const std::string& grid, std::in
   if (rows < 1 || columns < 1) throw Error(image_path + " holds no cells to export");
 
   const ImagePixels pixels = ImagePixels::OpenForReading(image, image_path);
-  const std::int64_t cells = rows * columns;
-
   const long double spacing = image.Header().ColumnSpacing.Extended();
-  const long double xll = image.Header().RefLongitude.Extended() - image.Header().RefColumn.Extended() * spacing;
-  const long double yll = image.Header().RefLatitude.Extended() + image.Header().RefRow.Extended() * spacing -
-                          static_cast<long double>(rows) * spacing;
-  const std::string text = GridHeaderText({columns, rows, static_cast<double>(fp::Finite(xll)),
-                                           static_cast<double>(fp::Finite(yll)), image.ColumnSpacing(), nodata});
+  const long double left = image.Header().RefLongitude.Extended() - image.Header().RefColumn.Extended() * spacing;
+  const long double top = image.Header().RefLatitude.Extended() + image.Header().RefRow.Extended() * spacing;
+  const long double yll = top - static_cast<long double>(rows) * spacing;
   const CellTable table(image, nodata);
+  std::vector<TemporaryOutput*> together;
+  for (const auto& output : outputs) together.push_back(output.get());
 
-  header_file.Reserve();
+  if (geotiff) {
+    TemporaryOutput& file = *outputs.front();
+    file.Reserve();
+    file.Build([&] {
+      GeoTiffWriter writer(file.Path(), {.ncols = columns,
+                                         .nrows = rows,
+                                         .left = static_cast<double>(fp::Finite(left)),
+                                         .top = static_cast<double>(fp::Finite(top)),
+                                         .column_spacing = image.ColumnSpacing(),
+                                         .row_spacing = image.RowSpacing(),
+                                         .nodata = static_cast<double>(nodata),
+                                         .epsg_code = system.code});
+      ForEachRun(pixels, image_path, table, rows, columns,
+                 [&](std::int64_t first_row, std::int64_t count, const float* cells) {
+                   writer.WriteRows(first_row, count, cells);
+                 });
+      writer.Finish();
+    });
+    TemporaryOutput::CommitTogether(together);
+    return;
+  }
+  TemporaryOutput& data_file = *outputs[0];
+  BuildText(*outputs[1], GridHeaderText({columns, rows, static_cast<double>(fp::Finite(left)),
+                                         static_cast<double>(fp::Finite(yll)), image.ColumnSpacing(), nodata}));
+  BuildText(*outputs[2], system.esri_wkt);
   data_file.Reserve();
-  header_file.Build([&] {
-    BinaryFile out = BinaryFile::OpenExisting(header_file.Path(), OpenMode::WriteOnly);
-    out.WriteExactly(text.data(), text.size());
-    out.Close();
-  });
   data_file.Build([&] {
     BinaryFile out = BinaryFile::OpenExisting(data_file.Path(), OpenMode::WriteOnly);
-    std::vector<std::uint8_t> bytes(kPixelsPerBlock);
-    std::vector<float> floats(kPixelsPerBlock);
-    for (std::int64_t first = 0; first < cells;) {
-      const auto count = static_cast<std::size_t>(std::min<std::int64_t>(cells - first, kPixelsPerBlock));
-      const std::size_t got = pixels.ReadAt(first, bytes.data(), count);
-      if (got < count) throw EInOutError(100, image_path);  // the file shrank since its size was checked
-      for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t b = bytes[i];
-        if (table.refused[b] == CellTable::Refusal::kOverflow) {
-          throw Error("Byte " + std::to_string(b) + " of " + image_path + " codes " + ShortestText(table.exact[b]) +
-                      " (byte x Gain + Offset), too large for a single");
-        }
-        if (table.refused[b] == CellTable::Refusal::kNoData) {
-          throw Error("Byte " + std::to_string(b) + " of " + image_path + " codes " + ShortestText(table.cell[b]) +
-                      ", the no-data value");
-        }
-        floats[i] = table.cell[b];
-      }
-      out.WriteExactly(floats.data(), count * sizeof(float));
-      first += static_cast<std::int64_t>(count);
-    }
+    ForEachRun(pixels, image_path, table, rows, columns, [&](std::int64_t, std::int64_t count, const float* cells) {
+      out.WriteExactly(cells, static_cast<std::size_t>(count * columns) * sizeof(float));
+    });
     out.Close();
   });
-  // Both files or neither: a GIS must never read new cells beside an old header.
-  TemporaryOutput::CommitTogether({&data_file, &header_file});
+  // Every file or none: a GIS must never read new cells beside an old header or another datum.
+  TemporaryOutput::CommitTogether(together);
 }
 
 }  // namespace kavrimo

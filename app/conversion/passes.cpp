@@ -3,6 +3,7 @@
 #include "app/conversion/passes.h"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <optional>
 #include <vector>
@@ -49,6 +50,7 @@ struct ChunkPlan {
 }  // namespace
 
 CellNoData NoDataOf(const GridHeader& header) {
+  if (header.nodata_single && std::isnan(*header.nodata_single)) return CellNoData::NotANumber();
   return header.nodata_single ? CellNoData::Single(*header.nodata_single) : CellNoData(header.NODATA_value);
 }
 

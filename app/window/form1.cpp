@@ -24,7 +24,7 @@ namespace {
 
 const char* const kCaption = "ArcGIS raster to Miradel image converter";
 const char* const kCredit = "Kavrimo - grids to Miradel images";
-const char* const kOpenFilter = "ArcGIS export raster (*.flt *.FLT);;ESRI ASCII grid (*.asc)";
+const char* const kOpenFilter = "ArcGIS export raster (*.flt *.FLT);;ESRI ASCII grid (*.asc);;GeoTIFF (*.tif *.tiff)";
 const char* const kSaveFilter = "Miradel files (*.IMG *.img)";
 
 // The client area, in pixels at 96 dpi, that an outer size of 550 x 258 leaves inside a sizeable

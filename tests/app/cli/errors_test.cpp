@@ -51,7 +51,14 @@ TEST_F(CliTest, UsageErrorsSayWhatIsWrongAndEndWithStatusTwo) {
       {{"preview", "", "x.png"}, "an empty name is no file."},
       {{"export", "--nodata", "x", "a", "g"}, nodata},
       {{"export", "--nodata", "16777217", "a", "g"}, nodata},
-      {{"export", "a"}, "usage: kavrimo-cli export [--nodata N] IMAGE GRID."},
+      {{"export", "a"}, "usage: kavrimo-cli export [--nodata N] [--epsg CODE] IMAGE GRID."},
+      // A code must name a geographic 2D coordinate system.
+      {{"export", "--epsg", "x", "a", "g"}, "--epsg needs the whole number of a geographic coordinate system, such as 4326."},
+      {{"export", "--epsg", "32633", "a", "g"},
+       "--epsg: EPSG code 32633 names a projected coordinate system, not a geographic 2D coordinate system."},
+      {{"export", "--epsg", "4979", "a", "g"},
+       "--epsg: EPSG code 4979 names a geographic 3D coordinate system, not a geographic 2D coordinate system."},
+      {{"export", "--epsg", "0", "a", "g"}, "--epsg: EPSG code 0 is not in the coordinate system database."},
       // An empty name where a file is needed is a usage error in every command.
       {{"info", ""}, "an empty name is no file."},
       {{"info", "--json", ""}, "an empty name is no file."},

@@ -189,7 +189,7 @@ TEST_F(CliTest, InterruptedExportReplacesBothFilesOrNeither) {
     }
     EXPECT_EQ(std::filesystem::file_size(File("back/other-name.flt")), cells);
     EXPECT_TRUE(WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 128 + SIGTERM)) << status;
-    EXPECT_EQ(ListFolder(File("back")), (std::vector<std::string>{"g.flt", "g.hdr", "other-name.flt"}));
+    EXPECT_EQ(ListFolder(File("back")), (std::vector<std::string>{"g.flt", "g.hdr", "g.prj", "other-name.flt"}));
   }
 }
 

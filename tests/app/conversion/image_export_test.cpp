@@ -13,12 +13,15 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/conversion/conversion.h"
+#include "app/grid/geotiff_grid.h"
 #include "image/kel_img.h"
 #include "runtime/errors.h"
 #include "runtime/real48.h"
+#include "tests/support/geotiff_files.h"
 #include "tests/support/grid_files.h"
 
 namespace kavrimo {
@@ -38,9 +41,10 @@ class ExportTest : public testing::Test {
     WriteGrid(File("src"), 3, 2, cells, "NODATA_value -9999\n", false, 12.5f, -40.25f, 0.25f);
     ASSERT_EQ(ConvertMessage({File("src.flt"), File("image.IMG"), TemplatePath(), 1}, host_), "");
   }
-  std::string Export(const std::string& image, const std::string& grid, std::int32_t nodata = kDefaultExportNoData) {
+  std::string Export(const std::string& image, const std::string& grid, std::int32_t nodata = kDefaultExportNoData,
+                     int code = kDefaultExportCode) {
     try {
-      ExportImage(image, grid, nodata, host_);
+      ExportImage(image, grid, nodata, code, host_);
     } catch (const Error& e) {
       return e.Message();
     }
@@ -88,7 +92,28 @@ TEST_F(ExportTest, HeaderAndCellsFollowTheImagesFields) {
                                        static_cast<float>(253 * gain + offset), -32768, -32768,
                                        static_cast<float>(17 * gain + offset)};
   EXPECT_EQ(cells, expected);
-  EXPECT_EQ(ListFolder(dir_.Path()), (std::vector<std::string>{"image.IMG", "out.flt", "out.hdr", "src.flt", "src.hdr"}));
+  // The coordinate system beside the grid, WGS 84 unless named: one line of ESRI well-known text.
+  const std::string prj = ReadText(File("out.prj"));
+  EXPECT_TRUE(prj.starts_with("GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\"")) << prj;
+  EXPECT_EQ(prj.find('\n'), std::string::npos);
+  EXPECT_EQ(ListFolder(dir_.Path()),
+            (std::vector<std::string>{"image.IMG", "out.flt", "out.hdr", "out.prj", "src.flt", "src.hdr"}));
+
+  // The same cells as a GeoTIFF: float32 tiles of 256, Deflate after the floating-point predictor, cell
+  // areas tied at the upper-left corner, the no-data value, and GeoKeys of the code asked for (NAD83).
+  ASSERT_EQ(Export(File("image.IMG"), File("out.TIF"), -32768, 4269), "");
+  const TiffTags tags = ReadTiffTags(File("out.TIF"));
+  EXPECT_EQ(std::tuple(tags.compression, tags.predictor, tags.bits, tags.format, tags.tile_width, tags.tile_height),
+            std::tuple(8, 3, 32, 3, 256u, 256u));
+  EXPECT_EQ(tags.pixel_scale, (std::vector<double>{static_cast<double>(spacing), static_cast<double>(spacing), 0}));
+  EXPECT_EQ(tags.tiepoints, (std::vector<double>{0, 0, 0, 12, static_cast<double>(latitude + 3 * spacing), 0}));
+  EXPECT_EQ(tags.nodata, "-32768");
+  EXPECT_EQ(tags.short_keys, (std::vector<std::pair<int, int>>{{1024, 2}, {1025, 1}, {2048, 4269}, {2054, 9102}}));
+  GeoTiffReader back(File("out.TIF"));
+  std::vector<float> read(6);
+  back.DecodeBlock(0, 0, read.data());
+  EXPECT_EQ(read, expected);
+  EXPECT_EQ(ReadText(File("out.prj")), prj) << "a GeoTIFF export writes no .prj";
 }
 
 // Each refusal names its reason, and neither output file is written: earlier ones stay as they were.
@@ -156,8 +181,8 @@ TEST_F(ExportTest, RefusalsWriteNothing) {
 }
 
 // Grids of ordinary values, from 1e-30 to 1e30 in magnitude, of either sign, spread over 10^-8 to once
-// their magnitude, with no-data cells and placed anywhere: converted, exported and converted again, the
-// second image is the first, header and pixels.
+// their magnitude, with no-data cells and placed anywhere: converted, exported (as a float grid, and as a
+// GeoTIFF) and converted again, the second image is the first, header and pixels.
 TEST_F(ExportTest, RoundTripGivesBackTheFirstImage) {
   std::mt19937 random(31);
   std::uniform_real_distribution<double> exponent(-30, 30), unit(-1, 1);
@@ -174,9 +199,12 @@ TEST_F(ExportTest, RoundTripGivesBackTheFirstImage) {
     WriteGrid(File("src"), ncols, nrows, cells, "NODATA_value -9999\n", false,
               static_cast<float>(unit(random) * 180), static_cast<float>(unit(random) * 60), cellsize);
     ASSERT_EQ(ConvertMessage({File("src.flt"), File("first.IMG"), TemplatePath(), 1}, host_), "");
-    ASSERT_EQ(Export(File("first.IMG"), File("back")), "");
-    ASSERT_EQ(ConvertMessage({File("back.flt"), File("second.IMG"), TemplatePath(), 1}, host_), "");
-    ASSERT_EQ(ReadBytes(File("second.IMG")), ReadBytes(File("first.IMG")));
+    for (const char* back : {"back.flt", "back.tif"}) {
+      SCOPED_TRACE(back);
+      ASSERT_EQ(Export(File("first.IMG"), File(back)), "");
+      ASSERT_EQ(ConvertMessage({File(back), File("second.IMG"), TemplatePath(), 1}, host_), "");
+      ASSERT_EQ(ReadBytes(File("second.IMG")), ReadBytes(File("first.IMG")));
+    }
   }
 }
 

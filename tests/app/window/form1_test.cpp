@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "tests/app/window/window_test_support.h"
+#include "tests/support/geotiff_files.h"
 
 namespace kavrimo::testing {
 namespace {
@@ -130,14 +131,21 @@ TEST_F(Form1Test, StatusIsPaintedBeforeEachPassBegins) {
   EXPECT_LT(pass2, log.size()) << ::testing::PrintToString(log);
 }
 
-// A typed name ending in .asc, in any letter case, is read as an ESRI ASCII grid: the same cells as the
-// float grid give the same pixels.
-TEST_F(Form1Test, TypedAsciiGridConverts) {
+// A typed name ending in .asc or .tif/.tiff, in any letter case, is read as an ESRI ASCII grid or a
+// GeoTIFF: the same cells as the float grid give the same pixels.
+TEST_F(Form1Test, TypedAsciiGridAndGeoTiffConvert) {
   Open();
   WriteText(dir_ + "grid.ASC", "NCOLS 3\r\nNROWS 1\r\nXLLCORNER 0\r\nYLLCORNER 0\r\nCELLSIZE 1\r\n100 1000\r\n2000\r\n");
-  TypeAndConvert(dir_ + "grid.ASC", dir_ + "out.IMG");
-  ExpectMessage(0, FormDialogs::Icon::Information, "Information", "Image created succesfully");
-  EXPECT_EQ(ReadText(dir_ + "out.IMG").substr(512), "\x0D\x7E\xFD");
+  testing_support::TiffSpec tiff;
+  tiff.ncols = 3, tiff.nrows = 1, tiff.compression = 8, tiff.predictor = 3;
+  testing_support::WriteTiff(dir_ + "grid.TIFF", tiff, {100, 1000, 2000});
+  for (const char* grid : {"grid.ASC", "grid.TIFF"}) {
+    SCOPED_TRACE(grid);
+    dialogs_.messages.clear();
+    TypeAndConvert(dir_ + grid, dir_ + "out.IMG");
+    ExpectMessage(0, FormDialogs::Icon::Information, "Information", "Image created succesfully");
+    EXPECT_EQ(ReadText(dir_ + "out.IMG").substr(512), "\x0D\x7E\xFD");
+  }
 }
 
 TEST_F(Form1Test, MissingGridShowsErrorWithFullStopThenConvertWorksAgain) {
@@ -202,7 +210,7 @@ TEST_F(Form1Test, BrowseButtonsFilterReplaceCancelAndRemember) {
     const std::vector<FileRequest>& requests;
     const char* filter;
   } cases[] = {{form.Button1, form.Edit1, dialogs_.open_requests,
-                "ArcGIS export raster (*.flt *.FLT);;ESRI ASCII grid (*.asc)"},
+                "ArcGIS export raster (*.flt *.FLT);;ESRI ASCII grid (*.asc);;GeoTIFF (*.tif *.tiff)"},
                {form.Button2, form.Edit2, dialogs_.save_requests, "Miradel files (*.IMG *.img)"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.filter);

@@ -1,0 +1,171 @@
+// GeoTIFFs through the whole Convert command, against their float-grid twins (the same cells as singles,
+// the same corner and cell size in the .hdr): byte-identical images in every layout the engine treats
+// apart (cells in place, decoded into a scratch file, runs of rows of one huge strip), for the grid's own
+// range and a fixed one, on one thread and two; and what a failure leaves.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/conversion/conversion.h"
+#include "tests/support/geotiff_files.h"
+#include "tests/support/grid_files.h"
+
+namespace kavrimo {
+namespace {
+
+using namespace testing_support;
+
+// libtiff's compression codes.
+constexpr std::uint16_t kNone = 1, kLzw = 5, kDeflate = 8, kPackBits = 32773, kLzma = 34925, kZstd = 50000;
+
+struct TwinCase {
+  const char* name;
+  TiffSpec spec;
+  // How a cell of the GeoTIFF becomes the twin's single; the GeoTIFF's no-data cells are the twin's -9999.
+  float (*single)(double);
+};
+
+float AsSingle(double v) { return static_cast<float>(v); }
+
+class GeoTiffConversionTest : public testing::Test {
+ protected:
+  std::string Convert(const std::string& input, const std::string& output, int threads,
+                      std::optional<CellRange> range = std::nullopt) {
+    ConversionRequest request{input, File(output), TemplatePath(), threads};
+    request.fixed_range = range;
+    host_ = {};
+    return ConvertMessage(request, host_);
+  }
+  std::string File(const std::string& name) const { return dir_.File(name); }
+  TempDir dir_;
+  RecordingHost host_;
+};
+
+// Cells over the grid: a slope with noise across about -500 to 2500, some missing (no_data), in doubles.
+std::vector<double> Field(const TiffSpec& spec, double missing_share, double no_data, unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> noise(-20, 20);
+  std::bernoulli_distribution missing(missing_share);
+  std::vector<double> cells(static_cast<std::size_t>(spec.ncols) * static_cast<std::size_t>(spec.nrows));
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    const double v = static_cast<double>(i % 311) * 9.5 - 480 + noise(random);
+    cells[i] = missing(random) ? no_data : v;
+  }
+  return cells;
+}
+
+TEST_F(GeoTiffConversionTest, TwinsGiveTheSameImageInEveryLayout) {
+  const auto tiff = [](std::int32_t ncols, std::int32_t nrows, std::uint16_t bits, std::uint16_t format,
+                       std::uint16_t compression, std::uint16_t predictor, std::uint32_t tile, std::uint32_t strip) {
+    TiffSpec spec;
+    spec.ncols = ncols, spec.nrows = nrows, spec.bits = bits, spec.format = format, spec.compression = compression;
+    spec.predictor = predictor, spec.tile = tile, spec.rows_per_strip = strip;
+    spec.pixel_scale = {0.25, 0.25, 0};
+    spec.tiepoints = {0, 0, 0, 12.5, 10, 0};
+    spec.nodata = "-9999";
+    return spec;
+  };
+  const auto whole = [](double v) { return static_cast<float>(std::round(v)); };
+  TwinCase cases[] = {
+      {"real32 uncompressed tiles, read in place", tiff(300, 200, 32, 3, kNone, 1, 64, 0), AsSingle},
+      {"real32 uncompressed strips of 7, read in place", tiff(300, 200, 32, 3, kNone, 1, 0, 7), AsSingle},
+      {"real32 Deflate, floating-point predictor, tiles", tiff(300, 200, 32, 3, kDeflate, 3, 64, 0), AsSingle},
+      {"real32 LZW strips of 1", tiff(300, 200, 32, 3, kLzw, 1, 0, 1), AsSingle},
+      {"real64 ZSTD, floating-point predictor, one strip", tiff(300, 200, 64, 3, kZstd, 3, 0, 0), AsSingle},
+      {"signed16 PackBits big-endian tiles", tiff(300, 200, 16, 2, kPackBits, 1, 32, 0), whole},
+      {"signed32 LZMA horizontal predictor BigTIFF", tiff(300, 200, 32, 2, kLzma, 2, 0, 13), whole},
+      {"real32 uncompressed big-endian, decoded", tiff(300, 200, 32, 3, kNone, 1, 48, 0), AsSingle},
+      {"one Deflate strip of more than a million cells, rows in order", tiff(1100, 1000, 32, 3, kDeflate, 3, 0, 0),
+       AsSingle},
+  };
+  cases[5].spec.big_endian = true;
+  cases[6].spec.bigtiff = true;
+  cases[7].spec.big_endian = true;
+  for (const TwinCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<double> samples = Field(c.spec, 0.05, -9999, 7);
+    if (c.single == whole) {
+      for (double& v : samples) v = std::round(v);
+    }
+    WriteTiff(File("g.tif"), c.spec, samples);
+    std::vector<float> cells(samples.size());
+    for (std::size_t i = 0; i < samples.size(); ++i) cells[i] = c.single(samples[i]);
+    WriteGrid(File("twin"), c.spec.ncols, c.spec.nrows, cells, "NODATA_value -9999\n", false, 12.5f,
+              static_cast<float>(10 - c.spec.nrows * 0.25), 0.25f);
+    for (const int threads : {1, 2}) {
+      for (const std::optional<CellRange> range : {std::optional<CellRange>{}, std::optional<CellRange>{{900, -100}}}) {
+        SCOPED_TRACE(std::to_string(threads) + (range ? " threads, fixed range" : " threads"));
+        ASSERT_EQ(Convert(File("g.tif"), "g.IMG", threads, range), "");
+        ASSERT_EQ(Convert(File("twin.flt"), "twin.IMG", threads, range), "");
+        EXPECT_EQ(ReadBytes(File("g.IMG")), ReadBytes(File("twin.IMG")));
+      }
+    }
+  }
+  EXPECT_EQ(std::filesystem::exists(File("g.IMG")), true);
+}
+
+// A no-data tag of "nan" makes the NaN cells missing: the image is that of the twin whose missing cells
+// are -9999. Spacings that differ make the twin an ASCII grid with dx and dy.
+TEST_F(GeoTiffConversionTest, NotANumberNoDataAndUnequalSpacings) {
+  TiffSpec spec;
+  spec.ncols = 90, spec.nrows = 70, spec.compression = kDeflate, spec.predictor = 3, spec.tile = 32;
+  spec.pixel_scale = {0.5, 0.25, 0};
+  spec.tiepoints = {0, 0, 0, -30, 40, 0};
+  spec.nodata = "NaN";
+  const std::vector<double> samples = Field(spec, 0.1, std::nan(""), 11);
+  WriteTiff(File("n.tif"), spec, samples);
+  std::string text = "ncols 90\nnrows 70\nxllcorner -30\nyllcorner 22.5\ndx 0.5\ndy 0.25\nnodata_value -9999\n";
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    text += std::isnan(samples[i]) ? std::string("-9999") : std::to_string(static_cast<float>(samples[i]));
+    text += i % 90 == 89 ? "\n" : " ";
+  }
+  // The text's numbers are the singles' decimal forms with six places: the GeoTIFF gets them too.
+  std::vector<double> rounded(samples.size());
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    rounded[i] = std::isnan(samples[i]) ? samples[i] : std::stod(std::to_string(static_cast<float>(samples[i])));
+  }
+  WriteTiff(File("n.tif"), spec, rounded);
+  WriteText(File("twin.asc"), text);
+  for (const int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    ASSERT_EQ(Convert(File("n.tif"), "n.IMG", threads), "");
+    ASSERT_EQ(Convert(File("twin.asc"), "twin.IMG", threads), "");
+    EXPECT_EQ(ReadBytes(File("n.IMG")), ReadBytes(File("twin.IMG")));
+  }
+}
+
+// A NaN cell that is not missing stops the conversion where the twin stops, the bar at the same step;
+// a damaged file stops it with a line naming the file. Nothing is written: an earlier image stays.
+TEST_F(GeoTiffConversionTest, FailuresStopAsTheTwinsDoAndLeaveNothing) {
+  TiffSpec spec;
+  spec.ncols = 100, spec.nrows = 60, spec.compression = kDeflate, spec.predictor = 3, spec.tile = 32;
+  spec.tiepoints = {0, 0, 0, 0, 15, 0};
+  std::vector<double> samples = Field(spec, 0, 0, 3);
+  samples[static_cast<std::size_t>(45 * 100 + 70)] = std::nan("");  // row 45, column 70: tile (2, 1)
+  samples[static_cast<std::size_t>(50 * 100 + 10)] = std::nan("");  // later in cell order, an earlier tile
+  WriteTiff(File("bad.tif"), spec, samples);
+  std::vector<float> cells(samples.begin(), samples.end());
+  WriteGrid(File("twin"), 100, 60, cells, "", false, 0, 0, 0.5f);
+  WriteText(File("out.IMG"), "earlier image");
+  for (const int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    EXPECT_EQ(Convert(File("twin.flt"), "out.IMG", threads), "Invalid floating point operation");
+    const int twin_bar = host_.progress.back();
+    EXPECT_EQ(Convert(File("bad.tif"), "out.IMG", threads), "Invalid floating point operation");
+    EXPECT_EQ(host_.progress.back(), twin_bar);
+  }
+  spec.compression = kDeflate;
+  WriteTiff(File("cut.tif"), spec, Field(spec, 0, 0, 4));
+  std::filesystem::resize_file(File("cut.tif"), std::filesystem::file_size(File("cut.tif")) / 2);
+  const std::string message = Convert(File("cut.tif"), "out.IMG", 2);
+  EXPECT_TRUE(message.starts_with(File("cut.tif") + " is ")) << message;
+  EXPECT_EQ(ReadText(File("out.IMG")), "earlier image");
+  EXPECT_EQ(ListFolder(dir_.Path()), (std::vector<std::string>{"bad.tif", "cut.tif", "out.IMG", "twin.flt", "twin.hdr"}));
+}
+
+}  // namespace
+}  // namespace kavrimo
