@@ -22,6 +22,7 @@
 #include "bench/batch.h"
 #include "bench/bench_files.h"
 #include "bench/engine_child.h"
+#include "bench/geotiff_bench.h"
 #include "bench/plain_passes.h"
 
 namespace kavrimo::bench {
@@ -201,8 +202,10 @@ bool MeasureAndReportBatch(const ScratchFolder& folder, const std::string& templ
 }
 
 constexpr int kAsciiSide = 8192;
+constexpr int kGeoTiffSide = 8192;
+constexpr int kLargeGeoTiffSide = 32767;
 
-int Main(const std::vector<int>& sides, bool float_grids, bool ascii_grid, bool batch) {
+int Main(const std::vector<int>& sides, bool float_grids, bool ascii_grid, bool geotiff, bool large, bool batch) {
   const std::string template_path = TemplateBesideExecutable();
   if (!std::filesystem::exists(template_path)) {
     std::fprintf(stderr, "kavrimo-bench: no header template at %s\n", template_path.c_str());
@@ -286,32 +289,43 @@ int Main(const std::vector<int>& sides, bool float_grids, bool ascii_grid, bool 
       all = ReportAscii(MeasureAscii(folder, kAsciiSide, template_path, kRuns)) && all;
     }
   }
+  if (geotiff) {
+    std::printf("\n");
+    all = ReportGeoTiff(MeasureGeoTiff(folder, kGeoTiffSide, large ? kLargeGeoTiffSide : 0, template_path, kRuns)) &&
+          all;
+  }
   return all && (!batch || MeasureAndReportBatch(folder, template_path)) ? 0 : 1;
 }
 
 }  // namespace
 }  // namespace kavrimo::bench
 
-// kavrimo-bench [--float-only | --ascii-only | --batch-only] [side ...]: the float grid sides to measure,
-// 8192 and 16384 when none are given; the ASCII grid is always 8192 x 8192; the batch case 2000 grids.
+// kavrimo-bench [--float-only | --ascii-only | --geotiff-only | --batch-only] [--no-large] [side ...]: the
+// float grid sides to measure, 8192 and 16384 when none are given; the ASCII grid and the GeoTIFF are
+// always 8192 x 8192, and the GeoTIFF's memory is measured at 32767 x 32767 too unless --no-large; the
+// batch case 2000 grids.
 int main(int argc, char** argv) {
   std::vector<int> sides;
-  bool float_grids = true, ascii_grid = true, batch = true;
+  bool float_grids = true, ascii_grid = true, geotiff = true, large = true, batch = true;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--float-only") {
-      ascii_grid = batch = false;
+      ascii_grid = geotiff = batch = false;
     } else if (arg == "--ascii-only") {
-      float_grids = batch = false;
+      float_grids = geotiff = batch = false;
+    } else if (arg == "--geotiff-only") {
+      float_grids = ascii_grid = batch = false;
     } else if (arg == "--batch-only") {
-      float_grids = ascii_grid = false;
+      float_grids = ascii_grid = geotiff = false;
+    } else if (arg == "--no-large") {
+      large = false;
     } else {
       sides.push_back(std::atoi(argv[i]));
     }
   }
   if (sides.empty()) sides = {8192, 16384};
   try {
-    return kavrimo::bench::Main(sides, float_grids, ascii_grid, batch);
+    return kavrimo::bench::Main(sides, float_grids, ascii_grid, geotiff, large, batch);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kavrimo-bench: %s\n", e.what());
     return 1;

@@ -3,6 +3,9 @@
 // failures are found in cell order.
 #include "app/conversion/geotiff_passes.h"
 
+#include <cstring>
+#include <exception>
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -18,6 +21,8 @@ namespace {
 // A band's coded bytes are written at once when they take at most this much; a larger band (tall tiles
 // on a very wide grid) is written row by row.
 constexpr std::int64_t kBandBytes = std::int64_t{16} << 20;
+// Rows of coded bytes written at once where a band is coded row after row: small enough to stay in cache.
+constexpr std::int64_t kSliceBytes = std::int64_t{256} << 10;
 
 enum class CellsFrom { kPlace, kDecoding, kScratch };
 
@@ -35,9 +40,35 @@ std::int64_t BandEnd(const GeoTiffLayout& layout, std::int64_t y) {
 // Visits the rows of a block: width cells each, stride cells apart.
 using RowsVisitor = std::function<void(const float* cells, std::int64_t stride)>;
 
+// The blocks of a band read in place, mapped at once where they lie one after another in the file (as
+// writers lay tiles out), so that a band costs one mapping rather than one per block.
+struct BandWindow {
+  std::optional<MappedWindow> window;
+  std::int64_t first = 0;  // the file offset of the window's first byte
+  std::int64_t end = 0;
+
+  void Map(GeoTiffSource& source, std::int64_t y) {
+    window.reset();
+    const GeoTiffLayout& layout = source.Layout();
+    if (!layout.in_place || !layout.tiled || layout.blocks_across < 2 || !BusErrorGuardAvailable()) return;
+    const std::int64_t block_bytes = layout.block_width * layout.block_height * std::int64_t{sizeof(float)};
+    const auto offset = [&](std::int64_t x) {
+      return static_cast<std::int64_t>(layout.block_offsets[static_cast<std::size_t>(y * layout.blocks_across + x)]);
+    };
+    for (std::int64_t x = 1; x < layout.blocks_across; ++x) {
+      if (offset(x) != offset(x - 1) + block_bytes) return;
+    }
+    first = offset(0);
+    end = first + layout.blocks_across * block_bytes;
+    if (source.File().Size() < end) return;
+    window.emplace(source.File(), first, static_cast<std::size_t>(end - first));
+    if (!window->Ok()) window.reset();
+  }
+};
+
 // The cells of block (x, y), handed to visit from where they are; buffer holds one block.
-void WithBlock(GeoTiffSource& source, CellsFrom from, const BinaryFile* scratch, int worker, std::int64_t x,
-               std::int64_t y, BlockBuffer<float>& buffer, const RowsVisitor& visit) {
+void WithBlock(GeoTiffSource& source, CellsFrom from, const BinaryFile* scratch, const BandWindow& band, int worker,
+               std::int64_t x, std::int64_t y, BlockBuffer<float>& buffer, const RowsVisitor& visit) {
   const GeoTiffLayout& layout = source.Layout();
   const std::int64_t width = layout.WidthOf(x), height = layout.HeightOf(y);
   const auto bytes = static_cast<std::size_t>(width * height) * sizeof(float);
@@ -47,7 +78,14 @@ void WithBlock(GeoTiffSource& source, CellsFrom from, const BinaryFile* scratch,
     return;
   }
   if (from == CellsFrom::kScratch) {
+    // The scratch file is ours and has no name: nothing can cut it short, so its pages are visited
+    // where they lie, without a copy, as long as the system maps them.
     const std::int64_t at = ScratchCell(layout, x, y) * std::int64_t{sizeof(float)};
+    const MappedWindow window(*scratch, at, bytes);
+    if (window.Ok() && scratch->Size() >= at + static_cast<std::int64_t>(bytes)) {
+      visit(reinterpret_cast<const float*>(window.Data()), width);
+      return;
+    }
     if (scratch->ReadAt(at, buffer.data(), bytes) != bytes) throw EInOutError(100, scratch->Path());
     visit(buffer.data(), width);
     return;
@@ -56,6 +94,16 @@ void WithBlock(GeoTiffSource& source, CellsFrom from, const BinaryFile* scratch,
   const BinaryFile& file = source.File();
   const auto offset = static_cast<std::int64_t>(layout.block_offsets[static_cast<std::size_t>(y * layout.blocks_across + x)]);
   const std::int64_t span = ((height - 1) * layout.block_width + width) * std::int64_t{sizeof(float)};
+  if (band.window && offset >= band.first && offset + span <= band.end) {
+    bool whole = false;
+    {
+      const BusErrorGuard guard(*band.window);
+      visit(reinterpret_cast<const float*>(band.window->Data() + (offset - band.first)), layout.block_width);
+      whole = !guard.CutShort();
+    }
+    if (!whole || file.Size() < band.end) throw EGeoTiffError(source.Path() + " changed while it was read");
+    return;
+  }
   if (file.Size() >= offset + span && BusErrorGuardAvailable()) {
     const MappedWindow window(file, offset, static_cast<std::size_t>(span));
     if (window.Ok()) {
@@ -98,16 +146,62 @@ void OverBand(const GeoTiffLayout& layout, std::int64_t y, const std::function<v
   if (first) throw *first;
 }
 
-// Calls row(cells, count, first) for the rows of block (x, y), first the grid's index of the row's first cell.
-template <typename Row>
-RowsVisitor EachRow(const GeoTiffLayout& layout, std::int64_t x, std::int64_t y, Row row) {
-  return [&layout, x, y, row](const float* cells, std::int64_t stride) {
-    const std::int64_t width = layout.WidthOf(x);
-    for (std::int64_t r = 0; r < layout.HeightOf(y); ++r) {
-      row(cells + r * stride, static_cast<std::size_t>(width),
-          (y * layout.block_height + r) * layout.ncols + x * layout.block_width, r);
+// Runs run(cells, count, first_row) over rows [first_row, first_row + rows) of block (x, y), their cells one
+// after another; an error leaves as a CellFailure naming the grid's index of the first cell of the run that
+// fails one_cell (found again one cell at a time, on failure only).
+template <typename Run, typename OneCell>
+void OverRun(const GeoTiffLayout& layout, std::int64_t x, std::int64_t y, const float* run_cells,
+             std::int64_t first_row, std::int64_t rows, Run run, OneCell one_cell) {
+  const std::int64_t width = layout.WidthOf(x);
+  const auto count = static_cast<std::size_t>(rows * width);
+  try {
+    run(run_cells, count, first_row);
+  } catch (...) {
+    const std::exception_ptr error = std::current_exception();
+    std::int64_t failing = 0;
+    for (; failing < static_cast<std::int64_t>(count); ++failing) {
+      try {
+        one_cell(run_cells[failing]);
+      } catch (...) {
+        break;
+      }
     }
+    const std::int64_t row = y * layout.block_height + first_row + failing / width;
+    throw CellFailure{row * layout.ncols + x * layout.block_width + failing % width, error};
+  }
+}
+
+// Runs a block's arithmetic over its cells in as few runs as their layout allows: the whole block at once
+// where its rows lie one after another, else row by row. run(cells, count, first_row) handles count cells,
+// whole rows of the block from first_row on. An error leaves as a CellFailure naming the grid's index of
+// the block's first cell in order that fails one_cell (found again one cell at a time, on failure only).
+template <typename Run, typename OneCell>
+void OverBlock(const GeoTiffLayout& layout, std::int64_t x, std::int64_t y, const float* cells, std::int64_t stride,
+               Run run, OneCell one_cell) {
+  const std::int64_t width = layout.WidthOf(x), height = layout.HeightOf(y);
+  const auto over = [&](const float* run_cells, std::int64_t first_row, std::int64_t rows) {
+    OverRun(layout, x, y, run_cells, first_row, rows, run, one_cell);
   };
+  if (stride == width) {
+    over(cells, 0, height);
+    return;
+  }
+  for (std::int64_t r = 0; r < height; ++r) over(cells + r * stride, r, 1);
+}
+
+// OverBlock over the rows [first_row, first_row + rows) of a block read in place (its rows block_width
+// cells apart), cells pointing at the first of them; run's first_row counts from that row.
+template <typename Run, typename OneCell>
+void OverBlockRows(const GeoTiffLayout& layout, std::int64_t x, std::int64_t y, std::int64_t first_row,
+                   std::int64_t rows, const float* cells, Run run, OneCell one_cell) {
+  const auto shifted = [&](const float* run_cells, std::size_t count, std::int64_t r) { run(run_cells, count, r - first_row); };
+  if (layout.WidthOf(x) == layout.block_width) {
+    OverRun(layout, x, y, cells, first_row, rows, shifted, one_cell);
+    return;
+  }
+  for (std::int64_t r = 0; r < rows; ++r) {
+    OverRun(layout, x, y, cells + r * layout.block_width, first_row + r, 1, shifted, one_cell);
+  }
 }
 
 // Pass 2 or the one pass over a fixed range: codes every row with code(cells, count, out, band) into the
@@ -121,28 +215,90 @@ void CodeBands(GeoTiffSource& source, const GridHeader& header, CellsFrom from, 
   if (from == CellsFrom::kPlace) source.File();
   struct Buffers {
     std::optional<BlockBuffer<float>> cells;
-    std::optional<BlockBuffer<std::uint8_t>> bytes;
+    std::optional<BlockBuffer<std::uint8_t>> block;  // a block's coded bytes
+    std::optional<BlockBuffer<std::uint8_t>> band;   // a band's, where they fit
+    BandWindow window;
   };
   std::vector<Buffers> buffers(static_cast<std::size_t>(threads));
+  const std::int64_t block_cells = layout.block_width * layout.block_height;
   const std::int64_t band_bytes = layout.block_height * layout.ncols;
   const bool whole_bands = band_bytes <= kBandBytes;
   RunPass(
       header, layout.blocks_down, [&](std::int64_t y) { return BandEnd(layout, y); }, progress, threads,
       [&](std::int64_t y, int worker) {
         Buffers& own = buffers[static_cast<std::size_t>(worker)];
-        if (!own.cells) own.cells.emplace(static_cast<std::size_t>(layout.block_width * layout.block_height));
-        if (!own.bytes) own.bytes.emplace(static_cast<std::size_t>(whole_bands ? band_bytes : layout.block_width));
-        std::uint8_t* const bytes = own.bytes->data();
+        if (!own.cells) own.cells.emplace(static_cast<std::size_t>(block_cells));
+        if (!own.block) own.block.emplace(static_cast<std::size_t>(block_cells));
+        if (whole_bands && !own.band) own.band.emplace(static_cast<std::size_t>(band_bytes));
+        if (from == CellsFrom::kPlace) own.window.Map(source, y);
+        const std::int64_t first_row = y * layout.block_height;
+        if (own.window.window && whole_bands) {
+          // A band mapped whole is coded a few rows at a time: each block's rows of the slice at once
+          // (its cells lie one after another), their bytes gathered into rows that stay in the
+          // processor's cache until they are written, so no band of bytes goes through memory twice.
+          const BandWindow& band = own.window;
+          const std::int64_t rows = layout.HeightOf(y);
+          const std::int64_t slice = std::max<std::int64_t>(1, std::min(rows, kSliceBytes / layout.ncols));
+          std::uint8_t* const bytes = own.band->data();
+          std::uint8_t* const coded = own.block->data();
+          bool whole = false;
+          {
+            const BusErrorGuard guard(*band.window);
+            for (std::int64_t r0 = 0; r0 < rows; r0 += slice) {
+              const std::int64_t count = std::min(slice, rows - r0);
+              std::optional<CellFailure> first;  // the slice's first failing cell in cell order
+              for (std::int64_t x = 0; x < layout.blocks_across; ++x) {
+                const std::int64_t offset = static_cast<std::int64_t>(
+                    layout.block_offsets[static_cast<std::size_t>(y * layout.blocks_across + x)]);
+                const auto* cells = reinterpret_cast<const float*>(band.window->Data() + (offset - band.first)) +
+                                    r0 * layout.block_width;
+                const std::int64_t width = layout.WidthOf(x);
+                try {
+                  OverBlockRows(
+                      layout, x, y, r0, count, cells,
+                      [&](const float* run, std::size_t n, std::int64_t r) { code(run, n, coded + r * width, y); },
+                      one_cell);
+                } catch (const CellFailure& failure) {
+                  if (!first || failure.cell < first->cell) first = failure;
+                  continue;
+                }
+                for (std::int64_t r = 0; r < count; ++r) {
+                  std::memcpy(bytes + r * layout.ncols + x * layout.block_width, coded + r * width,
+                              static_cast<std::size_t>(width));
+                }
+              }
+              if (first) throw *first;
+              output.WriteAt((first_row + r0) * layout.ncols, bytes, static_cast<std::size_t>(count * layout.ncols));
+            }
+            whole = !guard.CutShort();
+          }
+          if (!whole || source.File().Size() < band.end) throw EGeoTiffError(source.Path() + " changed while it was read");
+          return;
+        }
         OverBand(layout, y, [&](std::int64_t x) {
-          WithBlock(source, from, scratch, worker, x, y, *own.cells,
-                    EachRow(layout, x, y, [&](const float* cells, std::size_t count, std::int64_t first, std::int64_t r) {
-                      std::uint8_t* out = whole_bands ? bytes + r * layout.ncols + x * layout.block_width : bytes;
-                      OverCells(first, cells, count, [&] { code(cells, count, out, y); }, one_cell);
-                      if (!whole_bands) output.WriteAt(first, out, count);
-                    }));
+          const std::int64_t width = layout.WidthOf(x);
+          std::uint8_t* const coded = own.block->data();
+          WithBlock(source, from, scratch, own.window, worker, x, y, *own.cells,
+                    [&](const float* cells, std::int64_t stride) {
+                      OverBlock(
+                          layout, x, y, cells, stride,
+                          [&](const float* run, std::size_t count, std::int64_t r) {
+                            code(run, count, coded + r * width, y);
+                          },
+                          one_cell);
+                    });
+          // The block's rows to their places in the band, or straight to the image.
+          for (std::int64_t r = 0; r < layout.HeightOf(y); ++r) {
+            const std::int64_t place = r * layout.ncols + x * layout.block_width;
+            if (whole_bands) {
+              std::memcpy(own.band->data() + place, coded + r * width, static_cast<std::size_t>(width));
+            } else {
+              output.WriteAt(first_row * layout.ncols + place, coded + r * width, static_cast<std::size_t>(width));
+            }
+          }
         });
         if (whole_bands) {
-          output.WriteAt(y * layout.block_height * layout.ncols, bytes,
+          output.WriteAt(first_row * layout.ncols, own.band->data(),
                          static_cast<std::size_t>(layout.HeightOf(y) * layout.ncols));
         }
       },
@@ -189,6 +345,7 @@ CellRange ScanGeoTiff(GeoTiffSource& source, const GridHeader& header, BinaryFil
   source.PrepareWorkers(threads);
   if (from == CellsFrom::kPlace) source.File();
   std::vector<std::optional<BlockBuffer<float>>> buffers(static_cast<std::size_t>(threads));
+  std::vector<BandWindow> bands(static_cast<std::size_t>(threads));
   std::vector<CellRange> parts(static_cast<std::size_t>(layout.blocks_down));
   const CellNoData nodata = NoDataOf(header);
   CellRange range;
@@ -198,14 +355,17 @@ CellRange ScanGeoTiff(GeoTiffSource& source, const GridHeader& header, BinaryFil
         auto& buffer = buffers[static_cast<std::size_t>(worker)];
         if (!buffer) buffer.emplace(static_cast<std::size_t>(layout.block_width * layout.block_height));
         CellRange& part = parts[static_cast<std::size_t>(y)];
+        BandWindow& band = bands[static_cast<std::size_t>(worker)];
+        if (from == CellsFrom::kPlace) band.Map(source, y);
         OverBand(layout, y, [&](std::int64_t x) {
-          WithBlock(source, from, nullptr, worker, x, y, *buffer, [&](const float* cells, std::int64_t stride) {
-            EachRow(layout, x, y, [&](const float* row, std::size_t count, std::int64_t first, std::int64_t) {
-              OverCells(first, row, count, [&] { ScanCells(row, count, nodata, part); }, [&](float cell) {
-                CellRange one;
-                ScanCells(&cell, 1, nodata, one, CellPath::Portable);
-              });
-            })(cells, stride);
+          WithBlock(source, from, nullptr, band, worker, x, y, *buffer, [&](const float* cells, std::int64_t stride) {
+            OverBlock(
+                layout, x, y, cells, stride,
+                [&](const float* run, std::size_t count, std::int64_t) { ScanCells(run, count, nodata, part); },
+                [&](float cell) {
+                  CellRange one;
+                  ScanCells(&cell, 1, nodata, one, CellPath::Portable);
+                });
             if (scratch != nullptr && from == CellsFrom::kDecoding) {
               const auto count = static_cast<std::size_t>(layout.WidthOf(x) * layout.HeightOf(y));
               scratch->WriteExactlyAt(ScratchCell(layout, x, y) * std::int64_t{sizeof(float)}, cells,

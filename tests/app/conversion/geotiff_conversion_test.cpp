@@ -142,21 +142,27 @@ TEST_F(GeoTiffConversionTest, NotANumberNoDataAndUnequalSpacings) {
 // a damaged file stops it with a line naming the file. Nothing is written: an earlier image stays.
 TEST_F(GeoTiffConversionTest, FailuresStopAsTheTwinsDoAndLeaveNothing) {
   TiffSpec spec;
-  spec.ncols = 100, spec.nrows = 60, spec.compression = kDeflate, spec.predictor = 3, spec.tile = 32;
+  spec.ncols = 100, spec.nrows = 60, spec.tile = 32;
   spec.tiepoints = {0, 0, 0, 0, 15, 0};
   std::vector<double> samples = Field(spec, 0, 0, 3);
   samples[static_cast<std::size_t>(45 * 100 + 70)] = std::nan("");  // row 45, column 70: tile (2, 1)
   samples[static_cast<std::size_t>(50 * 100 + 10)] = std::nan("");  // later in cell order, an earlier tile
-  WriteTiff(File("bad.tif"), spec, samples);
   std::vector<float> cells(samples.begin(), samples.end());
   WriteGrid(File("twin"), 100, 60, cells, "", false, 0, 0, 0.5f);
   WriteText(File("out.IMG"), "earlier image");
-  for (const int threads : {1, 2}) {
-    SCOPED_TRACE(threads);
-    EXPECT_EQ(Convert(File("twin.flt"), "out.IMG", threads), "Invalid floating point operation");
-    const int twin_bar = host_.progress.back();
-    EXPECT_EQ(Convert(File("bad.tif"), "out.IMG", threads), "Invalid floating point operation");
-    EXPECT_EQ(host_.progress.back(), twin_bar);
+  // Decoded (Deflate), and read in place (uncompressed): a fixed range codes in one pass.
+  for (const std::uint16_t compression : {kDeflate, kNone}) {
+    spec.compression = compression, spec.predictor = compression == kDeflate ? 3 : 1;
+    WriteTiff(File("bad.tif"), spec, samples);
+    for (const int threads : {1, 2}) {
+      for (const std::optional<CellRange> range : {std::optional<CellRange>{}, std::optional<CellRange>{{900, -100}}}) {
+        SCOPED_TRACE(std::to_string(compression) + ", " + std::to_string(threads) + (range ? " threads, fixed" : " threads"));
+        EXPECT_EQ(Convert(File("twin.flt"), "out.IMG", threads, range), "Invalid floating point operation");
+        const int twin_bar = host_.progress.back();
+        EXPECT_EQ(Convert(File("bad.tif"), "out.IMG", threads, range), "Invalid floating point operation");
+        EXPECT_EQ(host_.progress.back(), twin_bar);
+      }
+    }
   }
   spec.compression = kDeflate;
   WriteTiff(File("cut.tif"), spec, Field(spec, 0, 0, 4));
