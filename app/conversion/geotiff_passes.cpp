@@ -3,9 +3,9 @@
 // failures are found in cell order.
 #include "app/conversion/geotiff_passes.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
-#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -18,11 +18,15 @@
 namespace kavrimo {
 namespace {
 
-// A band's coded bytes are written at once when they take at most this much; a larger band (tall tiles
-// on a very wide grid) is written row by row.
-constexpr std::int64_t kBandBytes = std::int64_t{16} << 20;
+// Where blocks are decoded, a band's coded bytes are written at once when they take at most this much; a
+// larger band (on a very wide grid) is written row by row.
+constexpr std::int64_t kBandBytes = std::int64_t{8} << 20;
 // Rows of coded bytes written at once where a band is coded row after row: small enough to stay in cache.
 constexpr std::int64_t kSliceBytes = std::int64_t{256} << 10;
+// The largest band mapped whole. A slice of rows touches every block of its band, and the system maps a
+// block's pages in large pieces, so a band's mapping may become resident all at once: wider bands go
+// block by block, each block mapped and let go on its own.
+constexpr std::int64_t kMappedBandBytes = std::int64_t{16} << 20;
 
 enum class CellsFrom { kPlace, kDecoding, kScratch };
 
@@ -40,17 +44,25 @@ std::int64_t BandEnd(const GeoTiffLayout& layout, std::int64_t y) {
 // Visits the rows of a block: width cells each, stride cells apart.
 using RowsVisitor = std::function<void(const float* cells, std::int64_t stride)>;
 
-// The blocks of a band read in place, mapped at once where they lie one after another in the file (as
-// writers lay tiles out), so that a band costs one mapping rather than one per block.
+// A band's cells mapped at once: those of a file read in place, where its blocks lie one after another
+// (as writers lay tiles out). A band then costs one mapping, and is coded a few rows at a time across
+// its blocks. (The scratch file's blocks go one at a time: decoding, not coding, sets their pace.)
 struct BandWindow {
   std::optional<MappedWindow> window;
   std::int64_t first = 0;  // the file offset of the window's first byte
   std::int64_t end = 0;
+  std::vector<std::int64_t> starts;  // each block's first cell's byte, from first
+
+  // The rows of block x from row r on; they lie block_width cells apart.
+  const float* Rows(const GeoTiffLayout& layout, std::int64_t x, std::int64_t r) const {
+    return reinterpret_cast<const float*>(window->Data() + starts[static_cast<std::size_t>(x)]) +
+           r * layout.block_width;
+  }
 
   void Map(GeoTiffSource& source, std::int64_t y) {
     window.reset();
     const GeoTiffLayout& layout = source.Layout();
-    if (!layout.in_place || !layout.tiled || layout.blocks_across < 2 || !BusErrorGuardAvailable()) return;
+    if (!layout.in_place || !layout.tiled || !BusErrorGuardAvailable()) return;
     const std::int64_t block_bytes = layout.block_width * layout.block_height * std::int64_t{sizeof(float)};
     const auto offset = [&](std::int64_t x) {
       return static_cast<std::int64_t>(layout.block_offsets[static_cast<std::size_t>(y * layout.blocks_across + x)]);
@@ -60,7 +72,9 @@ struct BandWindow {
     }
     first = offset(0);
     end = first + layout.blocks_across * block_bytes;
-    if (source.File().Size() < end) return;
+    if (end - first > kMappedBandBytes || source.File().Size() < end) return;
+    starts.resize(static_cast<std::size_t>(layout.blocks_across));
+    for (std::int64_t x = 0; x < layout.blocks_across; ++x) starts[static_cast<std::size_t>(x)] = offset(x) - first;
     window.emplace(source.File(), first, static_cast<std::size_t>(end - first));
     if (!window->Ok()) window.reset();
   }
@@ -92,7 +106,8 @@ void WithBlock(GeoTiffSource& source, CellsFrom from, const BinaryFile* scratch,
   }
   // In place: the block's rows lie block_width cells apart from its offset on.
   const BinaryFile& file = source.File();
-  const auto offset = static_cast<std::int64_t>(layout.block_offsets[static_cast<std::size_t>(y * layout.blocks_across + x)]);
+  const auto offset =
+      static_cast<std::int64_t>(layout.block_offsets[static_cast<std::size_t>(y * layout.blocks_across + x)]);
   const std::int64_t span = ((height - 1) * layout.block_width + width) * std::int64_t{sizeof(float)};
   if (band.window && offset >= band.first && offset + span <= band.end) {
     bool whole = false;
@@ -121,7 +136,8 @@ void WithBlock(GeoTiffSource& source, CellsFrom from, const BinaryFile* scratch,
     const std::int64_t at = offset + r * layout.block_width * std::int64_t{sizeof(float)};
     const auto row = static_cast<std::size_t>(width) * sizeof(float);
     if (file.ReadAt(at, buffer.data() + r * width, row) != row) {
-      throw EGeoTiffError(source.Path() + " is truncated: its data reaches byte " + std::to_string(at + static_cast<std::int64_t>(row)));
+      throw EGeoTiffError(source.Path() + " is truncated: its data reaches byte " +
+                          std::to_string(at + static_cast<std::int64_t>(row)));
     }
   }
   visit(buffer.data(), width);
@@ -189,19 +205,20 @@ void OverBlock(const GeoTiffLayout& layout, std::int64_t x, std::int64_t y, cons
   for (std::int64_t r = 0; r < height; ++r) over(cells + r * stride, r, 1);
 }
 
-// OverBlock over the rows [first_row, first_row + rows) of a block read in place (its rows block_width
-// cells apart), cells pointing at the first of them; run's first_row counts from that row.
+// OverBlock over the rows [first_row, first_row + rows) of a block, stride cells apart, cells pointing at
+// the first of them; run's first_row counts from that row.
 template <typename Run, typename OneCell>
 void OverBlockRows(const GeoTiffLayout& layout, std::int64_t x, std::int64_t y, std::int64_t first_row,
-                   std::int64_t rows, const float* cells, Run run, OneCell one_cell) {
-  const auto shifted = [&](const float* run_cells, std::size_t count, std::int64_t r) { run(run_cells, count, r - first_row); };
-  if (layout.WidthOf(x) == layout.block_width) {
+                   std::int64_t rows, const float* cells, std::int64_t stride, Run run, OneCell one_cell) {
+  const auto shifted = [&](const float* run_cells, std::size_t count, std::int64_t r) {
+    run(run_cells, count, r - first_row);
+  };
+  if (layout.WidthOf(x) == stride) {
     OverRun(layout, x, y, cells, first_row, rows, shifted, one_cell);
     return;
   }
-  for (std::int64_t r = 0; r < rows; ++r) {
-    OverRun(layout, x, y, cells + r * layout.block_width, first_row + r, 1, shifted, one_cell);
-  }
+  for (std::int64_t r = 0; r < rows; ++r)
+    OverRun(layout, x, y, cells + r * stride, first_row + r, 1, shifted, one_cell);
 }
 
 // Pass 2 or the one pass over a fixed range: codes every row with code(cells, count, out, band) into the
@@ -216,31 +233,28 @@ void CodeBands(GeoTiffSource& source, const GridHeader& header, CellsFrom from, 
   struct Buffers {
     std::optional<BlockBuffer<float>> cells;
     std::optional<BlockBuffer<std::uint8_t>> block;  // a block's coded bytes
-    std::optional<BlockBuffer<std::uint8_t>> band;   // a band's, where they fit
+    std::optional<BlockBuffer<std::uint8_t>> rows;   // a band's coded rows, or a slice of them
     BandWindow window;
   };
   std::vector<Buffers> buffers(static_cast<std::size_t>(threads));
   const std::int64_t block_cells = layout.block_width * layout.block_height;
   const std::int64_t band_bytes = layout.block_height * layout.ncols;
+  const std::int64_t slice = std::max<std::int64_t>(1, std::min(layout.block_height, kSliceBytes / layout.ncols));
   const bool whole_bands = band_bytes <= kBandBytes;
   RunPass(
       header, layout.blocks_down, [&](std::int64_t y) { return BandEnd(layout, y); }, progress, threads,
       [&](std::int64_t y, int worker) {
         Buffers& own = buffers[static_cast<std::size_t>(worker)];
-        if (!own.cells) own.cells.emplace(static_cast<std::size_t>(block_cells));
         if (!own.block) own.block.emplace(static_cast<std::size_t>(block_cells));
-        if (whole_bands && !own.band) own.band.emplace(static_cast<std::size_t>(band_bytes));
         if (from == CellsFrom::kPlace) own.window.Map(source, y);
-        const std::int64_t first_row = y * layout.block_height;
-        if (own.window.window && whole_bands) {
-          // A band mapped whole is coded a few rows at a time: each block's rows of the slice at once
-          // (its cells lie one after another), their bytes gathered into rows that stay in the
-          // processor's cache until they are written, so no band of bytes goes through memory twice.
+        const std::int64_t first_row = y * layout.block_height, rows = layout.HeightOf(y);
+        std::uint8_t* const coded = own.block->data();
+        if (own.window.window) {
+          // A band mapped whole is coded a few rows at a time: each block's rows of the slice at once, their
+          // bytes gathered into rows that stay in the processor's cache until they are written.
+          if (!own.rows) own.rows.emplace(static_cast<std::size_t>(slice * layout.ncols));
           const BandWindow& band = own.window;
-          const std::int64_t rows = layout.HeightOf(y);
-          const std::int64_t slice = std::max<std::int64_t>(1, std::min(rows, kSliceBytes / layout.ncols));
-          std::uint8_t* const bytes = own.band->data();
-          std::uint8_t* const coded = own.block->data();
+          std::uint8_t* const bytes = own.rows->data();
           bool whole = false;
           {
             const BusErrorGuard guard(*band.window);
@@ -248,14 +262,11 @@ void CodeBands(GeoTiffSource& source, const GridHeader& header, CellsFrom from, 
               const std::int64_t count = std::min(slice, rows - r0);
               std::optional<CellFailure> first;  // the slice's first failing cell in cell order
               for (std::int64_t x = 0; x < layout.blocks_across; ++x) {
-                const std::int64_t offset = static_cast<std::int64_t>(
-                    layout.block_offsets[static_cast<std::size_t>(y * layout.blocks_across + x)]);
-                const auto* cells = reinterpret_cast<const float*>(band.window->Data() + (offset - band.first)) +
-                                    r0 * layout.block_width;
+                const float* cells = band.Rows(layout, x, r0);
                 const std::int64_t width = layout.WidthOf(x);
                 try {
                   OverBlockRows(
-                      layout, x, y, r0, count, cells,
+                      layout, x, y, r0, count, cells, layout.block_width,
                       [&](const float* run, std::size_t n, std::int64_t r) { code(run, n, coded + r * width, y); },
                       one_cell);
                 } catch (const CellFailure& failure) {
@@ -272,12 +283,17 @@ void CodeBands(GeoTiffSource& source, const GridHeader& header, CellsFrom from, 
             }
             whole = !guard.CutShort();
           }
-          if (!whole || source.File().Size() < band.end) throw EGeoTiffError(source.Path() + " changed while it was read");
+          if (!whole || source.File().Size() < band.end) {
+            throw EGeoTiffError(source.Path() + " changed while it was read");
+          }
           return;
         }
+        // Block by block: into a band of bytes written at once, or straight to the image row by row where
+        // a band would take too much memory.
+        if (!own.cells) own.cells.emplace(static_cast<std::size_t>(block_cells));
+        if (whole_bands && !own.rows) own.rows.emplace(static_cast<std::size_t>(band_bytes));
         OverBand(layout, y, [&](std::int64_t x) {
           const std::int64_t width = layout.WidthOf(x);
-          std::uint8_t* const coded = own.block->data();
           WithBlock(source, from, scratch, own.window, worker, x, y, *own.cells,
                     [&](const float* cells, std::int64_t stride) {
                       OverBlock(
@@ -287,19 +303,17 @@ void CodeBands(GeoTiffSource& source, const GridHeader& header, CellsFrom from, 
                           },
                           one_cell);
                     });
-          // The block's rows to their places in the band, or straight to the image.
-          for (std::int64_t r = 0; r < layout.HeightOf(y); ++r) {
+          for (std::int64_t r = 0; r < rows; ++r) {
             const std::int64_t place = r * layout.ncols + x * layout.block_width;
             if (whole_bands) {
-              std::memcpy(own.band->data() + place, coded + r * width, static_cast<std::size_t>(width));
+              std::memcpy(own.rows->data() + place, coded + r * width, static_cast<std::size_t>(width));
             } else {
               output.WriteAt(first_row * layout.ncols + place, coded + r * width, static_cast<std::size_t>(width));
             }
           }
         });
         if (whole_bands) {
-          output.WriteAt(first_row * layout.ncols, own.band->data(),
-                         static_cast<std::size_t>(layout.HeightOf(y) * layout.ncols));
+          output.WriteAt(first_row * layout.ncols, own.rows->data(), static_cast<std::size_t>(rows * layout.ncols));
         }
       },
       after);
@@ -340,8 +354,8 @@ CellRange ScanGeoTiff(GeoTiffSource& source, const GridHeader& header, BinaryFil
                       const ProgressSink& progress, const PassOptions& options) {
   const GeoTiffLayout& layout = source.Layout();
   const CellsFrom from = layout.in_place ? CellsFrom::kPlace : CellsFrom::kDecoding;
-  const int threads = from == CellsFrom::kPlace ? WorkerCount(options.threads, layout.blocks_down)
-                                                : DecodingThreads(layout, options);
+  const int threads =
+      from == CellsFrom::kPlace ? WorkerCount(options.threads, layout.blocks_down) : DecodingThreads(layout, options);
   source.PrepareWorkers(threads);
   if (from == CellsFrom::kPlace) source.File();
   std::vector<std::optional<BlockBuffer<float>>> buffers(static_cast<std::size_t>(threads));
@@ -391,12 +405,12 @@ void CodeGeoTiff(GeoTiffSource& source, const GridHeader& header, const BinaryFi
       [&](float cell) { CodeCellReference(cell, nodata, scale); }, {});
 }
 
-OutsideCounts CodeGeoTiff(GeoTiffSource& source, const GridHeader& header, const FixedScale& fixed,
-                          ImagePixels& output, const ProgressSink& progress, const PassOptions& options) {
+OutsideCounts CodeGeoTiff(GeoTiffSource& source, const GridHeader& header, const FixedScale& fixed, ImagePixels& output,
+                          const ProgressSink& progress, const PassOptions& options) {
   const GeoTiffLayout& layout = source.Layout();
   const CellsFrom from = layout.in_place ? CellsFrom::kPlace : CellsFrom::kDecoding;
-  const int threads = from == CellsFrom::kPlace ? WorkerCount(options.threads, layout.blocks_down)
-                                                : DecodingThreads(layout, options);
+  const int threads =
+      from == CellsFrom::kPlace ? WorkerCount(options.threads, layout.blocks_down) : DecodingThreads(layout, options);
   const CellNoData nodata = NoDataOf(header);
   std::vector<OutsideCounts> parts(static_cast<std::size_t>(layout.blocks_down));
   OutsideCounts total;

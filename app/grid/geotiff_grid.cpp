@@ -26,24 +26,20 @@ namespace kavrimo {
 namespace {
 
 // The mapped bytes decoded between two releases of the mapping's resident pages.
-constexpr std::uint64_t kReleaseBytes = std::uint64_t{8} << 20;
+constexpr std::uint64_t kReleaseBytes = std::uint64_t{2} << 20;
 // More entries than this in a directory and libtiff takes it for no directory at all.
 constexpr std::uint64_t kMaxDirectoryEntries = 4096;
 
 std::size_t SampleBytes(GeoTiffSample sample) {
   switch (sample) {
     case GeoTiffSample::kUnsigned8:
-    case GeoTiffSample::kSigned8:
-      return 1;
+    case GeoTiffSample::kSigned8: return 1;
     case GeoTiffSample::kUnsigned16:
-    case GeoTiffSample::kSigned16:
-      return 2;
+    case GeoTiffSample::kSigned16: return 2;
     case GeoTiffSample::kUnsigned32:
     case GeoTiffSample::kSigned32:
-    case GeoTiffSample::kReal32:
-      return 4;
-    case GeoTiffSample::kReal64:
-      return 8;
+    case GeoTiffSample::kReal32: return 4;
+    case GeoTiffSample::kReal64: return 8;
   }
   return 8;
 }
@@ -68,26 +64,13 @@ std::optional<GeoTiffSample> SampleOf(std::uint16_t bits, std::uint16_t format) 
 std::string DescribeSamples(std::uint16_t bits, std::uint16_t format) {
   std::string kind;
   switch (format) {
-    case SAMPLEFORMAT_UINT:
-      kind = "unsigned integer";
-      break;
-    case SAMPLEFORMAT_INT:
-      kind = "signed integer";
-      break;
-    case SAMPLEFORMAT_IEEEFP:
-      kind = "floating-point";
-      break;
-    case SAMPLEFORMAT_VOID:
-      kind = "untyped";
-      break;
-    case SAMPLEFORMAT_COMPLEXINT:
-      kind = "complex integer";
-      break;
-    case SAMPLEFORMAT_COMPLEXIEEEFP:
-      kind = "complex floating-point";
-      break;
-    default:
-      kind = "sample format " + std::to_string(format);
+    case SAMPLEFORMAT_UINT: kind = "unsigned integer"; break;
+    case SAMPLEFORMAT_INT: kind = "signed integer"; break;
+    case SAMPLEFORMAT_IEEEFP: kind = "floating-point"; break;
+    case SAMPLEFORMAT_VOID: kind = "untyped"; break;
+    case SAMPLEFORMAT_COMPLEXINT: kind = "complex integer"; break;
+    case SAMPLEFORMAT_COMPLEXIEEEFP: kind = "complex floating-point"; break;
+    default: kind = "sample format " + std::to_string(format);
   }
   return std::to_string(bits) + "-bit " + kind;
 }
@@ -103,23 +86,14 @@ void ConvertRow(const unsigned char* samples, std::int64_t count, float* cells) 
 
 void ConvertSamples(GeoTiffSample sample, const unsigned char* samples, std::int64_t count, float* cells) {
   switch (sample) {
-    case GeoTiffSample::kUnsigned8:
-      return ConvertRow<std::uint8_t>(samples, count, cells);
-    case GeoTiffSample::kSigned8:
-      return ConvertRow<std::int8_t>(samples, count, cells);
-    case GeoTiffSample::kUnsigned16:
-      return ConvertRow<std::uint16_t>(samples, count, cells);
-    case GeoTiffSample::kSigned16:
-      return ConvertRow<std::int16_t>(samples, count, cells);
-    case GeoTiffSample::kUnsigned32:
-      return ConvertRow<std::uint32_t>(samples, count, cells);
-    case GeoTiffSample::kSigned32:
-      return ConvertRow<std::int32_t>(samples, count, cells);
-    case GeoTiffSample::kReal32:
-      std::memcpy(cells, samples, static_cast<std::size_t>(count) * sizeof(float));
-      return;
-    case GeoTiffSample::kReal64:
-      return ConvertRow<double>(samples, count, cells);
+    case GeoTiffSample::kUnsigned8: return ConvertRow<std::uint8_t>(samples, count, cells);
+    case GeoTiffSample::kSigned8: return ConvertRow<std::int8_t>(samples, count, cells);
+    case GeoTiffSample::kUnsigned16: return ConvertRow<std::uint16_t>(samples, count, cells);
+    case GeoTiffSample::kSigned16: return ConvertRow<std::int16_t>(samples, count, cells);
+    case GeoTiffSample::kUnsigned32: return ConvertRow<std::uint32_t>(samples, count, cells);
+    case GeoTiffSample::kSigned32: return ConvertRow<std::int32_t>(samples, count, cells);
+    case GeoTiffSample::kReal32: std::memcpy(cells, samples, static_cast<std::size_t>(count) * sizeof(float)); return;
+    case GeoTiffSample::kReal64: return ConvertRow<double>(samples, count, cells);
   }
 }
 
@@ -167,8 +141,8 @@ struct Source {
   std::optional<MappedWindow> window;
   bool in_memory = false;
   std::span<const std::uint8_t> memory;
-  std::uint64_t size = 0;      // the file's size when it was opened
-  std::uint64_t position = 0;  // libtiff's read position
+  std::uint64_t size = 0;           // the file's size when it was opened
+  std::uint64_t position = 0;       // libtiff's read position
   std::exception_ptr read_failure;  // what a read raised inside libtiff
 };
 
@@ -184,8 +158,8 @@ std::size_t ReadSource(const Source& source, std::uint64_t offset, void* buffer,
 tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t size) {
   auto* source = static_cast<Source*>(handle);
   if (size <= 0 || source->position >= source->size) return 0;
-  const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(size),
-                                                                      source->size - source->position));
+  const auto count = static_cast<std::size_t>(
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(size), source->size - source->position));
   std::size_t got = 0;
   if (source->in_memory) {
     std::memcpy(buffer, source->memory.data() + source->position, count);
@@ -255,11 +229,11 @@ struct GeoTiffReader::State {
   GeoTiffInfo info;
   std::size_t sample_bytes = 4;
   std::int64_t rows_per_strip = 0;
-  bool has_empty_blocks = false;            // blocks without bytes (filled with the no-data value)
+  bool has_empty_blocks = false;                      // blocks without bytes (filled with the no-data value)
   std::optional<BlockBuffer<std::uint64_t>> scratch;  // one block's samples as stored (one row's for runs)
-  std::int64_t scratch_strip = -1;          // the strip whose samples scratch holds
-  std::uint64_t decoded_bytes = 0;          // mapped bytes decoded since the pages were last released
-  std::int64_t next_scanline = -1;          // the row libtiff's scanline reading gives next, -1 none
+  std::int64_t scratch_strip = -1;                    // the strip whose samples scratch holds
+  std::uint64_t decoded_bytes = 0;                    // mapped bytes decoded since the pages were last released
+  std::int64_t next_scanline = -1;                    // the row libtiff's scanline reading gives next, -1 none
 
   ~State() {
     if (tif != nullptr) TIFFClose(tif);
@@ -270,7 +244,8 @@ struct GeoTiffReader::State {
   // Raises what made libtiff fail: a read error, or its first error message.
   [[noreturn]] void FailFromLibrary() const {
     if (source.read_failure) std::rethrow_exception(source.read_failure);
-    Fail("is damaged: " + (messages.first_error.empty() ? std::string("libtiff cannot read it") : messages.first_error));
+    Fail("is damaged: " +
+         (messages.first_error.empty() ? std::string("libtiff cannot read it") : messages.first_error));
   }
 
   void CheckLibrary() const {
@@ -329,8 +304,10 @@ struct GeoTiffReader::State {
 void GeoTiffReader::State::CheckDirectoryInside() {
   unsigned char head[16] = {};
   const std::size_t head_bytes = ReadSource(source, 0, head, sizeof head);
-  const bool little = head_bytes >= 8 && head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0;
-  const bool big = head_bytes >= 8 && head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43);
+  const bool little =
+      head_bytes >= 8 && head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0;
+  const bool big =
+      head_bytes >= 8 && head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43);
   if (!little && !big) Fail("is not a TIFF file");
   const bool bigtiff = (little ? head[2] : head[3]) == 43;
   const auto number = [big](const unsigned char* bytes, std::size_t count) {
@@ -463,9 +440,9 @@ void GeoTiffReader::State::ReadLayout() {
   }
   layout.blocks_across = (layout.ncols + layout.block_width - 1) / layout.block_width;
   layout.blocks_down = (layout.nrows + layout.block_height - 1) / layout.block_height;
-  const std::uint64_t needed =
-      layout.tiled ? static_cast<std::uint64_t>(layout.Blocks())
-                   : static_cast<std::uint64_t>((layout.nrows + rows_per_strip - 1) / rows_per_strip);
+  const std::uint64_t needed = layout.tiled
+                                   ? static_cast<std::uint64_t>(layout.Blocks())
+                                   : static_cast<std::uint64_t>((layout.nrows + rows_per_strip - 1) / rows_per_strip);
   if (striles < needed) Fail("is damaged: it has fewer blocks than its size needs");
 
   // Every block's bytes inside the file; the cells readable in place when they are stored as they are.
@@ -473,8 +450,8 @@ void GeoTiffReader::State::ReadLayout() {
   std::uint16_t fill_order = FILLORDER_MSB2LSB;
   TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
   TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &fill_order);
-  bool in_place = compression == COMPRESSION_NONE && info.sample == GeoTiffSample::kReal32 &&
-                  !TIFFIsByteSwapped(tif) && fill_order == FILLORDER_MSB2LSB && !layout.rows_in_order;
+  bool in_place = compression == COMPRESSION_NONE && info.sample == GeoTiffSample::kReal32 && !TIFFIsByteSwapped(tif) &&
+                  fill_order == FILLORDER_MSB2LSB && !layout.rows_in_order;
   std::vector<std::uint64_t> offsets;
   if (in_place) offsets.reserve(static_cast<std::size_t>(needed));
   for (std::uint64_t strile = 0; strile < needed; ++strile) {
@@ -495,7 +472,8 @@ void GeoTiffReader::State::ReadLayout() {
     if (in_place) {
       const std::int64_t rows =
           layout.tiled ? layout.block_height
-                       : std::min<std::int64_t>(rows_per_strip, layout.nrows - static_cast<std::int64_t>(strile) * rows_per_strip);
+                       : std::min<std::int64_t>(rows_per_strip,
+                                                layout.nrows - static_cast<std::int64_t>(strile) * rows_per_strip);
       in_place = bytes >= static_cast<std::uint64_t>(rows * layout.block_width) * sizeof(float);
       offsets.push_back(offset);
     }
@@ -609,7 +587,8 @@ void GeoTiffReader::State::ReadNoData() {
 // A block the file holds no bytes for (a sparse file) is all no-data; false when it has bytes.
 bool GeoTiffReader::State::FillEmpty(std::uint32_t strile, float* out, std::int64_t cells) {
   if (!has_empty_blocks || TIFFGetStrileByteCount(tif, strile) != 0) return false;
-  if (!info.header.nodata_single) Fail("is damaged: block " + std::to_string(strile) + " has no data and there is no no-data value");
+  if (!info.header.nodata_single)
+    Fail("is damaged: block " + std::to_string(strile) + " has no data and there is no no-data value");
   std::fill(out, out + cells, *info.header.nodata_single);
   return true;
 }
@@ -629,7 +608,8 @@ void GeoTiffReader::State::DecodeStripToScratch(std::int64_t strip) {
   if (scratch_strip == strip) return;
   const std::int64_t rows = std::min(rows_per_strip, info.layout.nrows - strip * rows_per_strip);
   scratch_strip = -1;
-  ReadStrile(static_cast<std::uint32_t>(strip), Scratch(), rows * info.layout.ncols * static_cast<std::int64_t>(sample_bytes));
+  ReadStrile(static_cast<std::uint32_t>(strip), Scratch(),
+             rows * info.layout.ncols * static_cast<std::int64_t>(sample_bytes));
   scratch_strip = strip;
 }
 
