@@ -1,6 +1,6 @@
 // TImageHeader: the in-memory header of an image file, field by field.
 //
-// The image component fills it from a file's 512-byte header (each field from its own offset) and the
+// The image component fills it from a file's header (each field from its own offset) and the
 // projection dispatcher reads it to turn pixel positions into latitude and longitude. Real fields hold
 // Real48 values exactly; their byte layout on disk is the image component's business.
 #pragma once

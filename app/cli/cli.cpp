@@ -19,19 +19,20 @@ struct Command {
 };
 
 constexpr std::array<Command, 5> kCommands{{
-    {"convert", "convert ArcGIS float or ASCII grids to Miradel images", RunConvert},
+    {"convert", "convert float grids, ASCII grids and GeoTIFFs to Miradel images", RunConvert},
     {"info", "print the header fields and extent of an image", RunInfo},
     {"locate", "latitude and longitude of pixel positions", RunLocate},
     {"preview", "write a grey-scale PNG quick-look of an image", RunPreview},
-    {"export", "write an image back as an ArcGIS float grid", RunExport},
+    {"export", "write an image back as a float grid or a GeoTIFF", RunExport},
 }};
 
 void PrintUsage(std::ostream& out) {
   out << "Usage: kavrimo-cli COMMAND [OPTIONS] ARGUMENTS\n\n"
-         "Converts ArcGIS float grids (*.hdr + *.flt) and ESRI ASCII grids (*.asc) to 8-bit Miradel images,\n"
-         "inspects images, and exports them back to float grids.\n\n"
+         "Converts ArcGIS float grids (*.hdr + *.flt), ESRI ASCII grids (*.asc) and GeoTIFFs (*.tif) to 8-bit\n"
+         "Miradel images, inspects images, and exports them back to float grids or GeoTIFFs.\n\n"
          "Commands:\n";
-  for (const Command& c : kCommands) out << "  " << c.name << std::string(10 - std::string(c.name).size(), ' ') << c.summary << "\n";
+  for (const Command& c : kCommands)
+    out << "  " << c.name << std::string(10 - std::string(c.name).size(), ' ') << c.summary << "\n";
   out << "\nOptions:\n  --help     show this help (also after a command)\n  --version  show the version\n";
 }
 
@@ -60,8 +61,8 @@ void PrintError(std::ostream& err, const std::string& message) {
 
 void PrintFailure(std::ostream& err, const std::exception& error, const std::string& context) {
   std::string line = context.empty() ? "" : context + ": ";
-  if (const auto* io = dynamic_cast<const EInOutError*>(&error); io != nullptr && !io->Path().empty() &&
-                                                                  io->Path() != context) {
+  if (const auto* io = dynamic_cast<const EInOutError*>(&error);
+      io != nullptr && !io->Path().empty() && io->Path() != context) {
     line += io->Path() + ": ";
   }
   if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {

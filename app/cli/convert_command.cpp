@@ -1,4 +1,5 @@
-// kavrimo-cli convert: one grid with the status lines the window shows, or many grids into a folder
+// kavrimo-cli convert: one grid (a float grid, an ASCII grid or a GeoTIFF) with the status lines the window shows, or
+// many grids into a folder
 // (--out-dir), several at once, each reported in the order given: successes on standard output,
 // failures on standard error. Over a fixed range (--range) the tiles of a mosaic share one scale. On a
 // terminal, a progress bar (one grid) or "n of m grids" (many) on standard error.
@@ -50,9 +51,10 @@ const CommandSpec kSpec{
     "convert",
     "[-q] [--template FILE] [--range MIN MAX] [--threads N] INPUT OUTPUT\n"
     "[-q] [--template FILE] [--range MIN MAX] [--jobs N] --out-dir DIR INPUT...",
-    "Converts ArcGIS float grids and ESRI ASCII grids to 8-bit Miradel images. INPUT names the grid: an\n"
-    "ASCII grid when it ends in .asc (any letter case), else a float grid whose .hdr and .flt files are\n"
-    "named after it. With --out-dir, every INPUT becomes DIR/<base name>.IMG. With --range, every image is\n"
+    "Converts ArcGIS float grids, ESRI ASCII grids and GeoTIFFs to 8-bit Miradel images. INPUT names the\n"
+    "grid: an ASCII grid when it ends in .asc, a GeoTIFF when it ends in .tif or .tiff (any letter case;\n"
+    "one band, in latitude and longitude), else a float grid whose .hdr and .flt files are named after it.\n"
+    "With --out-dir, every INPUT becomes DIR/<base name>.IMG. With --range, every image is\n"
     "scaled over MIN to MAX instead of its grid's range, so that tiles share Gain and Offset; cells below\n"
     "MIN are coded 0 and cells above MAX 253, and their numbers are printed.",
     {{"quiet", 'q', nullptr, 0, "No status lines, success lines or progress; errors still on standard error."},

@@ -19,12 +19,12 @@ timeout 240 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/cpack" >"
 deb=$work/cpack/kavrimo_${version}_$(dpkg --print-architecture).deb
 [[ -f $deb ]] || fail "no package $(basename "$deb"): $(ls "$work/cpack")"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libpng16-16; do
+for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libpng16-16 libtiff6 libgeotiff5 libproj25; do
   [[ $depends == *"$library "* || $depends == *"$library" ]] || fail "Depends lacks $library: $depends"
 done
 # The description and both manual pages speak of every input and command.
 description=$(dpkg-deb -f "$deb" Description)
-for word in "ESRI ASCII grids" "float grids" "quick-looks" "exports images"; do
+for word in "ESRI ASCII grids" "float grids" "GeoTIFFs" "quick-looks" "exports images"; do
   [[ $description == *"$word"* ]] || fail "the description does not mention $word: $description"
 done
 [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "package version is not $version"
@@ -45,7 +45,7 @@ for page in kavrimo-cli kavrimo; do
   file=$root/usr/share/man/man1/$page.1.gz
   [[ -f $file ]] || continue
   name=$(zcat "$file" | sed -n '/^\.SH NAME/{n;p}')
-  [[ $name == *"ESRI ASCII grids"* ]] || fail "$page(1) NAME does not name ASCII grids: $name"
+  [[ $name == *"ESRI ASCII grids"* && $name == *GeoTIFFs* ]] || fail "$page(1) NAME does not name every input: $name"
 done
 
 desktop=$root/usr/share/applications/kavrimo.desktop
