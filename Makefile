@@ -3,6 +3,7 @@
 # make demo  converts the sample grid and prints its image header (no display needed)
 # make bench builds and runs the benchmarks; make fuzz runs each fuzz target for FUZZ_SECONDS
 # make sanitize builds and tests with AddressSanitizer and UndefinedBehaviorSanitizer
+# make lint     checks the layout (clang-format) and runs clang-tidy over the product code
 # make install  installs under PREFIX (default /usr/local), below DESTDIR when given
 # make package  builds the Debian package kavrimo_<version>_<arch>.deb in the build folder
 
@@ -11,7 +12,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 
-.PHONY: deps configure build run test demo bench fuzz sanitize install package clean
+.PHONY: deps configure build run test demo bench fuzz sanitize lint install package clean
 
 deps:
 	@scripts/install-deps.sh
@@ -42,6 +43,9 @@ sanitize: deps
 	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKAVRIMO_SANITIZE=ON -DKAVRIMO_BENCH=OFF >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+lint: build
+	scripts/lint.sh $(BUILD)
 
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"

@@ -176,7 +176,8 @@ AsciiResult MeasureAscii(const ScratchFolder& folder, int side, const std::strin
     engine(1, engine1, result.peak1);
     engine(2, engine2, result.peak2);
     const double wall = Seconds(round);
-    others.push_back(std::max(0.0, ((MachineCpu() - machine) - (Cpu(RUSAGE_SELF) + Cpu(RUSAGE_CHILDREN) - ours)) / wall));
+    others.push_back(
+        std::max(0.0, ((MachineCpu() - machine) - (Cpu(RUSAGE_SELF) + Cpu(RUSAGE_CHILDREN) - ours)) / wall));
     std::printf("  run %d: floor %.3f  engine %.3f / %.3f s  (other programs: %.2f processors)\n", run + 1,
                 floor.back(), engine1.back(), engine2.back(), others.back());
     std::fflush(stdout);
@@ -204,20 +205,24 @@ AsciiResult MeasureAscii(const ScratchFolder& folder, int side, const std::strin
 }
 
 bool ReportAscii(const AsciiResult& r) {
-  std::printf("\nESRI ASCII grid  text MiB   floor  engine1  engine2 | e1/floor e2/floor | peak MiB 1t  2t  (at %d^2: "
-              "1t  2t) | bytes\n",
-              r.side / 4);
-  std::printf("%5d x %-5d      %7.0f  %6.3f   %6.3f   %6.3f |   %5.2f    %5.2f  |       %5.1f %5.1f        %5.1f "
-              "%5.1f  | %s\n",
-              r.side, r.side, r.text_mib, r.floor, r.engine1, r.engine2, r.engine1 / r.floor, r.engine2 / r.floor,
-              r.peak1, r.peak2, r.small_peak1, r.small_peak2, r.identical ? "identical" : "DIFFER");
+  std::printf(
+      "\nESRI ASCII grid  text MiB   floor  engine1  engine2 | e1/floor e2/floor | peak MiB 1t  2t  (at %d^2: "
+      "1t  2t) | bytes\n",
+      r.side / 4);
+  std::printf(
+      "%5d x %-5d      %7.0f  %6.3f   %6.3f   %6.3f |   %5.2f    %5.2f  |       %5.1f %5.1f        %5.1f "
+      "%5.1f  | %s\n",
+      r.side, r.side, r.text_mib, r.floor, r.engine1, r.engine2, r.engine1 / r.floor, r.engine2 / r.floor, r.peak1,
+      r.peak2, r.small_peak1, r.small_peak2, r.identical ? "identical" : "DIFFER");
   const bool one = r.engine1 <= 1.3 * r.floor;
   const bool two = r.engine2 <= 0.8 * r.floor;
   const bool memory = r.peak1 <= r.small_peak1 * 1.1 + 1 && r.peak2 <= r.small_peak2 * 1.1 + 1 && r.peak2 < 64;
-  std::printf("ASCII targets (floor: every number parsed once with std::from_chars, one thread, from the page cache):\n");
+  std::printf(
+      "ASCII targets (floor: every number parsed once with std::from_chars, one thread, from the page cache):\n");
   std::printf("  one thread <= 1.3 x floor: %s  two threads <= 0.8 x floor: %s%s\n", Verdict(one), Verdict(two),
               r.others < 0.25 ? "" : "  (other programs kept a processor busy)");
-  if (r.others >= 0.25) std::printf("  other programs used %.2f processors on average while the engine ran\n", r.others);
+  if (r.others >= 0.25)
+    std::printf("  other programs used %.2f processors on average while the engine ran\n", r.others);
   std::printf("  peak memory the same on a grid 16 times smaller, under 64 MiB: %s\n", Verdict(memory));
   std::printf("  images identical to the float twin's, header and pixels: %s\n", Verdict(r.identical));
   return one && two && memory && r.identical;

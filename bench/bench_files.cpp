@@ -23,8 +23,8 @@ namespace {
 void WriteHeader(const std::string& base, int ncols, int nrows) {
   BinaryFile header = BinaryFile::Create(base + ".hdr");
   const std::string text = "ncols " + std::to_string(ncols) + "\nnrows " + std::to_string(nrows) +
-                           "\nxllcorner -180\nyllcorner -60\ncellsize 0.01\nNODATA_value " +
-                           std::to_string(kNoData) + "\nbyteorder LSBFIRST\n";
+                           "\nxllcorner -180\nyllcorner -60\ncellsize 0.01\nNODATA_value " + std::to_string(kNoData) +
+                           "\nbyteorder LSBFIRST\n";
   header.WriteExactly(text.data(), text.size());
   header.Close();
 }

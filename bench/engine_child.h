@@ -2,15 +2,15 @@
 // memory apart from the benchmark's own; and a busy loop that keeps another core occupied.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 
 namespace kavrimo::bench {
 
 struct EngineRun {
   double seconds = 0;
-  long peak_kib = 0;   // VmHWM of the child that ran the conversion
-  std::string error;   // empty on success
+  long peak_kib = 0;  // VmHWM of the child that ran the conversion
+  std::string error;  // empty on success
 };
 
 // Forks; the child runs kavrimo::Convert(input -> output, template, threads) with a silent host, the

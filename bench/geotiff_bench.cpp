@@ -4,8 +4,8 @@
 
 #include <sys/resource.h>
 #include <tiffio.h>
-#include <xtiffio.h>
 #include <unistd.h>
+#include <xtiffio.h>
 
 #include <algorithm>
 #include <chrono>
@@ -40,7 +40,8 @@ double Seconds(std::chrono::steady_clock::time_point start) {
 // The cell (row, column) of a large field made up here: smooth with a little noise, no no-data cells.
 float LargeCell(std::int64_t row, std::int64_t column) {
   const auto hash = static_cast<std::uint32_t>((row * 2654435761u) ^ (column * 40503u));
-  return static_cast<float>(1000 * std::sin(static_cast<double>(row) / 900) * std::cos(static_cast<double>(column) / 700) +
+  return static_cast<float>(1000 * std::sin(static_cast<double>(row) / 900) *
+                                std::cos(static_cast<double>(column) / 700) +
                             (hash & 1023) / 256.0);
 }
 
@@ -49,7 +50,7 @@ float LargeCell(std::int64_t row, std::int64_t column) {
 // placed as the float twin is, its no-data value the twin's.
 void WriteGeoTiff(const std::string& path, int side, std::uint16_t compression, bool tiles,
                   const std::function<void(std::int64_t, std::int64_t, float*)>& cells) {
-  tiff::Initialize();  // the no-data tag known to libtiff
+  tiff::Initialize();                                              // the no-data tag known to libtiff
   TIFF* tif = XTIFFOpen(path.c_str(), side > 16384 ? "w8" : "w");  // knows the GeoTIFF tags
   if (tif == nullptr) throw std::runtime_error("cannot write " + path);
   const auto n = static_cast<std::uint32_t>(side);
@@ -82,7 +83,8 @@ void WriteGeoTiff(const std::string& path, int side, std::uint16_t compression, 
       for (std::uint32_t x = 0; x < n && ok; x += kTile) {
         std::fill(tile.begin(), tile.end(), 0.0f);
         for (std::uint32_t r = 0; r < rows; ++r) {
-          std::memcpy(&tile[r * kTile], &band[static_cast<std::size_t>(r) * n + x], std::min(kTile, n - x) * sizeof(float));
+          std::memcpy(&tile[r * kTile], &band[static_cast<std::size_t>(r) * n + x],
+                      std::min(kTile, n - x) * sizeof(float));
         }
         ok = TIFFWriteTile(tif, tile.data(), x, y, 0, 0) >= 0;
       }
@@ -171,7 +173,8 @@ GeoTiffResult MeasureGeoTiff(const ScratchFolder& folder, int side, int large_si
   {
     const BinaryFile cells = BinaryFile::OpenExisting(twin + ".flt", OpenMode::ReadOnly);
     const auto from_twin = [&](std::int64_t first_row, std::int64_t rows, float* out) {
-      cells.ReadAt(first_row * side * std::int64_t{sizeof(float)}, out, static_cast<std::size_t>(rows * side) * sizeof(float));
+      cells.ReadAt(first_row * side * std::int64_t{sizeof(float)}, out,
+                   static_cast<std::size_t>(rows * side) * sizeof(float));
     };
     WriteGeoTiff(deflate, side, COMPRESSION_ADOBE_DEFLATE, true, from_twin);
     WriteGeoTiff(plain, side, COMPRESSION_NONE, true, from_twin);
@@ -204,9 +207,10 @@ GeoTiffResult MeasureGeoTiff(const ScratchFolder& folder, int side, int large_si
     engine(plain, 1, plain1, nullptr);
     engine(twin + ".flt", 1, twin1, nullptr);
     others.push_back(std::max(0.0, ((MachineCpu() - machine) - (Cpu() - ours)) / Seconds(round)));
-    std::printf("  run %d: floor %.3f  engine %.3f / %.3f s  uncompressed %.3f  float twin %.3f s  (other programs: "
-                "%.2f processors)\n",
-                run + 1, floor.back(), engine1.back(), engine2.back(), plain1.back(), twin1.back(), others.back());
+    std::printf(
+        "  run %d: floor %.3f  engine %.3f / %.3f s  uncompressed %.3f  float twin %.3f s  (other programs: "
+        "%.2f processors)\n",
+        run + 1, floor.back(), engine1.back(), engine2.back(), plain1.back(), twin1.back(), others.back());
     std::fflush(stdout);
   }
   result.floor = Median(floor);
@@ -215,7 +219,8 @@ GeoTiffResult MeasureGeoTiff(const ScratchFolder& folder, int side, int large_si
   result.plain1 = Median(plain1);
   result.twin1 = Median(twin1);
   result.others = Median(others);
-  for (const std::string& file : {twin + ".flt", twin + ".hdr", deflate, plain, twin_image}) std::filesystem::remove(file);
+  for (const std::string& file : {twin + ".flt", twin + ".hdr", deflate, plain, twin_image})
+    std::filesystem::remove(file);
 
   // The largest grid an image holds, tiled and as one strip: resident memory must not follow its size.
   const double needed = static_cast<double>(large_side) * large_side * (4 + 1 + 1.2) + (1 << 30);
@@ -234,12 +239,13 @@ GeoTiffResult MeasureGeoTiff(const ScratchFolder& folder, int side, int large_si
   };
   for (const bool tiles : {true, false}) {
     const std::string large = folder.File(tiles ? "large-tiled.tif" : "large-strip.tif");
-    std::printf("  GeoTIFF %d x %d, %s, Deflate: writing...", large_side, large_side, tiles ? "tiles of 512" : "one strip");
+    std::printf("  GeoTIFF %d x %d, %s, Deflate: writing...", large_side, large_side,
+                tiles ? "tiles of 512" : "one strip");
     std::fflush(stdout);
     start = std::chrono::steady_clock::now();
     WriteGeoTiff(large, large_side, COMPRESSION_ADOBE_DEFLATE, tiles, large_cells);
-    std::printf(" %.0f MiB, %.0f s; converting on two threads...", static_cast<double>(std::filesystem::file_size(large)) / (1 << 20),
-                Seconds(start));
+    std::printf(" %.0f MiB, %.0f s; converting on two threads...",
+                static_cast<double>(std::filesystem::file_size(large)) / (1 << 20), Seconds(start));
     std::fflush(stdout);
     const EngineRun run = RunEngineInChild(large, out, template_path, 2);
     if (!run.error.empty()) throw std::runtime_error("engine: " + run.error);
@@ -253,12 +259,14 @@ GeoTiffResult MeasureGeoTiff(const ScratchFolder& folder, int side, int large_si
 }
 
 bool ReportGeoTiff(const GeoTiffResult& r) {
-  std::printf("\nGeoTIFF, Deflate + FP predictor, tiles of 512   floor  engine1  engine2 | e1/floor e2/floor | peak MiB "
-              "1t  2t | bytes\n");
-  std::printf("%5d x %-5d                                  %6.3f   %6.3f   %6.3f |   %5.2f    %5.2f  |       %5.1f "
-              "%5.1f | %s\n",
-              r.side, r.side, r.floor, r.engine1, r.engine2, r.engine1 / r.floor, r.engine2 / r.floor, r.peak1, r.peak2,
-              r.identical ? "identical" : "DIFFER");
+  std::printf(
+      "\nGeoTIFF, Deflate + FP predictor, tiles of 512   floor  engine1  engine2 | e1/floor e2/floor | peak MiB "
+      "1t  2t | bytes\n");
+  std::printf(
+      "%5d x %-5d                                  %6.3f   %6.3f   %6.3f |   %5.2f    %5.2f  |       %5.1f "
+      "%5.1f | %s\n",
+      r.side, r.side, r.floor, r.engine1, r.engine2, r.engine1 / r.floor, r.engine2 / r.floor, r.peak1, r.peak2,
+      r.identical ? "identical" : "DIFFER");
   std::printf("GeoTIFF, uncompressed, tiles of 512: engine1 %.3f s, its float twin %.3f s: %.2f x\n", r.plain1, r.twin1,
               r.plain1 / r.twin1);
   const bool one = r.engine1 <= 1.3 * r.floor;
@@ -267,7 +275,8 @@ bool ReportGeoTiff(const GeoTiffResult& r) {
   std::printf("GeoTIFF targets (floor: every tile decoded once by libtiff, one thread, from the page cache):\n");
   std::printf("  one thread <= 1.3 x floor: %s  two threads <= 0.8 x floor: %s%s\n", Verdict(one), Verdict(two),
               r.others < 0.25 ? "" : "  (other programs kept a processor busy)");
-  if (r.others >= 0.25) std::printf("  other programs used %.2f processors on average while the engine ran\n", r.others);
+  if (r.others >= 0.25)
+    std::printf("  other programs used %.2f processors on average while the engine ran\n", r.others);
   std::printf("  uncompressed within 1.2 x of its float twin: %s\n", Verdict(plain));
   std::printf("  images identical to the float twin's: %s\n", Verdict(r.identical));
   bool large = true;

@@ -13,12 +13,12 @@ namespace kavrimo::bench {
 
 struct GeoTiffResult {
   int side = 0;
-  double floor = 0, engine1 = 0, engine2 = 0;  // the Deflate file: medians, seconds
-  double plain1 = 0, twin1 = 0;                // uncompressed, and the float twin, one thread
-  double peak1 = 0, peak2 = 0;                 // MiB, the Deflate file
-  double others = 0;                           // processors other programs kept busy meanwhile
-  bool identical = true;                       // every image equal to the float twin's
-  int large_side = 0;                          // 0 when the large files were skipped
+  double floor = 0, engine1 = 0, engine2 = 0;         // the Deflate file: medians, seconds
+  double plain1 = 0, twin1 = 0;                       // uncompressed, and the float twin, one thread
+  double peak1 = 0, peak2 = 0;                        // MiB, the Deflate file
+  double others = 0;                                  // processors other programs kept busy meanwhile
+  bool identical = true;                              // every image equal to the float twin's
+  int large_side = 0;                                 // 0 when the large files were skipped
   double large_tiled_peak = 0, large_strip_peak = 0;  // MiB, two threads
   double large_tiled_seconds = 0, large_strip_seconds = 0;
 };

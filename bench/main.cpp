@@ -8,9 +8,9 @@
 
 #include <algorithm>
 #include <cfloat>
-#include <cstdlib>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -59,10 +59,10 @@ struct CpuClock {
     CpuClock clock;
     if (std::FILE* stat = std::fopen("/proc/stat", "r")) {
       unsigned long long user, nice, system, idle, iowait, irq, softirq, steal;
-      if (std::fscanf(stat, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &user, &nice, &system, &idle, &iowait,
-                      &irq, &softirq, &steal) == 8) {
-        clock.machine = static_cast<double>(user + nice + system + irq + softirq) /
-                        static_cast<double>(::sysconf(_SC_CLK_TCK));
+      if (std::fscanf(stat, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &user, &nice, &system, &idle, &iowait, &irq,
+                      &softirq, &steal) == 8) {
+        clock.machine =
+            static_cast<double>(user + nice + system + irq + softirq) / static_cast<double>(::sysconf(_SC_CLK_TCK));
       }
       std::fclose(stat);
     }
@@ -135,10 +135,11 @@ SizeResult MeasureSize(const ScratchFolder& folder, int side, const std::string&
       engine(1, engine1_busy, nullptr);
       engine(kThreads, engine2_busy, nullptr);
     }
-    std::printf("  run %d: floor %.3f  engine %.3f / %.3f  busy %.3f / %.3f  plain %.3f s  (other programs: %.2f "
-                "processors)\n",
-                run + 1, floor.back(), engine1.back(), engine2.back(), engine1_busy.back(), engine2_busy.back(),
-                plain.back(), others.back());
+    std::printf(
+        "  run %d: floor %.3f  engine %.3f / %.3f  busy %.3f / %.3f  plain %.3f s  (other programs: %.2f "
+        "processors)\n",
+        run + 1, floor.back(), engine1.back(), engine2.back(), engine1_busy.back(), engine2_busy.back(), plain.back(),
+        others.back());
     std::fflush(stdout);
   }
   Remove(reference);
@@ -162,8 +163,10 @@ bool CheckAdversarialGrids(const ScratchFolder& folder, const std::string& templ
     const char* name;
     float minimum, maximum;
   };
-  const Range ranges[] = {{"ordinary", -1000.37f, 2345.6f},     {"negative", -50.0f, 0.0f},
-                          {"largest", -1.7e38f, 1.7e38f},        {"denormal slope", -300 * FLT_TRUE_MIN, 1000 * FLT_TRUE_MIN},
+  const Range ranges[] = {{"ordinary", -1000.37f, 2345.6f},
+                          {"negative", -50.0f, 0.0f},
+                          {"largest", -1.7e38f, 1.7e38f},
+                          {"denormal slope", -300 * FLT_TRUE_MIN, 1000 * FLT_TRUE_MIN},
                           {"smallest normal", -FLT_MIN, FLT_MIN}};
   bool identical = true;
   cells = 0;
@@ -214,10 +217,11 @@ int Main(const std::vector<int>& sides, bool float_grids, bool ascii_grid, bool 
   const ScratchFolder folder;
   std::printf("kavrimo-bench: %ld cores online, medians of %d runs, engine threads 1 and %d\n",
               ::sysconf(_SC_NPROCESSORS_ONLN), kRuns, kThreads);
-  std::printf("  floor: reads of %zu KiB, writes of %zu KiB; engine: the same writes, and windows of %zu KiB mapped\n"
-              "  from the page cache (read in blocks of %zu KiB where a file cannot be mapped); plain reference: 1 MiB\n",
-              kPassBlockCells * sizeof(float) / 1024, kPassChunkCells / 1024, kPassChunkCells * sizeof(float) / 1024,
-              kPassBlockCells * sizeof(float) / 1024);
+  std::printf(
+      "  floor: reads of %zu KiB, writes of %zu KiB; engine: the same writes, and windows of %zu KiB mapped\n"
+      "  from the page cache (read in blocks of %zu KiB where a file cannot be mapped); plain reference: 1 MiB\n",
+      kPassBlockCells * sizeof(float) / 1024, kPassChunkCells / 1024, kPassChunkCells * sizeof(float) / 1024,
+      kPassBlockCells * sizeof(float) / 1024);
 
   std::size_t adversarial_cells = 0;
   const bool adversarial_ok = !float_grids || CheckAdversarialGrids(folder, template_path, adversarial_cells);
@@ -235,14 +239,16 @@ int Main(const std::vector<int>& sides, bool float_grids, bool ascii_grid, bool 
 
   bool all = adversarial_ok;
   if (float_grids) {
-    std::printf("\nmedian seconds     floor  engine1  engine2  e1+busy  e2+busy    plain | e1/floor e2/floor "
-                "e2busy/e1busy e2busy/e1 plain/e1 | peak MiB 1t  2t | bytes\n");
+    std::printf(
+        "\nmedian seconds     floor  engine1  engine2  e1+busy  e2+busy    plain | e1/floor e2/floor "
+        "e2busy/e1busy e2busy/e1 plain/e1 | peak MiB 1t  2t | bytes\n");
     for (const SizeResult& r : results) {
-      std::printf("%5d x %-5d     %6.3f   %6.3f   %6.3f   %6.3f   %6.3f  %7.3f |   %5.2f    %5.2f        %5.2f "
-                  "    %5.2f   %6.1f |       %5.1f %5.1f | %s\n",
-                  r.side, r.side, r.floor, r.engine1, r.engine2, r.engine1_busy, r.engine2_busy, r.plain,
-                  r.engine1 / r.floor, r.engine2 / r.floor, r.engine2_busy / r.engine1_busy, r.engine2_busy / r.engine1,
-                  r.plain / r.engine1, r.peak1, r.peak2, r.identical ? "identical" : "DIFFER");
+      std::printf(
+          "%5d x %-5d     %6.3f   %6.3f   %6.3f   %6.3f   %6.3f  %7.3f |   %5.2f    %5.2f        %5.2f "
+          "    %5.2f   %6.1f |       %5.1f %5.1f | %s\n",
+          r.side, r.side, r.floor, r.engine1, r.engine2, r.engine1_busy, r.engine2_busy, r.plain, r.engine1 / r.floor,
+          r.engine2 / r.floor, r.engine2_busy / r.engine1_busy, r.engine2_busy / r.engine1, r.plain / r.engine1,
+          r.peak1, r.peak2, r.identical ? "identical" : "DIFFER");
     }
     std::printf("adversarial grids: %zu cells (ties k + 0.5, range ends, extreme magnitudes, denormal slope): %s\n",
                 adversarial_cells, adversarial_ok ? "identical" : "DIFFER");
@@ -257,11 +263,12 @@ int Main(const std::vector<int>& sides, bool float_grids, bool ascii_grid, bool 
     for (const SizeResult& r : results) {
       // The two-thread target holds for a free second processor; say so when other programs held one.
       const bool second_free = r.others < 0.25;
-      std::printf("  %5d^2  one thread <= 1.2 x floor: %-6s  two threads <= 0.8 x floor: %-6s%s  "
-                  "two threads beside a busy loop no slower than one: %s\n",
-                  r.side, Verdict(r.engine1 <= 1.2 * r.floor), Verdict(r.engine2 <= 0.8 * r.floor),
-                  second_free ? "" : " (other programs kept a processor busy)",
-                  Verdict(r.engine2_busy <= r.engine1_busy * 1.02));
+      std::printf(
+          "  %5d^2  one thread <= 1.2 x floor: %-6s  two threads <= 0.8 x floor: %-6s%s  "
+          "two threads beside a busy loop no slower than one: %s\n",
+          r.side, Verdict(r.engine1 <= 1.2 * r.floor), Verdict(r.engine2 <= 0.8 * r.floor),
+          second_free ? "" : " (other programs kept a processor busy)",
+          Verdict(r.engine2_busy <= r.engine1_busy * 1.02));
       if (!second_free) {
         std::printf("           other programs used %.2f processors on average while the engine ran\n", r.others);
       }
@@ -272,9 +279,10 @@ int Main(const std::vector<int>& sides, bool float_grids, bool ascii_grid, bool 
       memory_ok = memory_ok && r.peak1 <= results.front().peak1 * 1.1 && r.peak1 >= results.front().peak1 / 1.1 &&
                   r.peak2 <= results.front().peak2 * 1.1 && r.peak2 >= results.front().peak2 / 1.1;
     }
-    std::printf("  peak resident memory < 64 MiB, within 10 %% across sizes for each thread count: %s "
-                "(%.1f to %.1f MiB)\n",
-                Verdict(memory_ok), lowest_peak, highest_peak);
+    std::printf(
+        "  peak resident memory < 64 MiB, within 10 %% across sizes for each thread count: %s "
+        "(%.1f to %.1f MiB)\n",
+        Verdict(memory_ok), lowest_peak, highest_peak);
     std::printf("  bytes identical to the plain reference: %s\n", Verdict(all));
   }
 
@@ -291,8 +299,8 @@ int Main(const std::vector<int>& sides, bool float_grids, bool ascii_grid, bool 
   }
   if (geotiff) {
     std::printf("\n");
-    all = ReportGeoTiff(MeasureGeoTiff(folder, kGeoTiffSide, large ? kLargeGeoTiffSide : 0, template_path, kRuns)) &&
-          all;
+    all =
+        ReportGeoTiff(MeasureGeoTiff(folder, kGeoTiffSide, large ? kLargeGeoTiffSide : 0, template_path, kRuns)) && all;
   }
   return all && (!batch || MeasureAndReportBatch(folder, template_path)) ? 0 : 1;
 }

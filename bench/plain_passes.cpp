@@ -18,14 +18,15 @@ constexpr std::int64_t kHeader = 512;
 
 }  // namespace
 
-void ReadTwiceWriteQuarter(const std::string& data, std::int64_t cells, const std::string& out,
-                           std::size_t read_bytes, std::size_t write_bytes) {
+void ReadTwiceWriteQuarter(const std::string& data, std::int64_t cells, const std::string& out, std::size_t read_bytes,
+                           std::size_t write_bytes) {
   const BinaryFile in = BinaryFile::OpenExisting(data, OpenMode::ReadOnly);
   const std::int64_t size = cells * 4;
   std::vector<char> block(read_bytes);
   for (int pass = 0; pass < 2; ++pass) {
     for (std::int64_t at = 0; at < size; at += static_cast<std::int64_t>(read_bytes)) {
-      const auto count = static_cast<std::size_t>(std::min<std::int64_t>(size - at, static_cast<std::int64_t>(read_bytes)));
+      const auto count =
+          static_cast<std::size_t>(std::min<std::int64_t>(size - at, static_cast<std::int64_t>(read_bytes)));
       if (in.ReadAt(at, block.data(), count) != count) throw EInOutError(100);
     }
   }
@@ -33,7 +34,8 @@ void ReadTwiceWriteQuarter(const std::string& data, std::int64_t cells, const st
   const std::vector<char> bytes(write_bytes, 7);
   output.WriteExactlyAt(0, bytes.data(), kHeader);
   for (std::int64_t at = 0; at < cells; at += static_cast<std::int64_t>(write_bytes)) {
-    const auto count = static_cast<std::size_t>(std::min<std::int64_t>(cells - at, static_cast<std::int64_t>(write_bytes)));
+    const auto count =
+        static_cast<std::size_t>(std::min<std::int64_t>(cells - at, static_cast<std::int64_t>(write_bytes)));
     output.WriteExactlyAt(kHeader + at, bytes.data(), count);
   }
   output.Close();
@@ -43,7 +45,8 @@ void PlainConversion(const std::string& data, std::int64_t cells, std::int32_t n
   BinaryFile in = BinaryFile::OpenExisting(data, OpenMode::ReadOnly);
   std::vector<float> block(kPlainBlock / sizeof(float));
   const auto read = [&](std::int64_t first) {
-    const auto count = static_cast<std::size_t>(std::min<std::int64_t>(cells - first, static_cast<std::int64_t>(block.size())));
+    const auto count =
+        static_cast<std::size_t>(std::min<std::int64_t>(cells - first, static_cast<std::int64_t>(block.size())));
     in.ReadExactly(block.data(), count * sizeof(float));
     return count;
   };

@@ -10,8 +10,8 @@ namespace kavrimo::bench {
 
 // Reads the cells x 4 bytes of data twice in blocks of read_bytes and writes 512 + cells bytes to out in
 // blocks of write_bytes: what any two-pass conversion must at least do.
-void ReadTwiceWriteQuarter(const std::string& data, std::int64_t cells, const std::string& out,
-                           std::size_t read_bytes, std::size_t write_bytes);
+void ReadTwiceWriteQuarter(const std::string& data, std::int64_t cells, const std::string& out, std::size_t read_bytes,
+                           std::size_t write_bytes);
 
 // The plain conversion's two passes: 1 MiB reads, the range cell by cell, each byte by
 // CodeCellReference, 1 MiB writes; out receives 512 zero bytes and then the coded cells.

@@ -110,9 +110,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               "a header of a size that cannot be converted");
   fuzz::Check(grid.nodata_single.has_value() && !std::isnan(*grid.nodata_single), "no no-data value");
   const auto values_at = static_cast<std::size_t>(header.values_offset);
-  fuzz::Check(header.values_offset >= 0 && values_at <= text.size() &&
-                  (values_at == 0 || values_at == text.size() || text[values_at - 1] == '\n' || text[values_at - 1] == '\r'),
-              "the values do not begin at the start of a line or at the end of the file");
+  fuzz::Check(
+      header.values_offset >= 0 && values_at <= text.size() &&
+          (values_at == 0 || values_at == text.size() || text[values_at - 1] == '\n' || text[values_at - 1] == '\r'),
+      "the values do not begin at the start of a line or at the end of the file");
   const std::int64_t promised = std::int64_t{grid.ncols} * grid.nrows;
   if (promised > kMaxCells) return 0;
 

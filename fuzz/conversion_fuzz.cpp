@@ -17,9 +17,9 @@
 
 #include "app/conversion/conversion.h"
 #include "app/grid/grid_header.h"
-#include "runtime/number_text.h"
 #include "fuzz/fuzz_support.h"
 #include "runtime/errors.h"
+#include "runtime/number_text.h"
 
 namespace {
 
@@ -65,7 +65,8 @@ std::vector<std::uint8_t> PlainCoding(const std::vector<float>& cells, std::int3
       bytes.push_back(0);
     } else {
       const auto q = static_cast<float>((static_cast<long double>(v) - intercept) / slope);
-      bytes.push_back(static_cast<std::uint8_t>(static_cast<std::int64_t>(std::nearbyint(static_cast<long double>(q))) & 0xFF));
+      bytes.push_back(
+          static_cast<std::uint8_t>(static_cast<std::int64_t>(std::nearbyint(static_cast<long double>(q))) & 0xFF));
     }
   }
   return bytes;
@@ -124,8 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const Error& e) {
     fuzz::Check(!e.Message().empty(), "a failure without a message");
     fuzz::Check(!host.busy, "the busy cursor stayed on after", e.Message());
-    fuzz::Check(Folder() == std::vector<std::string>{"grid.flt", "grid.hdr"}, "a failure left a file behind:",
-                e.Message());
+    fuzz::Check(Folder() == std::vector<std::string>{"grid.flt", "grid.hdr"},
+                "a failure left a file behind:", e.Message());
     return 0;
   } catch (const std::exception& e) {
     fuzz::Finding("the conversion raised something other than the system's errors:", e.what());
@@ -135,8 +136,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::uint8_t> file = ReadAll(output);
   fuzz::Check(file.size() == 512 + static_cast<std::size_t>(count), "the output has the wrong size");
   fuzz::Check(file[22] == 200 && file[23] == 3, "the output's type or projection");
-  fuzz::Check((file[30] | file[31] << 8) == (header.nrows & 0xFFFF) && (file[32] | file[33] << 8) == (header.ncols & 0xFFFF),
-              "the output's rows or columns");
+  fuzz::Check(
+      (file[30] | file[31] << 8) == (header.nrows & 0xFFFF) && (file[32] | file[33] << 8) == (header.ncols & 0xFFFF),
+      "the output's rows or columns");
   const std::vector<float> values = Cells(cells, static_cast<std::size_t>(count), header.big_endian);
   fuzz::Check(std::vector<std::uint8_t>(file.begin() + 512, file.end()) == PlainCoding(values, header.NODATA_value),
               "a pixel differs from the plain coding");

@@ -44,8 +44,9 @@ void CheckLayout(const GeoTiffInfo& info, std::size_t size) {
               "in place without an offset for every block");
   for (std::int64_t b = 0; layout.in_place && b < layout.Blocks(); ++b) {
     const std::int64_t last_row = layout.HeightOf(b / layout.blocks_across) - 1;
-    const std::uint64_t end = layout.block_offsets[static_cast<std::size_t>(b)] +
-                              4 * static_cast<std::uint64_t>(last_row * layout.block_width + layout.WidthOf(b % layout.blocks_across));
+    const std::uint64_t end =
+        layout.block_offsets[static_cast<std::size_t>(b)] +
+        4 * static_cast<std::uint64_t>(last_row * layout.block_width + layout.WidthOf(b % layout.blocks_across));
     fuzz::Check(end <= size, "a block read in place reaches past the end of the file");
   }
 }
@@ -101,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::int64_t x = b % layout.blocks_across;
       const std::int64_t y = b / layout.blocks_across;
       for (std::int64_t r = 0; r < layout.HeightOf(y); ++r) {
-        const std::uint8_t* stored = data + layout.block_offsets[static_cast<std::size_t>(b)] + 4 * r * layout.block_width;
+        const std::uint8_t* stored =
+            data + layout.block_offsets[static_cast<std::size_t>(b)] + 4 * r * layout.block_width;
         const float* decoded = grid.data() + (y * layout.block_height + r) * layout.ncols + x * layout.block_width;
         fuzz::Check(std::memcmp(stored, decoded, static_cast<std::size_t>(layout.WidthOf(x)) * sizeof(float)) == 0,
                     "cells in place differ from the decoded cells");

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "app/grid/grid_header.h"
-#include "runtime/number_text.h"
 #include "fuzz/fuzz_support.h"
 #include "runtime/errors.h"
+#include "runtime/number_text.h"
 
 namespace {
 

@@ -55,15 +55,17 @@ void WriteDictionary(const fs::path& path, const std::vector<std::string>& words
 }
 
 std::vector<std::string> IntegerSeeds() {
-  return {"  4000", "+12", "-0", "0", "007", "$1F", "x1F", "0x1F", "-$1F", "2147483647", "2147483648",
-          "-2147483648", "12 ", "12.0", "1e3", "", "   ", "\t12", "FFFFFFFF", "$FFFFFFFF", "0x100000000",
-          " -9999", "   4000 "};
+  return {"  4000", "+12",        "-0",         "0",           "007",         "$1F",    "x1F",     "0x1F",
+          "-$1F",   "2147483647", "2147483648", "-2147483648", "12 ",         "12.0",   "1e3",     "",
+          "   ",    "\t12",       "FFFFFFFF",   "$FFFFFFFF",   "0x100000000", " -9999", "   4000 "};
 }
 
 std::vector<std::string> RealSeeds() {
+  // clang-format off
   return {" -12.5 ", "1e3", "1E+3", "1E", ".", "1,5", "1E4000", "1E5000", "INF", "NAN", "30", "0.1",
           "1234.5678", "0.00012", "1.5E-5", "1E16", "3.40282346638529E38", "-0", "5.", ".5", "1E-4950",
           "123456789012345678901234567890", "0.000000000000000000000000000001", "1E499", "-.e", "1e-"};
+  // clang-format on
 }
 
 std::vector<std::string> HeaderSeeds() {
@@ -72,9 +74,11 @@ std::vector<std::string> HeaderSeeds() {
       "LSBFIRST\n",
       "NCOLS 100\r\nNROWS 2\r\nXLLCORNER -180\r\nYLLCORNER -90\r\nCELLSIZE 0.5\r\nNODATA_VALUE -1\r\n",
       "ncols         97\nnrows         89\nxllcenter     0.25\nyllcenter     10.25\ncellsize      0.5\n",
+      // clang-format off
       " ncols 100\n", "ncols\t100\n", "ncols 100 \n", "xllcorner 12.5 \n", "NODATA_value -9999.0\n",
       "NODATA_value 1e3\n", "ncols 1\nncols 2\n", "ncols x\nncols 2\n", "byteorder MSBFIRST\r", "",
       "ncols " + std::string(120, ' ') + "5\n", "cellsize 1E39\n", std::string("ncols 3\0nrows 4\n", 16),
+      // clang-format on
       "ncolsnrowsxllcorner 5\n"};
 }
 
@@ -122,7 +126,7 @@ std::vector<std::string> ImageSeeds() {
     seeds.push_back(ImageSeed(200, projection, 10, 20, 40, 30, projection == 3 ? 0.5 : 4, 30, 60, 0.5));
   }
   for (const std::uint8_t type : types) seeds.push_back(ImageSeed(type, 3, 3, 5, 40, 30, 0.5, 0, 0, 1));
-  seeds.push_back(ImageSeed(200, 3, 0, 0, 0, 0, 0, 0, 0, 0));          // no cells
+  seeds.push_back(ImageSeed(200, 3, 0, 0, 0, 0, 0, 0, 0, 0));            // no cells
   seeds.push_back(ImageSeed(200, 5, 1000, 1000, 0, 0, 3, 35786, 0, 1));  // a satellite view
   seeds.push_back(ImageSeed(7, 3, 3, 5, 40, 30, 0.5, 0, 0, 1));          // not an image type
   seeds.push_back(ImageSeed(200, 1, 3, 5, 40, 30, 0.5, 0, 0, 1));        // not a projection
@@ -270,7 +274,8 @@ std::string GeoTiffSeed(const TiffSeed& seed) {
   const std::size_t sample_bytes = seed.bits / 8;
   std::vector<unsigned char> block(block_width * block_height * sample_bytes);
   for (std::uint32_t b = 0; b < across * down; ++b) {
-    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<unsigned char>((i / sample_bytes * 7 + b) & 0x3F);
+    for (std::size_t i = 0; i < block.size(); ++i)
+      block[i] = static_cast<unsigned char>((i / sample_bytes * 7 + b) & 0x3F);
     const std::uint32_t rows = seed.tile != 0 ? block_height : std::min(block_height, seed.nrows - b * block_height);
     const auto bytes = static_cast<tmsize_t>(block_width * rows * sample_bytes);
     if (seed.tile != 0) {
@@ -287,7 +292,8 @@ std::vector<std::string> GeoTiffSeeds() {
   std::vector<std::string> seeds = {
       GeoTiffSeed({8, 6, 32, SAMPLEFORMAT_IEEEFP, COMPRESSION_NONE, PREDICTOR_NONE, 6, 0, "wl", false}),
       GeoTiffSeed({8, 6, 16, SAMPLEFORMAT_INT, COMPRESSION_LZW, PREDICTOR_HORIZONTAL, 2, 0, "wb", false}),
-      GeoTiffSeed({20, 20, 32, SAMPLEFORMAT_IEEEFP, COMPRESSION_ADOBE_DEFLATE, PREDICTOR_FLOATINGPOINT, 0, 16, "wl8", false}),
+      GeoTiffSeed(
+          {20, 20, 32, SAMPLEFORMAT_IEEEFP, COMPRESSION_ADOBE_DEFLATE, PREDICTOR_FLOATINGPOINT, 0, 16, "wl8", false}),
       GeoTiffSeed({9, 7, 8, SAMPLEFORMAT_UINT, COMPRESSION_PACKBITS, PREDICTOR_NONE, 3, 0, "wl", true}),
       GeoTiffSeed({5, 5, 64, SAMPLEFORMAT_IEEEFP, COMPRESSION_ZSTD, PREDICTOR_NONE, 5, 0, "wl", false}),
       GeoTiffSeed({6, 4, 32, SAMPLEFORMAT_UINT, COMPRESSION_LZMA, PREDICTOR_HORIZONTAL, 1, 0, "wb", false}),
@@ -311,9 +317,9 @@ std::vector<std::string> GeoTiffSeeds() {
   return seeds;
 }
 
-const std::vector<std::string> kHeaderWords = {"ncols ", "nrows ", "xllcorner ", "yllcorner ", "cellsize ",
-                                               "NODATA_value ", "byteorder ", "MSBFIRST", "LSBFIRST", "xllcenter ",
-                                               "yllcenter ", "\r\n", "\n", "-9999", "1E38", "32767"};
+const std::vector<std::string> kHeaderWords = {
+    "ncols ",   "nrows ",     "xllcorner ", "yllcorner ", "cellsize ", "NODATA_value ", "byteorder ", "MSBFIRST",
+    "LSBFIRST", "xllcenter ", "yllcenter ", "\r\n",       "\n",        "-9999",         "1E38",       "32767"};
 
 }  // namespace
 
@@ -332,18 +338,20 @@ int main(int argc, char** argv) {
     WriteDictionary(dir / "grid_header.dict", kHeaderWords);
     WriteSeeds(dir / "ascii_grid", AsciiGridSeeds());
     WriteDictionary(dir / "ascii_grid.dict",
-                    {"ncols ", "nrows ", "xllcorner ", "xllcenter ", "yllcorner ", "yllcenter ", "cellsize ", "dx ",
-                     "dy ", "nodata_value ", "\r\n", "\r", "\t", "e-", "E+", ".", "-9999", "1e39", "1e-50", "inf",
-                     "nan", "0x1", "+", "16777217", "32767"});
+                    {"ncols ", "nrows ", "xllcorner ",    "xllcenter ", "yllcorner ", "yllcenter ", "cellsize ",
+                     "dx ",    "dy ",    "nodata_value ", "\r\n",       "\r",         "\t",         "e-",
+                     "E+",     ".",      "-9999",         "1e39",       "1e-50",      "inf",        "nan",
+                     "0x1",    "+",      "16777217",      "32767"});
     WriteSeeds(dir / "image_attach", ImageSeeds());
-    WriteDictionary(dir / "image_attach.dict", {std::string("\xC8\x03", 2), std::string("\x00\x00\x00\x00\x00\x80", 6)});
+    WriteDictionary(dir / "image_attach.dict",
+                    {std::string("\xC8\x03", 2), std::string("\x00\x00\x00\x00\x00\x80", 6)});
     WriteSeeds(dir / "conversion", ConversionSeeds());
     WriteDictionary(dir / "conversion.dict", kHeaderWords);
     WriteSeeds(dir / "geotiff_reader", GeoTiffSeeds());
     // Magic numbers, the GeoTIFF tags (little-endian), the no-data tag and its texts.
     WriteDictionary(dir / "geotiff_reader.dict",
-                    {std::string("II*\0", 4), std::string("MM\0*", 4), std::string("II+\0\x08\0\0\0", 8),
-                     "\x0E\x83", "\x82\x84", "\xD8\x85", "\xAF\x87", "\x81\xA4", "nan", "-9999", "1e308"});
+                    {std::string("II*\0", 4), std::string("MM\0*", 4), std::string("II+\0\x08\0\0\0", 8), "\x0E\x83",
+                     "\x82\x84", "\xD8\x85", "\xAF\x87", "\x81\xA4", "nan", "-9999", "1e308"});
   } catch (const std::exception& e) {
     std::cerr << "make_seeds: " << e.what() << '\n';
     return 1;

@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/number_text.h"
 #include "fuzz/fuzz_support.h"
 #include "runtime/errors.h"
+#include "runtime/number_text.h"
 
 namespace {
 
@@ -60,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Check(value == *expected, "ParseInteger gave the wrong value for", text);
   } catch (const EConvertError& e) {
     fuzz::Check(!expected.has_value(), "ParseInteger rejected a valid integer:", text);
-    fuzz::Check(e.Message() == fuzz::AsMessage("'" + text + "' is not a valid integer value"), "wrong message:", e.Message());
+    fuzz::Check(e.Message() == fuzz::AsMessage("'" + text + "' is not a valid integer value"),
+                "wrong message:", e.Message());
   } catch (const std::exception& e) {
     fuzz::Finding("ParseInteger raised something other than EConvertError:", e.what());
   }

@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/number_text.h"
 #include "fuzz/fuzz_support.h"
 #include "runtime/errors.h"
+#include "runtime/number_text.h"
 
 namespace {
 
@@ -112,7 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckFormat(value);
   } catch (const EConvertError& e) {
     CheckNoFlags("ParseReal left a floating-point flag raised:", text);
-    fuzz::Check(e.Message() == fuzz::AsMessage("'" + text + "' is not a valid floating point value"), "wrong message:", e.Message());
+    fuzz::Check(e.Message() == fuzz::AsMessage("'" + text + "' is not a valid floating point value"),
+                "wrong message:", e.Message());
     // A grammatical text is refused only when its value lies beyond the 80-bit range.
     if (grammatical) fuzz::Check(!(std::fabs(Library(text)) < 1e4931L), "ParseReal refused a real:", text);
   } catch (const std::exception& e) {

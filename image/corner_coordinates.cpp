@@ -40,9 +40,8 @@ void TKelImg::ComputeDerivedValues() {
   // 4000 / 36 km is one degree along the equator; the span runs from the first to the last column
   // position but is divided by the number of columns.
   const long double span_km = (static_cast<long double>(lon_b) - lon_a) * 4000.0L;
-  const long double width =
-      std::cos(lat_b * std::numbers::pi_v<long double> / 180.0L) *
-      fp::Div(span_km, static_cast<long double>(columns) * 36.0L);
+  const long double width = std::cos(lat_b * std::numbers::pi_v<long double> / 180.0L) *
+                            fp::Div(span_km, static_cast<long double>(columns) * 36.0L);
   cell_width_km_ = fp::ToSingle(width);
 
   struct Corner {
@@ -51,10 +50,7 @@ void TKelImg::ComputeDerivedValues() {
     double longitude = 0;
     double latitude = 0;
   };
-  Corner corners[] = {{0.0, 0.0},
-                      {0.0, rows - 1.0},
-                      {columns - 1.0, 0.0},
-                      {columns - 1.0, rows - 1.0}};
+  Corner corners[] = {{0.0, 0.0}, {0.0, rows - 1.0}, {columns - 1.0, 0.0}, {columns - 1.0, rows - 1.0}};
   for (Corner& corner : corners) PixelToGeo(corner.column, corner.row, corner.longitude, corner.latitude);
 
   min_longitude_ = max_longitude_ = corners[0].longitude;

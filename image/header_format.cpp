@@ -28,17 +28,18 @@ constexpr Bytes kOne{0x81, 0x00, 0x00, 0x00, 0x00, 0x00};
 constexpr Bytes kMinusOne{0x81, 0x00, 0x00, 0x00, 0x00, 0x80};
 constexpr Bytes kTwo{0x82, 0x00, 0x00, 0x00, 0x00, 0x00};
 constexpr Bytes kMinus256{0x89, 0x00, 0x00, 0x00, 0x00, 0x80};
-constexpr Bytes kOneOver256{0x79, 0x00, 0x00, 0x00, 0x00, 0x00};       // 0.00390625
-constexpr Bytes kMinus0_3203125{0x7F, 0x00, 0x00, 0x00, 0x00, 0xA4};   // -82/256, exact
-constexpr Bytes kOneOver128{0x7A, 0x00, 0x00, 0x00, 0x00, 0x00};       // 0.0078125
+constexpr Bytes kOneOver256{0x79, 0x00, 0x00, 0x00, 0x00, 0x00};      // 0.00390625
+constexpr Bytes kMinus0_3203125{0x7F, 0x00, 0x00, 0x00, 0x00, 0xA4};  // -82/256, exact
+constexpr Bytes kOneOver128{0x7A, 0x00, 0x00, 0x00, 0x00, 0x00};      // 0.0078125
 constexpr Bytes k0_008{0x7A, 0x8D, 0x97, 0x6E, 0x12, 0x03};
 
 // Type 114's Offset is not in the table: it is -128 x Gain, worked out when the defaults are applied.
 constexpr std::array<TypeDefaults, 16> kTypeDefaults = {{
     {0, 0, 255, 0, kOne, kZero, 0},
     {1, 2, 255, 0, kOneOver256, kMinus0_3203125, 2},
-    {6, 2, 255, 0, {0x7A, 0x71, 0x3D, 0x0A, 0xD7, 0x23}, kMinusOne, 2},                 // 0.01
+    {6, 2, 255, 0, {0x7A, 0x71, 0x3D, 0x0A, 0xD7, 0x23}, kMinusOne, 2},  // 0.01
     {10, 0, 253, 254, kOne, kZero, 0},
+    // clang-format off
     {11, 0, 253, 254, {0x83, 0x00, 0x00, 0x00, 0x00, 0x00},                             // 4.0
      {0x82, 0x00, 0x00, 0x00, 0x00, 0x40}, 1},                                          // 3.0
     {12, 0, 253, 254, k0_008, {0x81, 0xE3, 0xA5, 0x9B, 0xC4, 0x80}, 2},                 // -1.006
@@ -52,12 +53,12 @@ constexpr std::array<TypeDefaults, 16> kTypeDefaults = {{
     {111, 0, 253, 254, {0x84, 0x00, 0x00, 0x00, 0x00, 0x00},                            // 8.0
      {0x8B, 0x00, 0x00, 0x00, 0x00, 0x80}, 2},                                          // -1024.0
     {112, 0, 253, 254, k0_008, {0x81, 0x8D, 0x97, 0x6E, 0x12, 0x83}, 3},                // -1.024
+    // clang-format on
     {113, 2, 253, 254, kOneOver128, kMinusOne, 3},
-    {114, 0, 250, 254, {0x79, 0x54, 0xE3, 0xA5, 0x9B, 0x44}, kZero, 3},                 // 0.006
+    {114, 0, 250, 254, {0x79, 0x54, 0xE3, 0xA5, 0x9B, 0x44}, kZero, 3},  // 0.006
 }};
 
-constexpr std::uint8_t kImageTypeCodes[] = {0,   1,   6,   10,  11,  12,  13,  100, 101,
-                                            106, 110, 111, 112, 113, 200, 14,  114};
+constexpr std::uint8_t kImageTypeCodes[] = {0, 1, 6, 10, 11, 12, 13, 100, 101, 106, 110, 111, 112, 113, 200, 14, 114};
 constexpr std::uint8_t kProjectionCodes[] = {0, 2, 3, 4, 5, 6, 7, 8, 9};
 
 // The accessors serve a const and a mutable header alike.
@@ -157,18 +158,15 @@ void WriteField(BinaryFile& file, const TImageHeader& header, const FieldLayout&
 }
 
 bool IsValidImageType(std::uint8_t code) {
-  return std::find(std::begin(kImageTypeCodes), std::end(kImageTypeCodes), code) !=
-         std::end(kImageTypeCodes);
+  return std::find(std::begin(kImageTypeCodes), std::end(kImageTypeCodes), code) != std::end(kImageTypeCodes);
 }
 
 bool IsValidProjection(std::uint8_t code) {
-  return std::find(std::begin(kProjectionCodes), std::end(kProjectionCodes), code) !=
-         std::end(kProjectionCodes);
+  return std::find(std::begin(kProjectionCodes), std::end(kProjectionCodes), code) != std::end(kProjectionCodes);
 }
 
 bool IsValidHeader(std::size_t bytes_read, const TImageHeader& header) {
-  return bytes_read >= kHeaderSize && IsValidImageType(header.ImageType) &&
-         IsValidProjection(header.Projection);
+  return bytes_read >= kHeaderSize && IsValidImageType(header.ImageType) && IsValidProjection(header.Projection);
 }
 
 void ApplyTypeDefaults(TImageHeader& header) {

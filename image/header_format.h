@@ -55,24 +55,12 @@ struct FieldLayout {
 
 // The 19 header fields in offset order.
 inline constexpr std::array<FieldLayout, 19> kFields = {{
-    {HeaderFieldId::ImageType, 22, 1},
-    {HeaderFieldId::Projection, 23, 1},
-    {HeaderFieldId::Rows, 30, 2},
-    {HeaderFieldId::Columns, 32, 2},
-    {HeaderFieldId::Comment, 38, 80},
-    {HeaderFieldId::RefLatitude, 120, 6},
-    {HeaderFieldId::RefLongitude, 126, 6},
-    {HeaderFieldId::RefColumn, 132, 6},
-    {HeaderFieldId::RefRow, 138, 6},
-    {HeaderFieldId::ColumnSpacing, 144, 6},
-    {HeaderFieldId::RowSpacing, 150, 6},
-    {HeaderFieldId::ProjParam1, 156, 6},
-    {HeaderFieldId::ProjParam2, 162, 6},
-    {HeaderFieldId::MinValue, 168, 1},
-    {HeaderFieldId::MaxValue, 169, 1},
-    {HeaderFieldId::MissingValue, 170, 1},
-    {HeaderFieldId::Gain, 171, 6},
-    {HeaderFieldId::Offset, 177, 6},
+    {HeaderFieldId::ImageType, 22, 1},      {HeaderFieldId::Projection, 23, 1},  {HeaderFieldId::Rows, 30, 2},
+    {HeaderFieldId::Columns, 32, 2},        {HeaderFieldId::Comment, 38, 80},    {HeaderFieldId::RefLatitude, 120, 6},
+    {HeaderFieldId::RefLongitude, 126, 6},  {HeaderFieldId::RefColumn, 132, 6},  {HeaderFieldId::RefRow, 138, 6},
+    {HeaderFieldId::ColumnSpacing, 144, 6}, {HeaderFieldId::RowSpacing, 150, 6}, {HeaderFieldId::ProjParam1, 156, 6},
+    {HeaderFieldId::ProjParam2, 162, 6},    {HeaderFieldId::MinValue, 168, 1},   {HeaderFieldId::MaxValue, 169, 1},
+    {HeaderFieldId::MissingValue, 170, 1},  {HeaderFieldId::Gain, 171, 6},       {HeaderFieldId::Offset, 177, 6},
     {HeaderFieldId::Decimals, 183, 1},
 }};
 

@@ -79,25 +79,19 @@ void TKelImg::SetProjection(std::uint8_t value) {
   SetIntegerField(&TImageHeader::Projection, value, HeaderFieldId::Projection);
 }
 void TKelImg::SetRows(std::int16_t value) { SetIntegerField(&TImageHeader::Rows, value, HeaderFieldId::Rows); }
-void TKelImg::SetColumns(std::int16_t value) {
-  SetIntegerField(&TImageHeader::Columns, value, HeaderFieldId::Columns);
-}
+void TKelImg::SetColumns(std::int16_t value) { SetIntegerField(&TImageHeader::Columns, value, HeaderFieldId::Columns); }
 void TKelImg::SetRefLatitude(double value) {
   SetRealField(&TImageHeader::RefLatitude, value, HeaderFieldId::RefLatitude);
 }
 void TKelImg::SetRefLongitude(double value) {
   SetRealField(&TImageHeader::RefLongitude, value, HeaderFieldId::RefLongitude);
 }
-void TKelImg::SetRefColumn(double value) {
-  SetRealField(&TImageHeader::RefColumn, value, HeaderFieldId::RefColumn);
-}
+void TKelImg::SetRefColumn(double value) { SetRealField(&TImageHeader::RefColumn, value, HeaderFieldId::RefColumn); }
 void TKelImg::SetRefRow(double value) { SetRealField(&TImageHeader::RefRow, value, HeaderFieldId::RefRow); }
 void TKelImg::SetColumnSpacing(double value) {
   SetRealField(&TImageHeader::ColumnSpacing, value, HeaderFieldId::ColumnSpacing);
 }
-void TKelImg::SetRowSpacing(double value) {
-  SetRealField(&TImageHeader::RowSpacing, value, HeaderFieldId::RowSpacing);
-}
+void TKelImg::SetRowSpacing(double value) { SetRealField(&TImageHeader::RowSpacing, value, HeaderFieldId::RowSpacing); }
 void TKelImg::SetGain(double value) { SetRealField(&TImageHeader::Gain, value, HeaderFieldId::Gain); }
 void TKelImg::SetOffset(double value) { SetRealField(&TImageHeader::Offset, value, HeaderFieldId::Offset); }
 void TKelImg::SetDecimals(std::uint8_t value) {

@@ -2,8 +2,8 @@
 // A degenerate cone (parallels with equal q, or a cone constant near zero) yields the origin.
 #include <cmath>
 
-#include "projection/numerics.h"
 #include "projection/dispatcher.h"
+#include "projection/numerics.h"
 #include "runtime/fp.h"
 
 namespace kavrimo {
@@ -16,14 +16,12 @@ constexpr long double kMinConeConstant = 1e-6L;
 long double albers_q(long double phi, long double e, long double es) {
   const long double sin_phi = std::sin(phi);
   return (1.0L - es) * (fp::Div(sin_phi, 1.0L - es * sine_squared(phi)) -
-                        fp::Div(1.0L, 2.0L * e) *
-                            fp::Ln(fp::Div(1.0L - e * sin_phi, 1.0L + e * sin_phi)));
+                        fp::Div(1.0L, 2.0L * e) * fp::Ln(fp::Div(1.0L - e * sin_phi, 1.0L + e * sin_phi)));
 }
 
 }  // namespace
 
-void albers_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X,
-                    long double Y) {
+void albers_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X, long double Y) {
   const long double e = clarke_e;
   const long double es = e * e;
   const long double a = kSemiMajorM;

@@ -3,8 +3,7 @@
 
 namespace kavrimo {
 
-void pixel_to_latlon(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, Real48 Row,
-                     Real48 Column) {
+void pixel_to_latlon(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, Real48 Row, Real48 Column) {
   const long double x = (Column.Extended() - Header.RefColumn.Extended()) * Header.ColumnSpacing.Extended();
   const long double y = (Header.RefRow.Extended() - Row.Extended()) * Header.RowSpacing.Extended();
   switch (Header.Projection) {

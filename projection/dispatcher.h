@@ -30,8 +30,7 @@ enum ProjectionCode : unsigned char {
 // and go to the inverse projection that Header.Projection selects. Codes without a routine (0, 1, 7,
 // 10 to 255) give 0 and 0. Results of the routines are passed on unchanged, including their failure
 // values; lamaz_inverse assigns nothing for a position it rejects, so callers preset the outputs.
-void pixel_to_latlon(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, Real48 Row,
-                     Real48 Column);
+void pixel_to_latlon(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, Real48 Row, Real48 Column);
 
 // Where lamaz_inverse writes its one report line, "Error in lamaz_inverse": standard output until a
 // program names another stream (the command line sends it to standard error, beside its other
@@ -39,19 +38,14 @@ void pixel_to_latlon(Real48& Latitude, Real48& Longitude, const TImageHeader& He
 void SetProjectionReportStream(std::FILE* stream);
 
 // The inverse projections; x and y are map coordinates in the unit of the projection, results degrees.
-void hammer_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X,
-                    long double Y);
-void geographic_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X,
-                        long double Y);
-void lambert_conic_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header,
-                           long double X, long double Y);
-void albers_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X,
-                    long double Y);
-void geostationary_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header,
-                           long double X, long double Y);
-void lamaz_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X,
-                   long double Y);
-void goode_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X,
-                   long double Y);
+void hammer_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X, long double Y);
+void geographic_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X, long double Y);
+void lambert_conic_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X,
+                           long double Y);
+void albers_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X, long double Y);
+void geostationary_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X,
+                           long double Y);
+void lamaz_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X, long double Y);
+void goode_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X, long double Y);
 
 }  // namespace kavrimo

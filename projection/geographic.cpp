@@ -3,8 +3,7 @@
 
 namespace kavrimo {
 
-void geographic_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X,
-                        long double Y) {
+void geographic_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X, long double Y) {
   // Neither value is wrapped or range checked.
   Latitude = Real48::Round(Header.RefLatitude.Extended() + Y);
   Longitude = Real48::Round(Header.RefLongitude.Extended() + X);

@@ -2,8 +2,8 @@
 // relative to the sub-satellite point, then shifted by the header's reference position.
 #include <cmath>
 
-#include "projection/numerics.h"
 #include "projection/dispatcher.h"
+#include "projection/numerics.h"
 #include "runtime/fp.h"
 
 namespace kavrimo {
@@ -16,15 +16,15 @@ constexpr long double kRadToDeg = 57.296083L;
 constexpr long double kSatelliteDistance = 42164.0L;  // from the Earth's centre
 constexpr long double kEquatorialRadius = 6378.155L;
 constexpr long double kPolarRadius = 6356.7518L;
-constexpr long double kFlatteningTerm = 0.003367L;  // 1 + this = equatorial / polar radius
-constexpr long double kRadiusRatio = 1.003367L;     // the same ratio, stored on its own
+constexpr long double kFlatteningTerm = 0.003367L;        // 1 + this = equatorial / polar radius
+constexpr long double kRadiusRatio = 1.003367L;           // the same ratio, stored on its own
 constexpr long double kDistanceRatioSquared = 43.70121L;  // (satellite distance / equatorial radius)^2
 }  // namespace
 
 // A line of sight that misses the Earth still gives a position: the absolute value under the square
 // root folds it back towards the sub-satellite point. The longitude is not wrapped.
-void geostationary_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header,
-                           long double X, long double Y) {
+void geostationary_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X,
+                           long double Y) {
   const long double a = -X * kScanDegToRad;
   const long double b = Y * kScanDegToRad;
   const long double ta = tangent(a);
@@ -32,8 +32,7 @@ void geostationary_inverse(Real48& Latitude, Real48& Longitude, const TImageHead
   const long double q = (square(1.0L + kFlatteningTerm) * square(tb) + 1.0L) * (square(ta) + 1.0L);
   const long double s =
       fp::Div(kSatelliteDistance -
-                  kEquatorialRadius *
-                      fp::Sqrt(std::fabs(kDistanceRatioSquared - (kDistanceRatioSquared - 1.0L) * q)),
+                  kEquatorialRadius * fp::Sqrt(std::fabs(kDistanceRatioSquared - (kDistanceRatioSquared - 1.0L) * q)),
               q);
   const long double earth_x = kSatelliteDistance - s;
   const long double earth_y = -(s * ta);

@@ -3,9 +3,9 @@
 // 0 N, 0 E. Positions in an interruption or off the map give -9999 for both results.
 #include <cmath>
 
-#include "projection/numerics.h"
-#include "projection/dispatcher.h"
 #include "projection/building_blocks.h"
+#include "projection/dispatcher.h"
+#include "projection/numerics.h"
 #include "runtime/fp.h"
 
 namespace kavrimo {
@@ -36,11 +36,13 @@ bool in_longitude_range(int region, long double lambda) {
   long double low = -pi_ten_places;
   long double high = pi_ten_places;
   switch (region) {
+    // clang-format off
     case 0: case 1: high = kWest40; break;
     case 2: case 3: low = kWest40; break;
     case 4: case 6: high = kWest100; break;
     case 5: case 7: low = kWest100; high = kWest20; break;
     case 8: case 10: low = kWest20; high = kEast80; break;
+    // clang-format on
     default: low = kEast80; break;  // 9, 11
   }
   return lambda >= low && lambda <= high;
@@ -64,18 +66,19 @@ int goode_region(long double YOverR, long double XOverR) {
 
 long double goode_central_meridian(int Region) {
   switch (Region) {
+    // clang-format off
     case 0: case 1: return -1.74532925199L;    // -100
     case 2: case 3: return 0.523598775598L;    // 30
     case 4: case 6: return -2.79252680319L;    // -160
     case 5: case 7: return -1.0471975512L;     // -60
     case 8: case 10: return 0.349065850399L;   // 20
     case 9: case 11: return 2.44346095279L;    // 140
+    // clang-format on
     default: return 0.0L;
   }
 }
 
-void goode_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader&, long double X,
-                   long double Y) {
+void goode_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader&, long double X, long double Y) {
   const long double r = sphere_radius;
   const int region = goode_region(Y / r, X / r);
   const long double lambda_c = goode_central_meridian(region);

@@ -2,15 +2,14 @@
 // iteration over the forward formulas.
 #include <cmath>
 
-#include "projection/numerics.h"
-#include "projection/dispatcher.h"
 #include "projection/building_blocks.h"
+#include "projection/dispatcher.h"
+#include "projection/numerics.h"
 #include "runtime/fp.h"
 
 namespace kavrimo {
 
-void hammer_forward(long double& X, long double& Y, const TImageHeader& Header, long double Phi,
-                    long double Lambda) {
+void hammer_forward(long double& X, long double& Y, const TImageHeader& Header, long double Phi, long double Lambda) {
   const long double h = deg_to_rad(Lambda - Header.RefLongitude.Extended()) * 0.5L;
   const long double phi_r = deg_to_rad(Phi);
   const long double phi0_r = deg_to_rad(Header.RefLatitude.Extended());
@@ -30,8 +29,7 @@ constexpr int kMaxSteps = 100;
 // The estimate lives in the two Real48 outputs, so each new estimate is rounded to Real48 before it
 // is used. The Jacobian is approximated by differencing against the previous estimate one
 // coordinate at a time; the first step differences against latitude 0 and longitude 0.
-void hammer_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X,
-                    long double Y) {
+void hammer_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X, long double Y) {
   Latitude = Real48::Round(kStartLatitude);
   Longitude = Real48::Round(kStartLongitude);
   long double phi_prev = 0.0L;

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "projection/numerics.h"
 #include "projection/dispatcher.h"
+#include "projection/numerics.h"
 #include "runtime/errors.h"
 #include "runtime/fp.h"
 
@@ -36,8 +36,7 @@ void SetProjectionReportStream(std::FILE* stream) { g_report_stream.store(stream
 // c < 0, i.e. more than 90 degrees of longitude from the centre (on the equator: more than 90 degrees
 // of arc; with a pole centre: the half beyond the pole), gets a longitude 180 degrees off its true
 // one. Latitude and longitude in degrees.
-void lamaz_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X,
-                   long double Y) {
+void lamaz_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X, long double Y) {
   const long double phi0 = deg_to_rad(Header.RefLatitude.Extended());
   const long double lambda0 = deg_to_rad(Header.RefLongitude.Extended());
   const long double sin_phi0 = std::sin(phi0);

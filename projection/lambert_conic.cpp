@@ -2,21 +2,21 @@
 // map coordinates in kilometres.
 #include <cmath>
 
-#include "projection/numerics.h"
-#include "projection/dispatcher.h"
 #include "projection/building_blocks.h"
+#include "projection/dispatcher.h"
+#include "projection/numerics.h"
 #include "runtime/fp.h"
 
 namespace kavrimo {
 
 namespace {
-constexpr long double kSemiMajorKm = 6378.2064L;  // Clarke 1866
+constexpr long double kSemiMajorKm = 6378.2064L;   // Clarke 1866
 constexpr long double kLatitudeTolerance = 1e-5L;  // radians
 constexpr int kMaxLatitudeSteps = 15;
 }  // namespace
 
-void lambert_conic_constants(long double& N, long double& F, long double& Rho0, long double Phi0,
-                             long double Phi1, long double Phi2, long double E) {
+void lambert_conic_constants(long double& N, long double& F, long double& Rho0, long double Phi0, long double Phi1,
+                             long double Phi2, long double E) {
   const long double phi0 = deg_to_rad(Phi0);
   const long double phi1 = deg_to_rad(Phi1);
   const long double phi2 = deg_to_rad(Phi2);
@@ -30,8 +30,8 @@ void lambert_conic_constants(long double& N, long double& F, long double& Rho0, 
   Rho0 = kSemiMajorKm * F * power_of(t0, N);
 }
 
-void lambert_conic_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header,
-                           long double X, long double Y) {
+void lambert_conic_inverse(Real48& Latitude, Real48& Longitude, const TImageHeader& Header, long double X,
+                           long double Y) {
   long double n = 0.0L;
   long double f = 0.0L;
   long double rho0 = 0.0L;
@@ -41,8 +41,7 @@ void lambert_conic_inverse(Real48& Latitude, Real48& Longitude, const TImageHead
   const long double rho = sign_of(n) * fp::Sqrt(X * X + square(rho0 - Y));
   const long double t = power_of(fp::Div(rho, kSemiMajorKm * f), fp::Div(1.0L, n));
   const long double theta = std::atan(fp::Div(X, rho0 - Y));
-  Longitude = Real48::Round(
-      rad_to_deg(wrap_longitude(deg_to_rad(Header.RefLongitude.Extended()) + fp::Div(theta, n))));
+  Longitude = Real48::Round(rad_to_deg(wrap_longitude(deg_to_rad(Header.RefLongitude.Extended()) + fp::Div(theta, n))));
 
   // Conformal to geodetic latitude by fixed-point iteration; the last value stands even when the
   // tolerance was not met.

@@ -9,7 +9,7 @@
 namespace kavrimo {
 
 inline constexpr long double deg_factor = 0.01745329251994L;  // degrees to radians, and back by division
-inline constexpr long double pi_ten_places = 3.1415926536L;  // pi to ten decimal places, slightly above pi
+inline constexpr long double pi_ten_places = 3.1415926536L;   // pi to ten decimal places, slightly above pi
 inline constexpr long double two_pi_ten_places = 6.2831853072L;
 inline constexpr long double half_pi_ten_places = 1.5707963268L;
 inline constexpr long double sphere_radius = 6370997.0L;  // metres; sphere of the azimuthal and Goode maps

@@ -17,9 +17,7 @@ namespace {
 // runs side by side on several threads do not disturb each other's opens.
 thread_local OpenMode g_file_mode = OpenMode::ReadWrite;
 
-bool IsMalformedPath(const std::string& path) {
-  return path.empty() || path.find('\0') != std::string::npos;
-}
+bool IsMalformedPath(const std::string& path) { return path.empty() || path.find('\0') != std::string::npos; }
 
 int OpenFlags(OpenMode mode) {
   switch (mode) {

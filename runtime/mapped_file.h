@@ -36,8 +36,8 @@ class MappedWindow {
 
  private:
   friend class BusErrorGuard;
-  void* base_ = nullptr;       // whole pages
-  std::size_t mapped_ = 0;     // their length
+  void* base_ = nullptr;    // whole pages
+  std::size_t mapped_ = 0;  // their length
   const char* data_ = nullptr;
   std::size_t length_ = 0;
 };

@@ -3,14 +3,14 @@
 #include "runtime/number_text.h"
 
 #include <atomic>
-#include <charconv>
 #include <cfenv>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 
-#include "runtime/power_of_ten.h"
 #include "runtime/errors.h"
 #include "runtime/fp.h"
+#include "runtime/power_of_ten.h"
 #include "runtime/system.h"
 
 namespace kavrimo {

@@ -10,9 +10,9 @@ namespace kavrimo {
 namespace {
 
 struct PowerTables {
-  std::array<long double, 32> units{};      // 10^0 .. 10^31
-  std::array<long double, 16> thirty_twos{};  // 10^0, 10^32 .. 10^480
-  std::array<long double, 10> five_twelves{}; // 10^0, 10^512 .. 10^4608
+  std::array<long double, 32> units{};         // 10^0 .. 10^31
+  std::array<long double, 16> thirty_twos{};   // 10^0, 10^32 .. 10^480
+  std::array<long double, 10> five_twelves{};  // 10^0, 10^512 .. 10^4608
 };
 
 // The C library reads "1eN" correctly rounded to nearest even, which gives the exact value up to
@@ -46,8 +46,7 @@ long double ScaleByPowerOfTen(long double value, std::int64_t n) {
     return multiply ? value * infinity : value / infinity;
   }
   const PowerTables& tables = Tables();
-  const long double steps[3] = {tables.units[m % 32], tables.thirty_twos[(m / 32) % 16],
-                                tables.five_twelves[m / 512]};
+  const long double steps[3] = {tables.units[m % 32], tables.thirty_twos[(m / 32) % 16], tables.five_twelves[m / 512]};
   for (const long double power : steps) {
     if (power == 1.0L) continue;
     value = multiply ? value * power : value / power;

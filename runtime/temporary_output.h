@@ -95,18 +95,18 @@ class TemporaryOutput {
   void Finish();   // the replacement itself
   void RewriteInPlace();
 
-  std::string output_;        // as the user named it
-  std::string target_;        // the file to replace: output_, or the end of its symbolic links
-  bool existed_ = false;      // target_ existed when checked
-  std::uint32_t mode_ = 0;    // and these were its mode, owner and group
+  std::string output_;      // as the user named it
+  std::string target_;      // the file to replace: output_, or the end of its symbolic links
+  bool existed_ = false;    // target_ existed when checked
+  std::uint32_t mode_ = 0;  // and these were its mode, owner and group
   std::uint32_t owner_ = 0;
   std::uint32_t group_ = 0;
   SweptFolders* swept_;
-  std::string path_;          // the temporary file, once reserved
-  bool in_place_ = false;     // the temporary file lies elsewhere: commit rewrites the target in place
-  bool rewrite_ = false;      // the commit rewrites the target in place (in_place_, or other hard links)
-  int target_fd_ = -1;        // the target, opened for a rewrite in place
-  int slot_ = -1;             // its registration for removal on an interruption
+  std::string path_;       // the temporary file, once reserved
+  bool in_place_ = false;  // the temporary file lies elsewhere: commit rewrites the target in place
+  bool rewrite_ = false;   // the commit rewrites the target in place (in_place_, or other hard links)
+  int target_fd_ = -1;     // the target, opened for a rewrite in place
+  int slot_ = -1;          // its registration for removal on an interruption
   bool committed_ = false;
 };
 

@@ -167,8 +167,8 @@ TemporaryOutput::TemporaryOutput(std::string output, const std::vector<std::stri
     }
   }
   // Root may write any file, but a file with no write bit at all is read-only for everyone here.
-  const bool writable = ::geteuid() == 0 ? (st.st_mode & 0222) != 0
-                                         : ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) == 0;
+  const bool writable =
+      ::geteuid() == 0 ? (st.st_mode & 0222) != 0 : ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) == 0;
   if (!writable) throw EInOutError(5, output_);
   mode_ = st.st_mode & 07777;
   owner_ = st.st_uid;

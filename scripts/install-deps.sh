@@ -9,7 +9,7 @@ packages=(
   # with libproj)
   libpng-dev libtiff-dev libgeotiff-dev libproj-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev clang-format-14 clang-tidy-14
   # installing and packaging: the icon's sizes, the package's dependencies and checks, manual pages
   librsvg2-bin dpkg-dev file lintian desktop-file-utils man-db groff-base
 )

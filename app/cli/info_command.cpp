@@ -13,7 +13,8 @@
 namespace kavrimo::cli {
 namespace {
 
-const CommandSpec kSpec{"info", "[--json] IMAGE",
+const CommandSpec kSpec{"info",
+                        "[--json] IMAGE",
                         "Prints every header field of a Miradel image and the extent of its corners.",
                         {{"json", 0, nullptr, 0, "Print one JSON object."}},
                         {.min = 1, .max = 1}};

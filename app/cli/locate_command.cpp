@@ -18,7 +18,8 @@
 namespace kavrimo::cli {
 namespace {
 
-const CommandSpec kSpec{"locate", "IMAGE [COLUMN ROW]...",
+const CommandSpec kSpec{"locate",
+                        "IMAGE [COLUMN ROW]...",
                         "Prints the latitude and longitude of pixel positions (in cells, real-valued) of a\n"
                         "Miradel image; with no positions given, reads COLUMN ROW pairs from standard input.",
                         {},

@@ -109,7 +109,8 @@ std::optional<int> ParseCommandLine(const CommandSpec& command, const std::vecto
       values.push_back(args[i]);
     }
     if (std::any_of(values.begin(), values.end(), [](const std::string& v) { return v.empty(); })) {
-      return UsageError(io.err, "option '" + Display(*option) + "' needs " + option->value_name + ", not an empty text");
+      return UsageError(io.err,
+                        "option '" + Display(*option) + "' needs " + option->value_name + ", not an empty text");
     }
     if (option->check != nullptr) {
       if (const std::string reason = option->check(values); !reason.empty()) return UsageError(io.err, reason);
@@ -134,7 +135,8 @@ int CommandUsageError(const CommandSpec& command, Streams& io) {
   // Our own text, so each form gets a line of its own; only the last line ends with the full stop.
   std::istringstream forms(command.synopsis);
   std::vector<std::string> lines;
-  for (std::string form; std::getline(forms, form);) lines.push_back("kavrimo-cli " + std::string(command.name) + " " + form);
+  for (std::string form; std::getline(forms, form);)
+    lines.push_back("kavrimo-cli " + std::string(command.name) + " " + form);
   for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
     io.err << (i == 0 ? "kavrimo-cli: usage: " : "                    ") << lines[i] << "\n";
   }
@@ -159,7 +161,8 @@ std::string HelpText(const CommandSpec& command) {
   std::vector<std::string> heads;
   std::size_t width = 0;
   for (const OptionSpec* o : all) {
-    std::string head = o->letter != 0 ? std::string("-") + o->letter + ", --" + o->name : std::string("    --") + o->name;
+    std::string head =
+        o->letter != 0 ? std::string("-") + o->letter + ", --" + o->name : std::string("    --") + o->name;
     if (o->value_name != nullptr) head += std::string(" ") + o->value_name;
     width = std::max(width, head.size());
     heads.push_back(std::move(head));

@@ -36,7 +36,8 @@ int PositiveWholeNumber(const std::string& text);
 
 template <const char* kOption>
 std::string CheckPositiveWholeNumber(const std::vector<std::string>& values) {
-  return IsPositiveWholeNumber(values.front()) ? "" : std::string("--") + kOption + " needs a whole number of at least 1";
+  return IsPositiveWholeNumber(values.front()) ? ""
+                                               : std::string("--") + kOption + " needs a whole number of at least 1";
 }
 
 // How many arguments a command takes: from min to max (kAny: no limit), in steps of step above min.

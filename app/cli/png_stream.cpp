@@ -19,7 +19,7 @@ struct PngStream::State {
   png_infop info = nullptr;
   Sink sink;
   std::exception_ptr sink_error;  // what the sink raised, to be raised again outside libpng
-  char message[256] = {};          // libpng's own error text
+  char message[256] = {};         // libpng's own error text
 };
 
 namespace {

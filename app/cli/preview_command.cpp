@@ -23,7 +23,8 @@ namespace {
 
 constexpr char kMaxSize[] = "max-size";
 
-const CommandSpec kSpec{"preview", "[--max-size N] IMAGE PNG",
+const CommandSpec kSpec{"preview",
+                        "[--max-size N] IMAGE PNG",
                         "Writes a quick-look of a Miradel image as a PNG: grey from MinValue to MaxValue, every\n"
                         "byte above MaxValue (no-data) in magenta. PNG \"-\" writes it to standard output, which must\n"
                         "not be a terminal. With --max-size, every k-th row and column is shown, k the smallest\n"
@@ -78,7 +79,8 @@ int RunPreview(const std::vector<std::string>& args, Streams& io) {
     std::vector<std::uint8_t> shown(static_cast<std::size_t>(width));
     for (std::int64_t r = 0; r < rows; r += step) {
       pixels.ReadExactlyAt(r * columns, row.data(), row.size());
-      for (std::int64_t c = 0; c < width; ++c) shown[static_cast<std::size_t>(c)] = row[static_cast<std::size_t>(c * step)];
+      for (std::int64_t c = 0; c < width; ++c)
+        shown[static_cast<std::size_t>(c)] = row[static_cast<std::size_t>(c * step)];
       stream.WriteRow(shown.data());
     }
     stream.Finish();

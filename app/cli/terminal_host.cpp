@@ -12,8 +12,7 @@ std::mutex& StreamMutex() {
   return mutex;
 }
 
-TerminalHost::TerminalHost(std::ostream& out, std::ostream& err, bool progress_bar, bool quiet,
-                           std::string prefix)
+TerminalHost::TerminalHost(std::ostream& out, std::ostream& err, bool progress_bar, bool quiet, std::string prefix)
     : out_(out), err_(err), progress_bar_(progress_bar && !quiet), quiet_(quiet), prefix_(std::move(prefix)) {}
 
 TerminalHost::~TerminalHost() {

@@ -14,8 +14,7 @@ class TerminalHost : public ConversionHost {
  public:
   // progress_bar: draw the bar (standard error is a terminal and the user did not ask for quiet);
   // quiet: no status texts and no success text; prefix goes before the component's messages.
-  TerminalHost(std::ostream& out, std::ostream& err, bool progress_bar, bool quiet = false,
-               std::string prefix = {});
+  TerminalHost(std::ostream& out, std::ostream& err, bool progress_bar, bool quiet = false, std::string prefix = {});
   // Clears a bar still shown, so an error line that follows starts on a clean line.
   ~TerminalHost() override;
   TerminalHost(const TerminalHost&) = delete;
@@ -36,7 +35,7 @@ class TerminalHost : public ConversionHost {
   bool progress_bar_;
   bool quiet_;
   std::string prefix_;
-  int shown_ = -1;          // the position drawn, -1 when no bar is on the screen
+  int shown_ = -1;  // the position drawn, -1 when no bar is on the screen
 };
 
 // Serialises writes of several hosts that share the standard streams.

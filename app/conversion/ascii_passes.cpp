@@ -23,7 +23,8 @@ namespace {
 class PieceOrder {
  public:
   explicit PieceOrder(std::int64_t pieces)
-      : counts_(static_cast<std::size_t>(pieces)), parsed_(static_cast<std::size_t>(pieces)),
+      : counts_(static_cast<std::size_t>(pieces)),
+        parsed_(static_cast<std::size_t>(pieces)),
         first_(static_cast<std::size_t>(pieces) + 1) {}
 
   void Parsed(std::int64_t piece, std::size_t count) {
@@ -143,8 +144,8 @@ CellRange ScanAsciiValues(const AsciiValues& values, const GridHeader& header, B
         parsed[static_cast<std::size_t>(worker)] = cells;
       },
       [&](std::int64_t, int worker, std::int64_t first, std::size_t count) {
-        scratch.WriteExactlyAt(first * static_cast<std::int64_t>(sizeof(float)), parsed[static_cast<std::size_t>(worker)],
-                               count * sizeof(float));
+        scratch.WriteExactlyAt(first * static_cast<std::int64_t>(sizeof(float)),
+                               parsed[static_cast<std::size_t>(worker)], count * sizeof(float));
       },
       [&](std::int64_t piece) { range.Widen(parts[static_cast<std::size_t>(piece)]); });
   return range;

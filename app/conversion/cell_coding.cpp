@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "runtime/number_text.h"
 #include "runtime/fp.h"
+#include "runtime/number_text.h"
 
 namespace kavrimo {
 

@@ -60,7 +60,8 @@ struct CellRange {
 
 // Widens range by the valid cells of cells[0..count): a cell greater than the maximum replaces it, then
 // a cell less than the minimum replaces it. A cell that nodata matches is skipped. A NaN cell that is
-// not missing raises EInvalidOp (its no-data comparison); range is then left unspecified. range must include 0 (maximum >= 0 >= minimum), as the running range always does.
+// not missing raises EInvalidOp (its no-data comparison); range is then left unspecified. range must include 0 (maximum
+// >= 0 >= minimum), as the running range always does.
 void ScanCells(const float* cells, std::size_t count, CellNoData nodata, CellRange& range,
                CellPath path = CellPath::Best);
 
@@ -74,15 +75,15 @@ struct CellScale {
 };
 CellScale ScaleFor(const CellRange& range);
 
-// The byte of one cell: 255 for no-data (a NaN cell that nodata does not match raises EInvalidOp); otherwise the low 8 bits of RoundHalfEven of
-// q = (v - intercept) / slope, worked out in extended precision and rounded to single. A slope of 0
-// codes every valid cell as 0. The reference that every faster coding must equal.
+// The byte of one cell: 255 for no-data (a NaN cell that nodata does not match raises EInvalidOp); otherwise the low 8
+// bits of RoundHalfEven of q = (v - intercept) / slope, worked out in extended precision and rounded to single. A slope
+// of 0 codes every valid cell as 0. The reference that every faster coding must equal.
 std::uint8_t CodeCellReference(float value, CellNoData nodata, const CellScale& scale);
 
 // Codes cells[0..count) into out[0..count); byte for byte equal to CodeCellReference, raising what it
 // raises for the first cell in order that makes it raise (bytes from that cell on are unspecified).
-void CodeCells(const float* cells, std::size_t count, CellNoData nodata, const CellScale& scale,
-               std::uint8_t* out, CellPath path = CellPath::Best);
+void CodeCells(const float* cells, std::size_t count, CellNoData nodata, const CellScale& scale, std::uint8_t* out,
+               CellPath path = CellPath::Best);
 
 // ---- The coding over a fixed range -----------------------------------------------------------------
 //

@@ -40,8 +40,8 @@ void ScanPortable(const float* cells, std::size_t count, CellNoData nodata, Cell
 }
 
 // The cells of v with +0 in place of no-data cells; NaN lanes are added to nan.
-__attribute__((target("avx2"), always_inline)) inline __m256 ValidAvx2(__m256 v, __m256 missing,
-                                                                       __m256 use_missing, __m256& nan) {
+__attribute__((target("avx2"), always_inline)) inline __m256 ValidAvx2(__m256 v, __m256 missing, __m256 use_missing,
+                                                                       __m256& nan) {
   nan = _mm256_or_ps(nan, _mm256_cmp_ps(v, v, _CMP_UNORD_Q));
   const __m256 is_missing = _mm256_and_ps(_mm256_cmp_ps(v, missing, _CMP_EQ_OQ), use_missing);
   return _mm256_andnot_ps(is_missing, v);
@@ -118,9 +118,7 @@ constexpr double kLargestQuotient = 1073741824.0;  // 2^30
 
 struct FastScale {
   FastScale(CellNoData nodata_value, const CellScale& scale)
-      : nodata(nodata_value),
-        intercept(scale.intercept),
-        reciprocal(1.0 / static_cast<double>(scale.slope)) {}
+      : nodata(nodata_value), intercept(scale.intercept), reciprocal(1.0 / static_cast<double>(scale.slope)) {}
   CellNoData nodata;
   double intercept;
   double reciprocal;
@@ -153,8 +151,7 @@ std::uint8_t CodeOnePortable(float v, const FastScale& k, const CellScale& scale
   return static_cast<std::uint8_t>(whole & 0xFF);
 }
 
-void CodePortable(const float* cells, std::size_t count, CellNoData nodata, const CellScale& scale,
-                  std::uint8_t* out) {
+void CodePortable(const float* cells, std::size_t count, CellNoData nodata, const CellScale& scale, std::uint8_t* out) {
   const FastScale k(nodata, scale);
   for (std::size_t i = 0; i < count; ++i) out[i] = CodeOnePortable(cells[i], k, scale, nodata);
 }
@@ -212,9 +209,7 @@ struct SingleScale {
       : reciprocal(static_cast<float>(1.0 / static_cast<double>(scale.slope))),
         offset(static_cast<float>(-static_cast<double>(scale.intercept) / static_cast<double>(scale.slope))) {}
   // A denormal slope has no single reciprocal; an intercept far from 0 breaks the bound above.
-  bool Applies() const {
-    return std::isnormal(reciprocal) && std::fabs(offset) <= kLargestInterceptRatio;
-  }
+  bool Applies() const { return std::isnormal(reciprocal) && std::fabs(offset) <= kLargestInterceptRatio; }
   float reciprocal;
   float offset;
 };
@@ -236,8 +231,9 @@ struct RangeLanes {
 };
 
 template <bool kClamped>
-__attribute__((target("avx2,fma"), always_inline)) inline Estimate EstimateAvx2(
-    const float* cells, __m256 reciprocal, __m256 offset, __m256 missing, __m256 use_missing, RangeLanes range) {
+__attribute__((target("avx2,fma"), always_inline)) inline Estimate EstimateAvx2(const float* cells, __m256 reciprocal,
+                                                                                __m256 offset, __m256 missing,
+                                                                                __m256 use_missing, RangeLanes range) {
   const __m256 half_minus_margin = _mm256_set1_ps(0.5f - kTieMargin);
   const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
   const __m256i sign = _mm256_set1_epi32(static_cast<int>(0x80000000u));
@@ -248,14 +244,14 @@ __attribute__((target("avx2,fma"), always_inline)) inline Estimate EstimateAvx2(
   const __m256 q = _mm256_fmadd_ps(v, reciprocal, offset);
   const __m256 nearest = _mm256_round_ps(q, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
   const __m256i n = _mm256_cvttps_epi32(nearest);
-  const __m256 near_tie = _mm256_cmp_ps(_mm256_and_ps(_mm256_sub_ps(q, nearest), magnitude), half_minus_margin,
-                                        _CMP_GT_OQ);
+  const __m256 near_tie =
+      _mm256_cmp_ps(_mm256_and_ps(_mm256_sub_ps(q, nearest), magnitude), half_minus_margin, _CMP_GT_OQ);
   const __m256i outside = _mm256_cmpgt_epi32(_mm256_xor_si256(n, sign), top);  // n unsigned > 253
   const __m256 is_missing = _mm256_and_ps(_mm256_cmp_ps(v, missing, _CMP_EQ_OQ), use_missing);
-  Estimate e{_mm256_blendv_epi8(n, no_data_byte, _mm256_castps_si256(is_missing)),
-             _mm256_andnot_si256(_mm256_castps_si256(is_missing),
-                                 _mm256_or_si256(_mm256_castps_si256(near_tie), outside)),
-             _mm256_setzero_ps(), _mm256_setzero_ps()};
+  Estimate e{
+      _mm256_blendv_epi8(n, no_data_byte, _mm256_castps_si256(is_missing)),
+      _mm256_andnot_si256(_mm256_castps_si256(is_missing), _mm256_or_si256(_mm256_castps_si256(near_tie), outside)),
+      _mm256_setzero_ps(), _mm256_setzero_ps()};
   if constexpr (kClamped) {
     // Ordered comparisons: a NaN cell is neither, stays undecided and raises on the exact path.
     e.above = _mm256_andnot_ps(is_missing, _mm256_cmp_ps(v, range.maximum, _CMP_GT_OQ));
@@ -280,8 +276,7 @@ __attribute__((target("avx2"), always_inline)) inline std::uint32_t Lanes(__m256
 // cells, whose n lies in 0..253 already.
 template <bool kClamped>
 __attribute__((target("avx2,fma"))) void CodeAvx2(const float* cells, std::size_t count, CellNoData nodata,
-                                                  const FixedScale& fixed, std::uint8_t* out,
-                                                  OutsideCounts& counts) {
+                                                  const FixedScale& fixed, std::uint8_t* out, OutsideCounts& counts) {
   const CellScale& scale = fixed.scale;
   const FastScale exact(nodata, scale);
   const auto one_cell = [&](float v) {
@@ -310,7 +305,8 @@ __attribute__((target("avx2,fma"))) void CodeAvx2(const float* cells, std::size_
     const Estimate b = EstimateAvx2<kClamped>(cells + i + 8, reciprocal, offset, missing, use_missing, range);
     const Estimate c = EstimateAvx2<kClamped>(cells + i + 16, reciprocal, offset, missing, use_missing, range);
     const Estimate d = EstimateAvx2<kClamped>(cells + i + 24, reciprocal, offset, missing, use_missing, range);
-    const __m256i words = _mm256_packus_epi16(_mm256_packus_epi32(a.bytes, b.bytes), _mm256_packus_epi32(c.bytes, d.bytes));
+    const __m256i words =
+        _mm256_packus_epi16(_mm256_packus_epi32(a.bytes, b.bytes), _mm256_packus_epi32(c.bytes, d.bytes));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_permutevar8x32_epi32(words, in_order));
     if constexpr (kClamped) {
       counts.above += std::popcount(Lanes(a.above) | Lanes(b.above) << 8 | Lanes(c.above) << 16 | Lanes(d.above) << 24);
@@ -321,8 +317,8 @@ __attribute__((target("avx2,fma"))) void CodeAvx2(const float* cells, std::size_
     if (!_mm256_testz_si256(undecided, undecided)) {
       // Rare: the undecided cells in order, so that the first one that raises raises first (decided
       // cells never raise). Undecided cells lie inside a fixed range, so they add to no count.
-      std::uint32_t flags = Lanes(a.undecided) | Lanes(b.undecided) << 8 | Lanes(c.undecided) << 16 |
-                            Lanes(d.undecided) << 24;
+      std::uint32_t flags =
+          Lanes(a.undecided) | Lanes(b.undecided) << 8 | Lanes(c.undecided) << 16 | Lanes(d.undecided) << 24;
       for (; flags != 0; flags &= flags - 1) {
         const std::size_t j = i + static_cast<std::size_t>(__builtin_ctz(flags));
         out[j] = one_cell(cells[j]);
@@ -349,8 +345,8 @@ void ScanCells(const float* cells, std::size_t count, CellNoData nodata, CellRan
   }
 }
 
-void CodeCells(const float* cells, std::size_t count, CellNoData nodata, const CellScale& scale,
-               std::uint8_t* out, CellPath path) {
+void CodeCells(const float* cells, std::size_t count, CellNoData nodata, const CellScale& scale, std::uint8_t* out,
+               CellPath path) {
   if (!FastScaleApplies(scale)) {
     // A slope of 0 (every valid cell is 0) or an infinite scale: rare, and cheap in the reference.
     for (std::size_t i = 0; i < count; ++i) out[i] = CodeCellReference(cells[i], nodata, scale);

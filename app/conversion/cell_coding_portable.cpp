@@ -18,8 +18,8 @@ void ScanCells(const float* cells, std::size_t count, CellNoData nodata, CellRan
   }
 }
 
-void CodeCells(const float* cells, std::size_t count, CellNoData nodata, const CellScale& scale,
-               std::uint8_t* out, CellPath) {
+void CodeCells(const float* cells, std::size_t count, CellNoData nodata, const CellScale& scale, std::uint8_t* out,
+               CellPath) {
   for (std::size_t i = 0; i < count; ++i) out[i] = CodeCellReference(cells[i], nodata, scale);
 }
 

@@ -16,8 +16,8 @@ int WorkerCount(int threads, std::int64_t count);
 
 // Runs work(chunk, worker) for the chunks 0 to count - 1 on up to threads threads, the calling thread
 // among them (worker 0); worker, from 0 to threads - 1, names the thread, so each may keep its own
-// buffers; there are WorkerCount(threads, count) of them. done(chunk) runs on the calling thread for every chunk in increasing order, once the chunk
-// and all before it have completed.
+// buffers; there are WorkerCount(threads, count) of them. done(chunk) runs on the calling thread for every chunk in
+// increasing order, once the chunk and all before it have completed.
 //
 // When work or done raises, no further chunks are started, every thread is joined, and the exception
 // that the one-thread order meets first is rethrown: that of the lowest failing chunk, where a failure

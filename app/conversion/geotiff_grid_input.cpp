@@ -21,9 +21,8 @@ CellRange GeoTiffGridInput::ScanRange(const ProgressSink& progress, const PassOp
 void GeoTiffGridInput::CodeGrid(const CellScale& scale, ImagePixels& output, const ProgressSink& progress,
                                 const PassOptions& options) {
   if (!scanned_ && !source_.Layout().in_place) ScanRange([](int) {}, options);  // decoded cells come from pass 1
-  Scratched([&] {
-    CodeGeoTiff(source_, header_, scratch_ ? &scratch_->File() : nullptr, scale, output, progress, options);
-  });
+  Scratched(
+      [&] { CodeGeoTiff(source_, header_, scratch_ ? &scratch_->File() : nullptr, scale, output, progress, options); });
 }
 
 OutsideCounts GeoTiffGridInput::CodeGrid(const FixedScale& fixed, ImagePixels& output, const ProgressSink& progress,

@@ -61,7 +61,7 @@ void CodeGeoTiff(GeoTiffSource& source, const GridHeader& header, const BinaryFi
 
 // The one pass over a fixed range: reads (in place) or decodes every cell, codes it by CodeCellsClamped and
 // returns the valid cells outside the range. Raises as ScanGeoTiff does.
-OutsideCounts CodeGeoTiff(GeoTiffSource& source, const GridHeader& header, const FixedScale& fixed,
-                          ImagePixels& output, const ProgressSink& progress, const PassOptions& options = {});
+OutsideCounts CodeGeoTiff(GeoTiffSource& source, const GridHeader& header, const FixedScale& fixed, ImagePixels& output,
+                          const ProgressSink& progress, const PassOptions& options = {});
 
 }  // namespace kavrimo

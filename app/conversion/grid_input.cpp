@@ -15,8 +15,7 @@ std::vector<std::string> GridInputFiles(const std::string& input) {
   return {ReplaceExtension(input, ".hdr"), ReplaceExtension(input, ".flt")};
 }
 
-std::unique_ptr<GridInput> ReadGridInput(const std::string& input, const std::string& output,
-                                         SweptFolders* swept) {
+std::unique_ptr<GridInput> ReadGridInput(const std::string& input, const std::string& output, SweptFolders* swept) {
   if (IsAsciiGridName(input)) return std::make_unique<AsciiGridInput>(input, output, swept);
   if (IsGeoTiffName(input)) return std::make_unique<GeoTiffGridInput>(input, output, swept);
   return std::make_unique<FloatGridInput>(input);

@@ -113,15 +113,16 @@ void ExportImage(const std::string& image_path, const std::string& grid, std::in
   // Every output is checked before the image is read: never a special file, never the image itself.
   const bool geotiff = IsGeoTiffName(grid);
   std::vector<std::unique_ptr<TemporaryOutput>> outputs;
-  for (const char* extension : geotiff ? std::vector<const char*>{} : std::vector<const char*>{".flt", ".hdr", ".prj"}) {
-    outputs.push_back(std::make_unique<TemporaryOutput>(ReplaceExtension(grid, extension),
-                                                        std::vector<std::string>{image_path}));
+  for (const char* extension :
+       geotiff ? std::vector<const char*>{} : std::vector<const char*>{".flt", ".hdr", ".prj"}) {
+    outputs.push_back(
+        std::make_unique<TemporaryOutput>(ReplaceExtension(grid, extension), std::vector<std::string>{image_path}));
   }
   if (geotiff) outputs.push_back(std::make_unique<TemporaryOutput>(grid, std::vector<std::string>{image_path}));
   TKelImg image(ui);
   try {
     image.SetFileName(image_path);
-  } catch (const EMathError&) {    // The corners of a valid image may overflow; its fields are attached all the same.
+  } catch (const EMathError&) {  // The corners of a valid image may overflow; its fields are attached all the same.
   }
   if (image.State() != ImageState::ValidImage) throw Error(image_path + " is not a valid Miradel image");
   if (image.Projection() != kGeographic) {
@@ -129,8 +130,9 @@ void ExportImage(const std::string& image_path, const std::string& grid, std::in
                 "; only latitude/longitude images (projection 3) can be exported");
   }
   if (image.ColumnSpacing() != image.RowSpacing()) {
-    throw Error(image_path + " has a column spacing of " + ShortestText(image.ColumnSpacing()) + " and a row spacing of " +
-                ShortestText(image.RowSpacing()) + "; only images with square cells can be exported");
+    throw Error(image_path + " has a column spacing of " + ShortestText(image.ColumnSpacing()) +
+                " and a row spacing of " + ShortestText(image.RowSpacing()) +
+                "; only images with square cells can be exported");
   }
   if (!(image.ColumnSpacing() > 0) || !std::isfinite(image.ColumnSpacing())) {
     throw Error(image_path + " has a cell size of " + ShortestText(image.ColumnSpacing()) +
@@ -145,8 +147,8 @@ void ExportImage(const std::string& image_path, const std::string& grid, std::in
   const long double top = image.Header().RefLatitude.Extended() + image.Header().RefRow.Extended() * spacing;
   const long double yll = top - static_cast<long double>(rows) * spacing;
   const CellTable table(image, nodata);
-  std::vector<TemporaryOutput*> together;
-  for (const auto& output : outputs) together.push_back(output.get());
+  std::vector<TemporaryOutput*> together(outputs.size());
+  std::transform(outputs.begin(), outputs.end(), together.begin(), [](const auto& output) { return output.get(); });
 
   if (geotiff) {
     TemporaryOutput& file = *outputs.front();

@@ -33,7 +33,9 @@ struct ChunkPlan {
   std::int64_t First(std::int64_t c) const { return c * chunk; }
   std::int64_t End(std::int64_t c) const { return std::min(cells, (c + 1) * chunk); }
   std::size_t Size(std::int64_t c) const { return static_cast<std::size_t>(End(c) - First(c)); }
-  std::size_t BufferCells() const { return static_cast<std::size_t>(std::min(block, std::max<std::int64_t>(cells, 1))); }
+  std::size_t BufferCells() const {
+    return static_cast<std::size_t>(std::min(block, std::max<std::int64_t>(cells, 1)));
+  }
   std::size_t ChunkBytes() const { return static_cast<std::size_t>(std::min(chunk, std::max<std::int64_t>(cells, 1))); }
 
   std::int64_t cells;
@@ -71,16 +73,16 @@ CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const Prog
         if (!block) block.emplace(plan.BufferCells());
         CellRange part;
         const std::size_t wanted = plan.Size(chunk);
-        const std::size_t got = grid.Visit(
-            plan.First(chunk), wanted, *block, [&](const float* cells, std::size_t count, std::size_t offset) {
-              OverCells(
-                  plan.First(chunk) + static_cast<std::int64_t>(offset), cells, count,
-                  [&] { ScanCells(cells, count, nodata, part); },
-                  [&](float cell) {
-                    CellRange one;
-                    ScanCells(&cell, 1, nodata, one, CellPath::Portable);
-                  });
-            });
+        const std::size_t got = grid.Visit(plan.First(chunk), wanted, *block,
+                                           [&](const float* cells, std::size_t count, std::size_t offset) {
+                                             OverCells(
+                                                 plan.First(chunk) + static_cast<std::int64_t>(offset), cells, count,
+                                                 [&] { ScanCells(cells, count, nodata, part); },
+                                                 [&](float cell) {
+                                                   CellRange one;
+                                                   ScanCells(&cell, 1, nodata, one, CellPath::Portable);
+                                                 });
+                                           });
         if (got < wanted) RaiseShortFile(data, plan.First(chunk) + static_cast<std::int64_t>(got));
         ranges[static_cast<std::size_t>(chunk)] = part;
       },
@@ -98,9 +100,8 @@ struct RunCoder {
   std::function<void(float)> one_cell;
 };
 
-void CodeGridWith(const BinaryFile& data, const GridHeader& header, ImagePixels& output,
-                  const ProgressSink& progress, const PassOptions& options, const RunCoder& code,
-                  const std::function<void(std::int64_t)>& after) {
+void CodeGridWith(const BinaryFile& data, const GridHeader& header, ImagePixels& output, const ProgressSink& progress,
+                  const PassOptions& options, const RunCoder& code, const std::function<void(std::int64_t)>& after) {
   const ChunkPlan plan(header, options);
   const GridStream grid(data, plan.cells, header.big_endian, options.map_data);
   grid.AdviseSequential();
@@ -135,29 +136,27 @@ void CodeGridWith(const BinaryFile& data, const GridHeader& header, ImagePixels&
 void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale& scale, ImagePixels& output,
               const ProgressSink& progress, const PassOptions& options) {
   const CellNoData nodata = NoDataOf(header);
-  CodeGridWith(
-      data, header, output, progress, options,
-      {[&](const float* cells, std::size_t count, std::uint8_t* out, std::int64_t, std::size_t) {
-         CodeCells(cells, count, nodata, scale, out);
-       },
-       [&](float cell) { CodeCellReference(cell, nodata, scale); }},
-      {});
+  CodeGridWith(data, header, output, progress, options,
+               {[&](const float* cells, std::size_t count, std::uint8_t* out, std::int64_t, std::size_t) {
+                  CodeCells(cells, count, nodata, scale, out);
+                },
+                [&](float cell) { CodeCellReference(cell, nodata, scale); }},
+               {});
 }
 
-OutsideCounts CodeGrid(const BinaryFile& data, const GridHeader& header, const FixedScale& fixed,
-                       ImagePixels& output, const ProgressSink& progress, const PassOptions& options) {
+OutsideCounts CodeGrid(const BinaryFile& data, const GridHeader& header, const FixedScale& fixed, ImagePixels& output,
+                       const ProgressSink& progress, const PassOptions& options) {
   const CellNoData nodata = NoDataOf(header);
   std::vector<OutsideCounts> parts(static_cast<std::size_t>(ChunkPlan(header, options).chunks));
   OutsideCounts total;
-  CodeGridWith(
-      data, header, output, progress, options,
-      {[&](const float* cells, std::size_t count, std::uint8_t* out, std::int64_t chunk, std::size_t offset) {
-         OutsideCounts& part = parts[static_cast<std::size_t>(chunk)];
-         if (offset == 0) part = {};  // a window visited again counts afresh
-         CodeCellsClamped(cells, count, nodata, fixed, out, part);
-       },
-       [&](float cell) { CodeCellClampedReference(cell, nodata, fixed); }},
-      [&](std::int64_t chunk) { total += parts[static_cast<std::size_t>(chunk)]; });
+  CodeGridWith(data, header, output, progress, options,
+               {[&](const float* cells, std::size_t count, std::uint8_t* out, std::int64_t chunk, std::size_t offset) {
+                  OutsideCounts& part = parts[static_cast<std::size_t>(chunk)];
+                  if (offset == 0) part = {};  // a window visited again counts afresh
+                  CodeCellsClamped(cells, count, nodata, fixed, out, part);
+                },
+                [&](float cell) { CodeCellClampedReference(cell, nodata, fixed); }},
+               [&](std::int64_t chunk) { total += parts[static_cast<std::size_t>(chunk)]; });
   return total;
 }
 

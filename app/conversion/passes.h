@@ -26,10 +26,10 @@ inline constexpr std::size_t kPassBlockCells = std::size_t{1} << 18;  // one rea
 inline constexpr std::size_t kPassChunkCells = std::size_t{1} << 19;  // at most: one window, one share, one write
 
 struct PassOptions {
-  int threads = 1;                             // 1: the calling thread only; never more than the chunks
-  std::size_t block_cells = kPassBlockCells;   // cells per read, where windows are read
-  std::size_t chunk_cells = kPassChunkCells;   // cells per window and share of work (and per write)
-  bool map_data = true;                        // false: always read, never map
+  int threads = 1;                            // 1: the calling thread only; never more than the chunks
+  std::size_t block_cells = kPassBlockCells;  // cells per read, where windows are read
+  std::size_t chunk_cells = kPassChunkCells;  // cells per window and share of work (and per write)
+  bool map_data = true;                       // false: always read, never map
 };
 
 // Pass 1: the range of the valid cells of data (ncols x nrows cells from byte 0). Raises
@@ -46,7 +46,7 @@ void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale&
 
 // Pass 2 over a fixed range, the grid read once: codes every cell by CodeCellsClamped and returns how
 // many valid cells lie outside the range. Raises as CodeGrid does.
-OutsideCounts CodeGrid(const BinaryFile& data, const GridHeader& header, const FixedScale& fixed,
-                       ImagePixels& output, const ProgressSink& progress, const PassOptions& options = {});
+OutsideCounts CodeGrid(const BinaryFile& data, const GridHeader& header, const FixedScale& fixed, ImagePixels& output,
+                       const ProgressSink& progress, const PassOptions& options = {});
 
 }  // namespace kavrimo

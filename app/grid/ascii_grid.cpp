@@ -55,9 +55,8 @@ std::string Shown(std::string_view text) {
 // significand bits 1 followed by 28 zeros) take the long path, as does every other form. |x| lies between
 // 10^-22 and 9.1e37, in the single's normal range, so neither overflow nor underflow can occur.
 
-constexpr std::array<double, 23> kPowersOfTen = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr std::array<double, 23> kPowersOfTen = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                                 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // Parses a number at p whose text is followed by a byte that is no digit, point, sign or letter (a
 // blank does). Returns the end of the number, or nullptr when the short path cannot decide the value
@@ -176,15 +175,17 @@ class HeaderReader {
     if (known == kKeys.end()) RaiseAtLine(line, name_, "unknown key '" + Shown(key_text) + "'");
     const Key key = known->key;
     for (const Given& earlier : given_) {
-      const bool cell_sizes = (key == Key::kCellsize) != (earlier.key == Key::kCellsize) &&
-                              (key == Key::kDx || key == Key::kDy || earlier.key == Key::kDx || earlier.key == Key::kDy);
+      const bool cell_sizes =
+          (key == Key::kCellsize) != (earlier.key == Key::kCellsize) &&
+          (key == Key::kDx || key == Key::kDy || earlier.key == Key::kDx || earlier.key == Key::kDy);
       if (earlier.key == key) {
-        RaiseAtLine(line, name_, std::string(NameOf(key)) + " given twice (first on line " +
-                                     std::to_string(earlier.line) + ")");
+        RaiseAtLine(line, name_,
+                    std::string(NameOf(key)) + " given twice (first on line " + std::to_string(earlier.line) + ")");
       }
       if (Kind(earlier.key) == Kind(key) || cell_sizes) {
-        RaiseAtLine(line, name_, std::string(NameOf(key)) + " conflicts with " + NameOf(earlier.key) + " on line " +
-                                     std::to_string(earlier.line));
+        RaiseAtLine(line, name_,
+                    std::string(NameOf(key)) + " conflicts with " + NameOf(earlier.key) + " on line " +
+                        std::to_string(earlier.line));
       }
     }
     given_.push_back({key, line});
@@ -194,8 +195,9 @@ class HeaderReader {
   // Checks the keys once the header has ended before line and works out the grid's header.
   AsciiGridHeader Finish(std::int64_t line, bool at_blank_line) const {
     const auto missing = [&](const std::string& what) {
-      RaiseAtLine(line, name_, at_blank_line ? "the header ends at this blank line and has no " + what
-                                             : "the header has no " + what);
+      RaiseAtLine(
+          line, name_,
+          at_blank_line ? "the header ends at this blank line and has no " + what : "the header has no " + what);
     };
     if (!Has(Key::kNcols)) missing("ncols");
     if (!Has(Key::kNrows)) missing("nrows");
@@ -230,7 +232,9 @@ class HeaderReader {
   };
 
   void Store(std::int64_t line, Key key, std::string_view value) {
-    const auto fail = [&](const char* what) { RaiseAtLine(line, name_, std::string(NameOf(key)) + " '" + Shown(value) + "'" + what); };
+    const auto fail = [&](const char* what) {
+      RaiseAtLine(line, name_, std::string(NameOf(key)) + " '" + Shown(value) + "'" + what);
+    };
     if (key == Key::kNcols || key == Key::kNrows) {
       std::string_view digits = value;
       if (digits[0] == '+') digits.remove_prefix(1);
@@ -330,7 +334,8 @@ AsciiValues::AsciiValues(const BinaryFile& file, std::string name, const AsciiGr
       first_line_(header.values_line),
       promised_(std::int64_t{header.grid.ncols} * header.grid.nrows),
       piece_bytes_(std::max<std::size_t>(piece_bytes, 2)),
-      pieces_((end_ - begin_ + static_cast<std::int64_t>(piece_bytes_) - 1) / static_cast<std::int64_t>(piece_bytes_)) {}
+      pieces_((end_ - begin_ + static_cast<std::int64_t>(piece_bytes_) - 1) / static_cast<std::int64_t>(piece_bytes_)) {
+}
 
 std::size_t AsciiValues::Parse(std::int64_t piece, Buffers& buffers) const {
   const auto piece_size = static_cast<std::int64_t>(piece_bytes_);

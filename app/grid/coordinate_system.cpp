@@ -26,20 +26,13 @@ std::string Named(int code) { return "EPSG code " + std::to_string(code); }
 // What the object is, in the words of the refusal.
 std::string KindOf(PJ_TYPE type) {
   switch (type) {
-    case PJ_TYPE_GEOGRAPHIC_3D_CRS:
-      return "geographic 3D coordinate system";
-    case PJ_TYPE_GEOCENTRIC_CRS:
-      return "geocentric coordinate system";
-    case PJ_TYPE_PROJECTED_CRS:
-      return "projected coordinate system";
-    case PJ_TYPE_VERTICAL_CRS:
-      return "vertical coordinate system";
-    case PJ_TYPE_COMPOUND_CRS:
-      return "compound coordinate system";
-    case PJ_TYPE_ENGINEERING_CRS:
-      return "engineering coordinate system";
-    default:
-      return "coordinate system of another kind";
+    case PJ_TYPE_GEOGRAPHIC_3D_CRS: return "geographic 3D coordinate system";
+    case PJ_TYPE_GEOCENTRIC_CRS: return "geocentric coordinate system";
+    case PJ_TYPE_PROJECTED_CRS: return "projected coordinate system";
+    case PJ_TYPE_VERTICAL_CRS: return "vertical coordinate system";
+    case PJ_TYPE_COMPOUND_CRS: return "compound coordinate system";
+    case PJ_TYPE_ENGINEERING_CRS: return "engineering coordinate system";
+    default: return "coordinate system of another kind";
   }
 }
 
@@ -52,9 +45,9 @@ GeographicSystem LookUpGeographicSystem(int code) {
   proj_log_func(context.get(), nullptr, DropLogLine);
 
   const std::string code_text = std::to_string(code);
-  const Object crs(code <= 0 ? nullptr
-                             : proj_create_from_database(context.get(), "EPSG", code_text.c_str(), PJ_CATEGORY_CRS,
-                                                         0, nullptr));
+  const Object crs(
+      code <= 0 ? nullptr
+                : proj_create_from_database(context.get(), "EPSG", code_text.c_str(), PJ_CATEGORY_CRS, 0, nullptr));
   if (!crs) throw ECoordinateSystemError(Named(code) + " is not in the coordinate system database");
   const PJ_TYPE type = proj_get_type(crs.get());
   if (type != PJ_TYPE_GEOGRAPHIC_2D_CRS) {
@@ -71,8 +64,8 @@ GeographicSystem LookUpGeographicSystem(int code) {
 
   const Object axes(proj_crs_get_coordinate_system(context.get(), crs.get()));
   double unit = 0;
-  if (!axes || !proj_cs_get_axis_info(context.get(), axes.get(), 0, nullptr, nullptr, nullptr, &unit, nullptr,
-                                      nullptr, nullptr)) {
+  if (!axes || !proj_cs_get_axis_info(context.get(), axes.get(), 0, nullptr, nullptr, nullptr, &unit, nullptr, nullptr,
+                                      nullptr)) {
     throw ECoordinateSystemError(Named(code) + " has no axes in PROJ's database");
   }
   system.unit_radians = unit;

@@ -53,9 +53,9 @@ inline constexpr std::int64_t kGeoTiffMaxTileCells = std::int64_t{1} << 22;
 struct GeoTiffLayout {
   std::int64_t ncols = 0;
   std::int64_t nrows = 0;
-  bool tiled = false;              // tiles; else strips, each ncols wide (blocks_across is 1)
-  std::int64_t block_width = 0;    // a tile's width, or ncols
-  std::int64_t block_height = 0;   // a tile's height, the rows of a strip, or the rows of a run
+  bool tiled = false;             // tiles; else strips, each ncols wide (blocks_across is 1)
+  std::int64_t block_width = 0;   // a tile's width, or ncols
+  std::int64_t block_height = 0;  // a tile's height, the rows of a strip, or the rows of a run
   std::int64_t blocks_across = 0;
   std::int64_t blocks_down = 0;
   // The strips are too large to decode whole (more than kGeoTiffMaxBlockCells cells): the blocks are

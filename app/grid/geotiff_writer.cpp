@@ -75,7 +75,7 @@ struct GeoTiffWriter::State {
   TIFF* tif = nullptr;
   std::vector<float> band;  // up to 256 rows of the full width
   std::vector<float> tile;
-  float fill = 0;           // the cells of the tiles beyond the grid's edges
+  float fill = 0;  // the cells of the tiles beyond the grid's edges
   std::int64_t next_row = 0;
   std::int64_t band_rows = 0;  // rows of the band held
   std::int64_t bands_written = 0;
@@ -111,8 +111,8 @@ void GeoTiffWriter::State::SetTags() {
             TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK) &&
             TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
             TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) &&
-            TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_FLOATINGPOINT) && TIFFSetField(tif, TIFFTAG_TILEWIDTH, side) &&
-            TIFFSetField(tif, TIFFTAG_TILELENGTH, side);
+            TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_FLOATINGPOINT) &&
+            TIFFSetField(tif, TIFFTAG_TILEWIDTH, side) && TIFFSetField(tif, TIFFTAG_TILELENGTH, side);
   const double scale[3] = {spec.column_spacing, spec.row_spacing, 0};
   const double tiepoint[6] = {0, 0, 0, spec.left, spec.top, 0};
   ok = ok && TIFFSetField(tif, tiff::kPixelScaleTag, 3, scale) && TIFFSetField(tif, tiff::kTiepointTag, 6, tiepoint);

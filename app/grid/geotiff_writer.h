@@ -18,12 +18,12 @@ inline constexpr std::int64_t kGeoTiffTileSide = 256;
 struct GeoTiffGridSpec {
   std::int64_t ncols = 0;  // 1 to 32767 each
   std::int64_t nrows = 0;
-  double left = 0;            // the west edge
-  double top = 0;             // the north edge
-  double column_spacing = 0;  // positive
-  double row_spacing = 0;     // positive
+  double left = 0;               // the west edge
+  double top = 0;                // the north edge
+  double column_spacing = 0;     // positive
+  double row_spacing = 0;        // positive
   std::optional<double> nodata;  // written as the shortest text that reads back as the same double
-  int epsg_code = 4326;       // a geographic 2D coordinate system (1 to 32766)
+  int epsg_code = 4326;          // a geographic 2D coordinate system (1 to 32766)
 };
 
 class GeoTiffWriter {

@@ -25,8 +25,7 @@ GridStream::GridStream(const BinaryFile& data, std::int64_t cells, bool big_endi
     : data_(data), cells_(cells), big_endian_(big_endian), map_(map && !big_endian) {}
 
 std::size_t GridStream::ReadCells(std::int64_t first, std::size_t count, float* out) const {
-  const std::size_t bytes = data_.ReadAt(first * static_cast<std::int64_t>(sizeof(float)), out,
-                                         count * sizeof(float));
+  const std::size_t bytes = data_.ReadAt(first * static_cast<std::int64_t>(sizeof(float)), out, count * sizeof(float));
   const std::size_t whole = bytes / sizeof(float);
   if (big_endian_) SwapBytes(out, whole);
   return whole;

@@ -54,8 +54,7 @@ class GridStream {
   // shrinks under a mapped window, the window is visited again from its start by reading, so visit
   // must allow cells to come twice (a range scan and a coding give the same result). Raises
   // EInOutError for a read the system refuses, and what visit raises.
-  std::size_t Visit(std::int64_t first, std::size_t count, BlockBuffer<float>& buffer,
-                    const CellVisitor& visit) const;
+  std::size_t Visit(std::int64_t first, std::size_t count, BlockBuffer<float>& buffer, const CellVisitor& visit) const;
 
   // Reads the cells [first, first + count) into out, in host order, and returns how many whole cells
   // came: count, or fewer when the file ends early. Raises EInOutError for a refused read.

@@ -19,9 +19,9 @@ TIFFExtendProc g_previous_extender = nullptr;
 // Registers the no-data tag with every handle libtiff opens, then lets the previous extender (libgeotiff's)
 // register its own tags.
 void ExtendTags(TIFF* tif) {
-  static const TIFFFieldInfo kNoDataField[] = {
+  static const TIFFFieldInfo no_data_field[] = {
       {kNoDataTag, TIFF_VARIABLE, TIFF_VARIABLE, TIFF_ASCII, FIELD_CUSTOM, 1, 0, const_cast<char*>("NoDataValue")}};
-  TIFFMergeFieldInfo(tif, kNoDataField, 1);
+  TIFFMergeFieldInfo(tif, no_data_field, 1);
   if (g_previous_extender != nullptr) g_previous_extender(tif);
 }
 

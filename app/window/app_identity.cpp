@@ -15,9 +15,8 @@ QString TitleFromExecutable(const QString& executable_path) {
 
 QIcon ApplicationIcon() {
   // Colours of the classic sixteen-colour palette.
-  const QColor navy(0, 0, 128), teal(0, 128, 128), green(0, 128, 0), olive(128, 128, 0),
-      maroon(128, 0, 0), yellow(255, 255, 0), silver(192, 192, 192), grey(128, 128, 128),
-      white(255, 255, 255), black(0, 0, 0);
+  const QColor navy(0, 0, 128), teal(0, 128, 128), green(0, 128, 0), olive(128, 128, 0), maroon(128, 0, 0),
+      yellow(255, 255, 0), silver(192, 192, 192), grey(128, 128, 128), white(255, 255, 255), black(0, 0, 0);
   QPixmap pixmap(32, 32);
   pixmap.fill(Qt::transparent);
   QPainter painter(&pixmap);

@@ -2,8 +2,8 @@
 // error display.
 #include "app/window/form1.h"
 
-#include <QCoreApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
@@ -40,9 +40,8 @@ constexpr int kLabelSpace = 120;
 // condensed just enough for the field labels to keep clear of the fields.
 QFont WindowFont(int label_space) {
   QFont font;
-  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                    QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"),
-                    QStringLiteral("Helvetica")});
+  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                    QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica")});
   font.setStyleHint(QFont::SansSerif);
   font.setPointSize(8);
   const int width = QFontMetrics(font).horizontalAdvance(QString::fromLatin1(kLabel1Text));
@@ -115,13 +114,11 @@ TForm1::TForm1(const QString& program_dir, FormDialogs* dialogs, QWidget* parent
   setFont(WindowFont(px(kLabelSpace)));
 
   // Positions and sizes are given at 96 dpi and follow the screen's logical resolution.
-  const auto place = [&](QWidget* widget, const char* name, int left, int top, int width,
-                         int height) {
+  const auto place = [&](QWidget* widget, const char* name, int left, int top, int width, int height) {
     widget->setObjectName(QString::fromLatin1(name));
     widget->setGeometry(px(left), px(top), px(width), px(height));
   };
-  const auto place_label = [&](QLabel* label, const char* name, int left, int top,
-                               const char* text) {
+  const auto place_label = [&](QLabel* label, const char* name, int left, int top, const char* text) {
     label->setObjectName(QString::fromLatin1(name));
     label->setText(QString::fromLatin1(text));
     label->move(px(left), px(top));
@@ -167,9 +164,9 @@ TForm1::TForm1(const QString& program_dir, FormDialogs* dialogs, QWidget* parent
 TForm1::~TForm1() { FormDestroy(); }
 
 void TForm1::FormCreate() {
-  IniFile = std::make_unique<TIniFile>(
-      files_.settings_path,
-      files_.settings_in_user_folder ? TIniFile::Folder::CreateMissing : TIniFile::Folder::MustExist);
+  IniFile =
+      std::make_unique<TIniFile>(files_.settings_path, files_.settings_in_user_folder ? TIniFile::Folder::CreateMissing
+                                                                                      : TIniFile::Folder::MustExist);
   Edit1->setText(FromNative(IniFile->ReadString("files", "input", "")));
   Edit2->setText(FromNative(IniFile->ReadString("files", "output", "")));
 }
@@ -177,8 +174,7 @@ void TForm1::FormCreate() {
 void TForm1::FormDestroy() { IniFile.reset(); }
 
 void TForm1::Button1Click() {
-  const QString chosen =
-      dialogs_.ChooseOpenFile(this, QString::fromLatin1(kOpenFilter), open_dialog_name_);
+  const QString chosen = dialogs_.ChooseOpenFile(this, QString::fromLatin1(kOpenFilter), open_dialog_name_);
   if (chosen.isEmpty()) return;
   CheckDialogName(chosen);
   open_dialog_name_ = chosen;
@@ -186,8 +182,7 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::Button2Click() {
-  const QString chosen =
-      dialogs_.ChooseSaveFile(this, QString::fromLatin1(kSaveFilter), save_dialog_name_);
+  const QString chosen = dialogs_.ChooseSaveFile(this, QString::fromLatin1(kSaveFilter), save_dialog_name_);
   if (chosen.isEmpty()) return;
   CheckDialogName(chosen);
   save_dialog_name_ = chosen;

@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "app/program_files/program_files.h"
-#include "app/window/ini_file.h"
 #include "app/window/form_dialogs.h"
+#include "app/window/ini_file.h"
 #include "app/window/window_host.h"
 #include "image/kel_img.h"
 
@@ -28,8 +28,7 @@ class TForm1 : public QWidget {
   // program_dir: the executable's directory, from which the template and the settings file are
   // located (LocateProgramFiles); empty for the running executable's. dialogs: where message boxes
   // and file dialogs go; null for the real ones. Runs FormCreate.
-  explicit TForm1(const QString& program_dir = QString(), FormDialogs* dialogs = nullptr,
-                  QWidget* parent = nullptr);
+  explicit TForm1(const QString& program_dir = QString(), FormDialogs* dialogs = nullptr, QWidget* parent = nullptr);
   // Runs FormDestroy.
   ~TForm1() override;
 
@@ -85,7 +84,7 @@ class TForm1 : public QWidget {
   QString open_dialog_name_;  // the last name chosen in each dialog during this run
   QString save_dialog_name_;
   bool shown_before_ = false;
-  bool converting_ = false;      // Button3Click is running
+  bool converting_ = false;       // Button3Click is running
   bool close_requested_ = false;  // the window was closed while it ran
 
  public:

@@ -26,8 +26,7 @@ class CentredMessageBox : public QMessageBox {
   }
 };
 
-QString ChooseFile(QWidget* parent, QFileDialog::AcceptMode mode, const QString& filter,
-                   const QString& previous) {
+QString ChooseFile(QWidget* parent, QFileDialog::AcceptMode mode, const QString& filter, const QString& previous) {
   QFileDialog dialog(parent, QString(), QString(), filter);
   dialog.setAcceptMode(mode);
   // Any name may be typed, existing or not; it is used exactly as typed.
@@ -49,13 +48,11 @@ void QtFormDialogs::ShowMessage(Icon icon, const QString& title, const QString& 
   box.exec();
 }
 
-QString QtFormDialogs::ChooseOpenFile(QWidget* parent, const QString& filter,
-                                      const QString& previous) {
+QString QtFormDialogs::ChooseOpenFile(QWidget* parent, const QString& filter, const QString& previous) {
   return ChooseFile(parent, QFileDialog::AcceptOpen, filter, previous);
 }
 
-QString QtFormDialogs::ChooseSaveFile(QWidget* parent, const QString& filter,
-                                      const QString& previous) {
+QString QtFormDialogs::ChooseSaveFile(QWidget* parent, const QString& filter, const QString& previous) {
   return ChooseFile(parent, QFileDialog::AcceptSave, filter, previous);
 }
 

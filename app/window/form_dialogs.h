@@ -20,10 +20,8 @@ class FormDialogs {
   // first selected), no title of its own, no default suffix and no overwrite prompt, offering previous
   // (a full path, may be empty). Returns the chosen full path, or an empty string when cancelled or
   // when the dialog cannot be shown.
-  virtual QString ChooseOpenFile(QWidget* parent, const QString& filter,
-                                 const QString& previous) = 0;
-  virtual QString ChooseSaveFile(QWidget* parent, const QString& filter,
-                                 const QString& previous) = 0;
+  virtual QString ChooseOpenFile(QWidget* parent, const QString& filter, const QString& previous) = 0;
+  virtual QString ChooseSaveFile(QWidget* parent, const QString& filter, const QString& previous) = 0;
 };
 
 // The real dialogs: QMessageBox and QFileDialog.

@@ -59,8 +59,7 @@ std::optional<std::string_view> SectionName(const std::string& line) {
   const std::string_view text = TrimBlanks(line);
   if (text.empty() || text.front() != '[') return std::nullopt;
   const std::size_t close = text.find(']');
-  return TrimBlanks(
-      text.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+  return TrimBlanks(text.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
 }
 
 // Key and value of a "key=value" line, or nothing for a line without "=".
@@ -77,8 +76,7 @@ struct SectionRange {
   std::size_t end;
 };
 
-std::optional<SectionRange> FindSection(const std::vector<Line>& lines,
-                                        const std::string& section) {
+std::optional<SectionRange> FindSection(const std::vector<Line>& lines, const std::string& section) {
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const auto name = SectionName(lines[i].text);
     if (!name || !SameName(*name, section)) continue;
@@ -89,8 +87,7 @@ std::optional<SectionRange> FindSection(const std::vector<Line>& lines,
   return std::nullopt;
 }
 
-std::optional<std::size_t> FindKey(const std::vector<Line>& lines, SectionRange range,
-                                   const std::string& key) {
+std::optional<std::size_t> FindKey(const std::vector<Line>& lines, SectionRange range, const std::string& key) {
   for (std::size_t i = range.header + 1; i < range.end; ++i) {
     const auto entry = KeyValue(lines[i].text);
     if (entry && SameName(entry->first, key)) return i;
@@ -136,8 +133,7 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
   return std::string(value.substr(0, kMaxValueLength));
 }
 
-void TIniFile::WriteString(const std::string& section, const std::string& key,
-                           const std::string& value) {
+void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
   const auto fail = [this]() { throw EIniFileException("Unable to write to " + file_name_); };
   if (folder_ == Folder::CreateMissing && !MakePrivateFolders(FolderOf(file_name_))) fail();
   std::string content;
@@ -148,9 +144,8 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
   }
 
   std::vector<Line> lines = SplitLines(content);
-  const std::string line_break = lines.empty() || lines.front().line_break.empty()
-                                     ? std::string("\n")
-                                     : lines.front().line_break;
+  const std::string line_break =
+      lines.empty() || lines.front().line_break.empty() ? std::string("\n") : lines.front().line_break;
   const std::string entry = key + "=" + value.substr(0, value.find_first_of("\r\n"));
   const auto terminate = [&](std::size_t index) {
     if (lines[index].line_break.empty()) lines[index].line_break = line_break;

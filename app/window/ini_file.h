@@ -27,8 +27,7 @@ class TIniFile {
   // The value of key in section, blanks around it removed, cut to its first kMaxValueLength
   // characters; default_value when the file, the section or the key is missing or the file cannot
   // be read. Never raises.
-  std::string ReadString(const std::string& section, const std::string& key,
-                         const std::string& default_value) const;
+  std::string ReadString(const std::string& section, const std::string& key, const std::string& default_value) const;
 
   // Sets key in section to value, creating the file, the section or the key when missing and
   // replacing an existing value. A value is one line: it is cut at its first line break. With

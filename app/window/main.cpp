@@ -10,10 +10,9 @@
 
 int main(int argc, char** argv) {
   kavrimo::ReserveStandardDescriptors();  // no image file becomes standard output
-  kavrimo::InstallInterruptHandlers();  // an interrupted conversion leaves no temporary file
+  kavrimo::InstallInterruptHandlers();    // an interrupted conversion leaves no temporary file
   QApplication application(argc, argv);
-  QCoreApplication::setApplicationName(
-      kavrimo::TitleFromExecutable(QCoreApplication::applicationFilePath()));
+  QCoreApplication::setApplicationName(kavrimo::TitleFromExecutable(QCoreApplication::applicationFilePath()));
   QApplication::setWindowIcon(kavrimo::ApplicationIcon());
   kavrimo::TForm1 Form1;
   Form1.show();

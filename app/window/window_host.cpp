@@ -115,8 +115,7 @@ void WindowHost::ProcessMessages() {
 }
 
 void WindowHost::ShowInformation(const std::string& text) {
-  dialogs_.ShowMessage(FormDialogs::Icon::Information, QStringLiteral("Information"),
-                       FromNative(text));
+  dialogs_.ShowMessage(FormDialogs::Icon::Information, QStringLiteral("Information"), FromNative(text));
 }
 
 void WindowHost::ShowError(const std::string& text) {

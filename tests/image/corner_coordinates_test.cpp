@@ -47,8 +47,10 @@ TEST_F(CornerTest, WorkedGeographicExample) {
 // Along the middle row of an azimuthal image centred at 45 N the latitude falls eastwards, so the
 // cosine must be taken of the right-hand end's latitude, not the left-hand one's.
 TEST_F(CornerTest, CellWidthTakesTheRightHandLatitude) {
+  // clang-format off
   Attach(SampleHeader(3, 11).U8(off::kProjection, 6).Real(off::kRefLatitude, 45).Real(off::kRefLongitude, 0)
              .Real(off::kRefRow, 1).Real(off::kColumnSpacing, 100000).Real(off::kRowSpacing, 100000));
+  // clang-format on
   const auto [lon_a, lat_a] = Geo(0, 1);
   const auto [lon_b, lat_b] = Geo(10, 1);
   ASSERT_GT(lat_a - lat_b, 0.5);  // the two ends differ enough to tell them apart
@@ -100,8 +102,10 @@ TEST_F(CornerTest, ZeroColumnsRaiseDivisionByZeroAndKeepTheEarlierValues) {
 
 TEST_F(CornerTest, PositionRejectedByTheAzimuthalProjectionGivesMinus9999) {
   // Lambert azimuthal equal-area centred on 0/0; column 1 lies 13000 km east, beyond twice the radius.
+  // clang-format off
   Attach(SampleHeader(1, 2).U8(off::kProjection, 6).Real(off::kRefLatitude, 0).Real(off::kRefLongitude, 0)
              .Real(off::kColumnSpacing, 13000000).Real(off::kRowSpacing, 1000));
+  // clang-format on
   EXPECT_EQ(Geo(1, 0), std::pair(-9999.0, -9999.0));
   EXPECT_EQ(Geo(0, 0), std::pair(0.0, 0.0));  // the centre
   EXPECT_EQ(Extremes(), (std::vector{-9999.0, 0.0, -9999.0, 0.0}));

@@ -34,7 +34,7 @@ TEST(HeaderCodes, ExactlyTheListedImageTypesAndProjectionsAreValid) {
 TEST(AttachValidity, JudgesTheFileBySizeAndCodes) {
   // Size, image type, projection, valid.
   const std::tuple<std::size_t, std::uint8_t, std::uint8_t, bool> cases[] = {
-      {511, 0, 0, false}, {512, 0, 0, true},    {0, 0, 0, false},    {2000, 200, 3, true}, {512, 2, 0, false},
+      {511, 0, 0, false},  {512, 0, 0, true},    {0, 0, 0, false},   {2000, 200, 3, true}, {512, 2, 0, false},
       {512, 15, 0, false}, {512, 201, 0, false}, {512, 0, 1, false}, {512, 0, 7, true},    {512, 0, 10, false}};
   for (const auto& [size, image_type, projection, valid] : cases) {
     SCOPED_TRACE(std::to_string(size) + " bytes, type " + std::to_string(image_type) + ", projection " +
@@ -150,8 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
         Defaults{112, 0, 253, 254, 3, k8Thousandths, {0x81, 0x8D, 0x97, 0x6E, 0x12, 0x83}},
         Defaults{113, 2, 253, 254, 3, R(0.0078125L), R(-1)},
         // Offset -0.768, exactly -128 times the gain.
-        Defaults{114, 0, 250, 254, 3, {0x79, 0x54, 0xE3, 0xA5, 0x9B, 0x44},
-                 {0x80, 0x54, 0xE3, 0xA5, 0x9B, 0xC4}},
+        Defaults{114, 0, 250, 254, 3, {0x79, 0x54, 0xE3, 0xA5, 0x9B, 0x44}, {0x80, 0x54, 0xE3, 0xA5, 0x9B, 0xC4}},
         // Type 200 keeps the stored scale and Decimals (not 0 here).
         Defaults{200, 0, 253, 254, 9, R(0.5L), R(7)}),
     [](const testing::TestParamInfo<Defaults>& p) { return "Type" + std::to_string(p.param.image_type); });
@@ -173,9 +172,11 @@ TEST(TypeDefaultsTable, Type200DecimalsFollowFromThePhysicalRangeWhenStoredAsZer
   const struct {
     long double gain;
     int decimals;
+    // clang-format off
   } cases[] = {{0.001L, 3}, {0.01L, 2}, {0.1L, 1}, {1.0L, 0}, {-1.0L, 3}, {0.0L, 3},
                {0.5L / 253 * 0.999L, 3}, {0.5L / 253 * 1.001L, 2}, {5.0L / 253 * 0.999L, 2},
                {5.0L / 253 * 1.001L, 1}, {50.0L / 253 * 0.999L, 1}, {50.0L / 253 * 1.001L, 0}};
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE("gain " + std::to_string(static_cast<double>(c.gain)));
     test::ImageFixture f;
@@ -196,8 +197,7 @@ TEST(HeaderTemplate, IsAValidType200GeographicImage) {
   ASSERT_EQ(f.img.State(), ImageState::ValidImage);
   // Type, projection, rows, columns, Gain, Offset, Decimals (stored, not derived on attaching).
   EXPECT_EQ((std::vector<double>{1.0 * f.img.ImageType(), 1.0 * f.img.Projection(), 1.0 * f.img.Rows(),
-                                 1.0 * f.img.Columns(), f.img.Gain(), f.img.Offset(),
-                                 1.0 * bytes[off::kDecimals]}),
+                                 1.0 * f.img.Columns(), f.img.Gain(), f.img.Offset(), 1.0 * bytes[off::kDecimals]}),
             (std::vector<double>{200, 3, 1, 1, 1, 0, 3}));
   EXPECT_EQ(f.img.Comment().rfind("ZUB/Marentaal 1994-", 0), 0u);
   for (std::size_t i = 0; i < bytes.size(); ++i) {

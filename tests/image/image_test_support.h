@@ -25,8 +25,7 @@ inline constexpr int kMinValue = 168, kMaxValue = 169, kMissingValue = 170, kGai
 inline constexpr int kDecimals = 183;
 }  // namespace off
 
-inline const std::set<int> kValidTypes = {0,   1,   6,   10,  11,  12,  13,  14, 100,
-                                          101, 106, 110, 111, 112, 113, 114, 200};
+inline const std::set<int> kValidTypes = {0, 1, 6, 10, 11, 12, 13, 14, 100, 101, 106, 110, 111, 112, 113, 114, 200};
 inline const std::set<int> kValidProjections = {0, 2, 3, 4, 5, 6, 7, 8, 9};
 
 // Every header byte the format does not interpret.

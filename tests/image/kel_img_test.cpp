@@ -45,10 +45,9 @@ TEST_F(KelImgTest, AttachCopiesEveryFieldIntoTheProperties) {
   EXPECT_EQ(img.FileName(), path);
   EXPECT_EQ(FileMode(), OpenMode::ReadOnly);
   EXPECT_EQ(img.Comment(), kSampleComment);
-  EXPECT_EQ(std::vector<double>({1.0 * img.ImageType(), 1.0 * img.Projection(), 1.0 * img.Rows(),
-                                 1.0 * img.Columns(), img.RefLatitude(), img.RefLongitude(),
-                                 img.ColumnSpacing(), img.RowSpacing(), img.ProjParam1(), img.ProjParam2(),
-                                 1.0 * img.MissingValue()}),
+  EXPECT_EQ(std::vector<double>({1.0 * img.ImageType(), 1.0 * img.Projection(), 1.0 * img.Rows(), 1.0 * img.Columns(),
+                                 img.RefLatitude(), img.RefLongitude(), img.ColumnSpacing(), img.RowSpacing(),
+                                 img.ProjParam1(), img.ProjParam2(), 1.0 * img.MissingValue()}),
             std::vector<double>({10, 3, 3, 5, 40, 30, 0.5, 0.5, 12, 34, 254}));  // 254: type 10's default
 }
 
@@ -113,20 +112,19 @@ TEST(WriteThrough, EachSetWritesOnlyItsOwnFieldAndHoldsTheValue) {
     std::function<void(TKelImg&)> set;
     int offset;
     ByteVector bytes;  // what the field holds on disk afterwards
-  } cases[] = {
-      {"ImageType", [](TKelImg& i) { i.SetImageType(200); }, off::kImageType, {200}},
-      {"Projection", [](TKelImg& i) { i.SetProjection(9); }, off::kProjection, {9}},
-      {"Rows", [](TKelImg& i) { i.SetRows(-2); }, off::kRows, {0xFE, 0xFF}},
-      {"Columns", [](TKelImg& i) { i.SetColumns(0x1234); }, off::kColumns, {0x34, 0x12}},
-      {"RefLatitude", [](TKelImg& i) { i.SetRefLatitude(-12.25); }, off::kRefLatitude, RealBytes(-12.25L)},
-      {"RefLongitude", [](TKelImg& i) { i.SetRefLongitude(100.5); }, off::kRefLongitude, RealBytes(100.5L)},
-      {"RefColumn", [](TKelImg& i) { i.SetRefColumn(3); }, off::kRefColumn, RealBytes(3)},
-      {"RefRow", [](TKelImg& i) { i.SetRefRow(4); }, off::kRefRow, RealBytes(4)},
-      {"ColumnSpacing", [](TKelImg& i) { i.SetColumnSpacing(0.25); }, off::kColumnSpacing, RealBytes(0.25L)},
-      {"RowSpacing", [](TKelImg& i) { i.SetRowSpacing(0.125); }, off::kRowSpacing, RealBytes(0.125L)},
-      {"Gain", [](TKelImg& i) { i.SetGain(0.5); }, off::kGain, RealBytes(0.5L)},
-      {"Offset", [](TKelImg& i) { i.SetOffset(-1.0); }, off::kOffset, {0x81, 0, 0, 0, 0, 0x80}},
-      {"Decimals", [](TKelImg& i) { i.SetDecimals(5); }, off::kDecimals, {5}}};
+  } cases[] = {{"ImageType", [](TKelImg& i) { i.SetImageType(200); }, off::kImageType, {200}},
+               {"Projection", [](TKelImg& i) { i.SetProjection(9); }, off::kProjection, {9}},
+               {"Rows", [](TKelImg& i) { i.SetRows(-2); }, off::kRows, {0xFE, 0xFF}},
+               {"Columns", [](TKelImg& i) { i.SetColumns(0x1234); }, off::kColumns, {0x34, 0x12}},
+               {"RefLatitude", [](TKelImg& i) { i.SetRefLatitude(-12.25); }, off::kRefLatitude, RealBytes(-12.25L)},
+               {"RefLongitude", [](TKelImg& i) { i.SetRefLongitude(100.5); }, off::kRefLongitude, RealBytes(100.5L)},
+               {"RefColumn", [](TKelImg& i) { i.SetRefColumn(3); }, off::kRefColumn, RealBytes(3)},
+               {"RefRow", [](TKelImg& i) { i.SetRefRow(4); }, off::kRefRow, RealBytes(4)},
+               {"ColumnSpacing", [](TKelImg& i) { i.SetColumnSpacing(0.25); }, off::kColumnSpacing, RealBytes(0.25L)},
+               {"RowSpacing", [](TKelImg& i) { i.SetRowSpacing(0.125); }, off::kRowSpacing, RealBytes(0.125L)},
+               {"Gain", [](TKelImg& i) { i.SetGain(0.5); }, off::kGain, RealBytes(0.5L)},
+               {"Offset", [](TKelImg& i) { i.SetOffset(-1.0); }, off::kOffset, {0x81, 0, 0, 0, 0, 0x80}},
+               {"Decimals", [](TKelImg& i) { i.SetDecimals(5); }, off::kDecimals, {5}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     test::ImageFixture f;

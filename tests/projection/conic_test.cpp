@@ -45,8 +45,7 @@ TEST(ConicInverse, WorkedExamples) {
                 {"lambert_km", 23, -96, 33, 45, 500, 300, 25.5207, -91.1273, 5e-5});
   ExpectExample(albers_inverse, kAlbers, {"albers_origin", 23, -96, 29.5, 45.5, 0, 0, 23, -96, 1e-6});
   // The published example for these parallels, given to 0.1 m.
-  ExpectExample(albers_inverse, kAlbers,
-                {"albers_m", 23, -96, 29.5, 45.5, 1885472.7L, 1535925.0L, 35, -75, 2e-6});
+  ExpectExample(albers_inverse, kAlbers, {"albers_m", 23, -96, 29.5, 45.5, 1885472.7L, 1535925.0L, 35, -75, 2e-6});
   const TImageHeader header = MakeHeader(kLambertConic, 23, -96, 33, 45);
   for (long double y : {-2000.0L, 0.5L, 3000.0L}) {  // the meridian of origin keeps the central longitude
     EXPECT_EQ(Invert(lambert_conic_inverse, header, {0, y}).longitude, -96.0) << static_cast<double>(y);
@@ -78,6 +77,7 @@ TEST(ConicInverse, RoundTripsThroughTheForwardFormulas) {
 // in the arctangent; an Albers position beyond the pole takes arc_sine above 1.
 TEST(ConicInverse, Faults) {
   const TImageHeader lambert = MakeHeader(kLambertConic, 23, -96, 33, 45);
+  // clang-format off
   EXPECT_THAT([] { Invert(lambert_conic_inverse, MakeHeader(kLambertConic, 40, 0, 35, 35), {10, 10}); },
               RaisesInvalidOp());
   long double n = 0, f = 0, rho0 = 0;
@@ -86,6 +86,7 @@ TEST(ConicInverse, Faults) {
   const long double y_pole = RefAlbers({23, -96, 29.5, 45.5}, 90, -96).y;
   EXPECT_THAT([&] { Invert(albers_inverse, MakeHeader(kAlbers, 23, -96, 29.5, 45.5), {0, y_pole + 300000}); },
               RaisesInvalidOp());
+  // clang-format on
 }
 
 TEST(AlbersInverse, DegenerateConeReturnsTheOriginForEveryPixel) {

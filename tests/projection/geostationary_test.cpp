@@ -6,11 +6,13 @@ namespace kavrimo::test {
 namespace {
 
 TEST(GeostationaryInverse, WorkedExamplesShiftedByTheReference) {
+  // clang-format off
   const struct { const char* name; long double x, y; double latitude, longitude; } cases[] = {
       {"sub_satellite_point", 0, 0, 0, 0},        {"east", 5, 0, 0, 30.1808},
       {"north", 0, 5, 30.3831, 0},                {"north_east", 5, 5, 31.6169, 37.5286},
       {"south_west", -8, -8, -52.2616, -36.2218}, {"edge_of_disc", 9, 0, 0, 66.7054},
       {"off_disc_folds_back", 10, 0, 0, 53.8473}};
+  // clang-format on
   // The last shift carries longitudes past 180 degrees: nothing wraps them.
   for (auto [ref_latitude, ref_longitude] : {std::pair{0.0, 0.0}, {0.0, 57.0}, {2.0, 0.0}, {0.0, 170.0}}) {
     for (const auto& c : cases) {

@@ -10,12 +10,14 @@ namespace {
 // Edges: y/R 0.710987989993 (40 deg 44' 11.8"), x/R -0.698131700798 (-40 deg) in the north,
 // -1.74532925199 (-100), -0.349065850399 (-20) and 1.3962634016 (80) in the south.
 TEST(GoodeRegion, FollowsTheTableWithInclusiveEdges) {
+  // clang-format off
   const struct { long double y_over_r, x_over_r; int region; } cases[] = {
       {0.710987989993L, -0.698131700798L, 0}, {0.710987989993L, -0.6981317007979L, 2},
       {0.7109879899929L, -0.698131700798L, 1}, {0.0L, -2.0L, 1}, {0.0L, 0.0L, 3},
       {-1e-12L, -1.74532925199L, 4}, {-0.2L, -1.7453292519899L, 5}, {-0.710987989993L, -0.349065850399L, 5},
       {-0.3L, -0.3490658503989L, 8}, {-0.3L, 1.3962634016L, 8}, {-0.3L, 1.3962634017L, 9},
       {-0.7109879899931L, -1.74532925199L, 6}, {-1.0L, -1.0L, 7}, {-1.0L, 0.0L, 10}, {-1.2L, 2.0L, 11}};
+  // clang-format on
   for (const auto& c : cases) {
     EXPECT_EQ(goode_region(c.y_over_r, c.x_over_r), c.region)
         << std::setprecision(14) << static_cast<double>(c.y_over_r) << ", " << static_cast<double>(c.x_over_r);
@@ -24,6 +26,7 @@ TEST(GoodeRegion, FollowsTheTableWithInclusiveEdges) {
 }
 
 TEST(GoodeInverse, WorkedExamplesAndTheFailureValue) {
+  // clang-format off
   const struct { const char* name; long double x, y; double latitude, longitude; } cases[] = {
       {"origin_region3", 0, 0, 0, 0},
       {"region3", 1000000, 2000000, 17.9864, 7.9139},
@@ -38,6 +41,7 @@ TEST(GoodeInverse, WorkedExamplesAndTheFailureValue) {
       {"sine_curve_interruption", -0.69L * kR, 0.7L * kR, -9999, -9999},  // west of -40 on the sine curve
       {"mollweide_west_of_minus_pi", -3 * kR, 0.8L * kR, -9999, -9999},   // region 0, far west
       {"region3_beyond_180", 21000000, 1000000, -9999, -9999}};           // wraps to west of -40
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ExpectNear(Invert(goode_inverse, MakeHeader(kGoode, 37, -12), {c.x, c.y}), c.latitude, c.longitude,
@@ -70,9 +74,11 @@ MapXY ReferenceGoode(long double phi_deg, long double lambda_deg, long double ce
 // Each lobe in its sine-curve and its Mollweide band, kept clear of the lobe edges, where the region test
 // and the range test meet.
 TEST(GoodeInverse, RoundTripsInEveryLobe) {
-  const struct { long double central, west, east; bool north; } lobes[] = {
-      {-100, -180, -40, true}, {30, -40, 180, true}, {-160, -180, -100, false},
-      {-60, -100, -20, false}, {20, -20, 80, false}, {140, 80, 180, false}};
+  const struct {
+    long double central, west, east;
+    bool north;
+  } lobes[] = {{-100, -180, -40, true}, {30, -40, 180, true}, {-160, -180, -100, false},
+               {-60, -100, -20, false}, {20, -20, 80, false}, {140, 80, 180, false}};
   for (const auto& lobe : lobes) {
     for (long double phi : {1.0L, 20.0L, 40.0L, 41.0L, 63.0L, 85.0L}) {
       if (!lobe.north) phi = -phi;

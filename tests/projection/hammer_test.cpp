@@ -17,11 +17,13 @@ LatLon InvertReference(long double phi0, long double lambda0, long double phi, l
 }
 
 TEST(HammerInverse, WorkedExamples) {
+  // clang-format off
   const struct { const char* name; long double phi0, lambda0, phi, lambda; double tolerance; } cases[] = {
       {"centre_of_offset_map", 10, 20, 10, 20, 1e-6},
       {"north_east", 0, 0, 45, 90, 1e-6},
       {"south_west", 0, 0, -60, -150, 1e-6},
       {"start_point_meets_the_tolerance_without_a_step", 0, 0, -30, 36.5L, 0}};
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ExpectNear(InvertReference(c.phi0, c.lambda0, c.phi, c.lambda), c.phi, c.lambda, c.tolerance);

@@ -13,15 +13,14 @@ namespace kavrimo::test {
 namespace {
 
 TEST(LamazInverse, WorkedExamplesWriteNothing) {
-  const Example cases[] = {
-      {"centre", 45, 10, 0, 0, 0, 0, 45, 10, 5e-5},
-      {"within_centre_tolerance", 45, 10, 0, 0, 1e-11L, -1e-11L, 45, 10, 5e-5},
-      {"south_east", 45, 10, 0, 0, 1000000, -500000, 39.8618, 21.7532, 5e-5},
-      {"north_west", 45, 10, 0, 0, -2000000, 3000000, 65.9553, -37.6437, 5e-5},
-      {"equatorial_east", 0, 0, 0, 0, 1000000, 0, 0, 9.0025, 5e-5},
-      {"equatorial_north", 0, 0, 0, 0, 0, 1000000, 9.0025, 0, 5e-5},
-      // Beyond 90 degrees of arc: the true longitude is 119.3754, off by 180.
-      {"beyond_quarter_sphere_flips", 0, 0, 0, 0, 11000000, 0, 0, -60.6246, 5e-5}};
+  const Example cases[] = {{"centre", 45, 10, 0, 0, 0, 0, 45, 10, 5e-5},
+                           {"within_centre_tolerance", 45, 10, 0, 0, 1e-11L, -1e-11L, 45, 10, 5e-5},
+                           {"south_east", 45, 10, 0, 0, 1000000, -500000, 39.8618, 21.7532, 5e-5},
+                           {"north_west", 45, 10, 0, 0, -2000000, 3000000, 65.9553, -37.6437, 5e-5},
+                           {"equatorial_east", 0, 0, 0, 0, 1000000, 0, 0, 9.0025, 5e-5},
+                           {"equatorial_north", 0, 0, 0, 0, 0, 1000000, 9.0025, 0, 5e-5},
+                           // Beyond 90 degrees of arc: the true longitude is 119.3754, off by 180.
+                           {"beyond_quarter_sphere_flips", 0, 0, 0, 0, 11000000, 0, 0, -60.6246, 5e-5}};
   testing::internal::CaptureStdout();
   for (const Example& c : cases) ExpectExample(lamaz_inverse, kLambertAzimuthal, c);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
@@ -67,7 +66,8 @@ TEST(LamazInverse, FailedErrorLineWriteIsAnInputOutputError) {
 // rounded phi, it is swamped by rounding there (cos phi0 is about 3e-13 at 90 degrees) and the
 // longitudes turn to noise.
 TEST(LamazInverse, RoundTripsInEveryAspectAndPoleCentreLongitudesAreNotRoundingNoise) {
-  const std::pair<long double, long double> centres[] = {{0, 0}, {45, 10}, {-30, -120}, {90, 0}, {-90, 45}, {89.9L, 20}};
+  const std::pair<long double, long double> centres[] = {{0, 0},  {45, 10},  {-30, -120},
+                                                         {90, 0}, {-90, 45}, {89.9L, 20}};
   for (const auto& [phi0, lambda0] : centres) {
     const long double p0 = phi0 * kRad;
     for (long double phi = -80; phi <= 80; phi += 40) {

@@ -24,9 +24,11 @@ TEST(SignOf, ZeroOfEitherSignCountsAsPositive) {
 }
 
 TEST(WrapLongitude, CorrectsOnceAndKeepsTheBoundary) {
+  // clang-format off
   const std::pair<long double, long double> cases[] = {
       {1.0L, 1.0L}, {3.2L, 3.2L - 6.2831853072L}, {-3.2L, -3.2L + 6.2831853072L}, {3.1415926536L, 3.1415926536L},
       {-3.1415926536L, -3.1415926536L}, {10.0L, 10.0L - 6.2831853072L}};  // the last still beyond pi
+  // clang-format on
   for (auto [in, out] : cases) EXPECT_EQ(wrap_longitude(in), out) << static_cast<double>(in);
 }
 

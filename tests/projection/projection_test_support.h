@@ -8,8 +8,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "projection/dispatcher.h"
 #include "projection/building_blocks.h"
+#include "projection/dispatcher.h"
 #include "runtime/errors.h"
 
 namespace kavrimo::test {

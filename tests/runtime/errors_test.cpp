@@ -43,7 +43,7 @@ TEST(FullStopRule, AppendsAfterCharactersAboveTheFullStop) {
   EXPECT_EQ(WithFullStop("'12 ' is not a valid integer value"), "'12 ' is not a valid integer value.");
   EXPECT_EQ(WithFullStop("Already ends."), "Already ends.");
   EXPECT_EQ(WithFullStop("(in brackets)"), "(in brackets)");
-  EXPECT_EQ(WithFullStop("dash-"), "dash-");  // '-' is below '.'
+  EXPECT_EQ(WithFullStop("dash-"), "dash-");     // '-' is below '.'
   EXPECT_EQ(WithFullStop("slash/"), "slash/.");  // '/' is above '.'
   EXPECT_EQ(WithFullStop(""), "");
 }

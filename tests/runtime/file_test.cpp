@@ -53,9 +53,9 @@ class FileTest : public testing::Test {
 TEST(FileMode, StartsAsReadWrite) { EXPECT_EQ(FileMode(), OpenMode::ReadWrite); }
 
 TEST(ErrnoMapping, UsersSeeTheRuntimeWords) {
-  const std::pair<int, int> table[] = {{ENOENT, 2}, {ENOTDIR, 3}, {ENAMETOOLONG, 3}, {EMFILE, 4},
-                                       {ENFILE, 4}, {EACCES, 5},  {EPERM, 5},        {EROFS, 5},
-                                       {EISDIR, 5},   {ENOSPC, 101}, {EFBIG, 101}, {EIO, EIO}};
+  const std::pair<int, int> table[] = {{ENOENT, 2}, {ENOTDIR, 3},  {ENAMETOOLONG, 3}, {EMFILE, 4},
+                                       {ENFILE, 4}, {EACCES, 5},   {EPERM, 5},        {EROFS, 5},
+                                       {EISDIR, 5}, {ENOSPC, 101}, {EFBIG, 101},      {EIO, EIO}};
   for (const auto& [error_number, code] : table) {
     SCOPED_TRACE(error_number);
     EXPECT_EQ(IoCodeFromErrno(error_number), code);

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <locale.h>
 #include <bit>
 #include <cfenv>
 #include <cfloat>
@@ -13,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <locale.h>
 #include <optional>
 #include <random>
 #include <string>
@@ -65,6 +65,7 @@ TEST_P(ParseIntegerTest, ConvertsOrFailsWithWholeText) {
 }
 
 const IntegerCase kIntegerCases[] = {
+    // clang-format off
     {"  4000", 4000}, {"+12", 12}, {"-0", 0}, {"0", 0}, {"007", 7}, {"$1F", 31}, {"x1F", 31}, {"X1f", 31},
     {"0x1F", 31}, {"0X1f", 31}, {"2147483647", 2147483647}, {"-2147483648", kMin32},
     {"000000002147483647", 2147483647},
@@ -75,6 +76,7 @@ const IntegerCase kIntegerCases[] = {
     // The message shows the spaces: three leading and one trailing.
     {"12 ", kFails}, {"   4000 ", kFails}, {"12.0", kFails}, {"1e3", kFails}, {"", kFails}, {"   ", kFails},
     {"\t12", kFails}, {"-$1F", kFails}, {"+$1F", kFails}, {"-", kFails}, {"0x", kFails}, {"$1G", kFails},
+    // clang-format on
     {"+-1", kFails}};
 INSTANTIATE_TEST_SUITE_P(Table, ParseIntegerTest, ::testing::ValuesIn(kIntegerCases));
 
@@ -97,6 +99,7 @@ TEST_P(ParseRealTest, ConvertsOrFailsWithWholeText) {
 }
 
 const RealCase kRealCases[] = {
+    // clang-format off
     {"  -12.5  ", -12.5L}, {"1e3", 1000.0L}, {"1E+3", 1000.0L}, {"25e-1", 2.5L}, {"+7", 7.0L},
     // An exponent letter without digits means 0; a separator alone makes a mantissa.
     {"1E", 1.0L}, {"1E+", 1.0L}, {".", 0.0L}, {"-.", -0.0L}, {"5.", 5.0L}, {".5", 0.5L},
@@ -108,6 +111,7 @@ const RealCase kRealCases[] = {
     {"1,5", kFails}, {"INF", kFails}, {"NAN", kFails}, {"", kFails}, {"   ", kFails}, {"-", kFails},
     {"E5", kFails}, {"\t1", kFails}, {"1\t", kFails}, {"1 5", kFails}, {"1 e3", kFails}, {"1..5", kFails},
     {"0x10", kFails}, {"--1", kFails}, {"1e3x", kFails}};
+// clang-format on
 INSTANTIATE_TEST_SUITE_P(Table, ParseRealTest, ::testing::ValuesIn(kRealCases));
 
 TEST_F(NumberText, ParseRealOf1E4000SucceedsButOverflowsSingle) {
@@ -178,6 +182,7 @@ TEST_P(FormatRealTest, Writes) {
 
 const FormatCase kFormatCases[] = {
     // Singles widened exactly, as the status line receives them.
+    // clang-format off
     {253.0f, "253"}, {2.5f, "2.5"}, {-9999.0f, "-9999"}, {0.1f, "0.100000001490116"},
     {1234.5678f, "1234.56774902344"}, {0.00012f, "0.000119999996968545"}, {1.5e-5f, "1.49999996210681E-5"},
     {1e16f, "1.00000002725642E16"}, {FLT_MAX, "3.40282346638529E38"},
@@ -186,9 +191,12 @@ const FormatCase kFormatCases[] = {
     {0.0001L, "0.0001"}, {0.00001L, "1E-5"}, {9999999999999994.0L, "9.99999999999999E15"},
     {LDBL_MAX, "1.18973149535723E4932"}, {LDBL_MIN, "3.36210314311209E-4932"}, {LDBL_MIN / 4, "0"},
     {kInf, "INF"}, {-kInf, "-INF"}, {kNaN, "NAN"}, {-kNaN, "NAN"},
+    // clang-format on
     // d16 decides; it is taken after rounding to 18 digits, and a carry out of d1 raises the exponent.
-    {1.000000000000004L, "1"}, {1.000000000000005L, "1.00000000000001"},
-    {1.000000000000004997L, "1.00000000000001"}, {999999999999999.5L, "1E15"}};
+    {1.000000000000004L, "1"},
+    {1.000000000000005L, "1.00000000000001"},
+    {1.000000000000004997L, "1.00000000000001"},
+    {999999999999999.5L, "1E15"}};
 INSTANTIATE_TEST_SUITE_P(Table, FormatRealTest, ::testing::ValuesIn(kFormatCases));
 
 TEST_F(NumberText, FormatRealAndParseRealUseTheDecimalSeparator) {
@@ -277,6 +285,7 @@ TEST_P(RoundHalfEvenTest, RoundsOrRaises) {
   }
 }
 
+// clang-format off
 const RoundCase kRoundCases[] = {
     {"0.5", 0.5L, 0}, {"1.5", 1.5L, 2}, {"2.5", 2.5L, 2}, {"252.5", 252.5L, 252}, {"253.5", 253.5L, 254},
     {"-0.5", -0.5L, 0}, {"-1.5", -1.5L, -2}, {"-2.5", -2.5L, -2}, {"2.7", 2.7L, 3}, {"-2.7", -2.7L, -3},
@@ -285,6 +294,7 @@ const RoundCase kRoundCases[] = {
     {"-2^63", -kTwo63, INT64_MIN}, {"2^63 - 0.5 rounds out of range", kTwo63 - 0.5L, kFails}, {"2^63", kTwo63, kFails},
     {"-2^63 - 1", -kTwo63 - 1, kFails}, {"1e19", 1e19L, kFails}, {"NaN", kNaN, kFails}, {"infinity", kInf, kFails},
     {"negative infinity", -kInf, kFails}};
+// clang-format on
 INSTANTIATE_TEST_SUITE_P(Table, RoundHalfEvenTest, ::testing::ValuesIn(kRoundCases));
 
 // --- Decimal separator of the locale -----------------------------------------------------------

@@ -51,9 +51,12 @@ TEST_P(Real48Examples, EncodesAndDecodesTheGivenBytes) {
 }
 
 const BytesCase kBytesCases[] = {
-    {"1.0", 1.0L, {0x81, 0, 0, 0, 0, 0}}, {"-1.0", -1.0L, {0x81, 0, 0, 0, 0, 0x80}},
-    {"3.0", 3.0L, {0x82, 0, 0, 0, 0, 0x40}}, {"0.01", 0.01L, {0x7A, 0x71, 0x3D, 0x0A, 0xD7, 0x23}},
+    {"1.0", 1.0L, {0x81, 0, 0, 0, 0, 0}},
+    {"-1.0", -1.0L, {0x81, 0, 0, 0, 0, 0x80}},
+    {"3.0", 3.0L, {0x82, 0, 0, 0, 0, 0x40}},
+    {"0.01", 0.01L, {0x7A, 0x71, 0x3D, 0x0A, 0xD7, 0x23}},
     // The per-type defaults of the image header.
+    // clang-format off
     {"0.02", 0.02L, {0x7B, 0x71, 0x3D, 0x0A, 0xD7, 0x23}}, {"0.008", 0.008L, {0x7A, 0x8D, 0x97, 0x6E, 0x12, 0x03}},
     {"-1.006", -1.006L, {0x81, 0xE3, 0xA5, 0x9B, 0xC4, 0x80}}, {"0.003", 0.003L, {0x78, 0x54, 0xE3, 0xA5, 0x9B, 0x44}},
     {"-2.56", -2.56L, {0x82, 0x71, 0x3D, 0x0A, 0xD7, 0xA3}}, {"-1.024", -1.024L, {0x81, 0x8D, 0x97, 0x6E, 0x12, 0x83}},
@@ -63,8 +66,10 @@ const BytesCase kBytesCases[] = {
     // Magnitudes below 2^-128 become zero without error.
     {"2^-129", 0x1p-129L, {}}, {"-2^-129", -0x1p-129L, {}}, {"2^-200", 0x1p-200L, {}}, {"-1e-4000", -1e-4000L, {}},
     {"smallest extended denormal", std::numeric_limits<long double>::denorm_min(), {}}, {"-0", -0.0L, {}},
+    // clang-format on
     // Ties round away from zero, not to even; a carry out of the fraction raises the exponent.
-    {"1+2^-40", 1.0L + 0x1p-40L, {0x81, 0x01, 0, 0, 0, 0}}, {"-(1+2^-40)", -1.0L - 0x1p-40L, {0x81, 1, 0, 0, 0, 0x80}},
+    {"1+2^-40", 1.0L + 0x1p-40L, {0x81, 0x01, 0, 0, 0, 0}},
+    {"-(1+2^-40)", -1.0L - 0x1p-40L, {0x81, 1, 0, 0, 0, 0x80}},
     {"1+3*2^-40", 1.0L + 0x3p-40L, {0x81, 0x02, 0, 0, 0, 0}},
     // Through double this would round to the tie above, and then up.
     {"just below a tie", 1.0L + 0x1p-40L - 0x1p-62L, {0x81, 0, 0, 0, 0, 0}, false},

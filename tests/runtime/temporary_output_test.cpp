@@ -152,30 +152,40 @@ TEST_F(TemporaryOutputTest, ChecksRefuseOutputsBeforeAnythingIsWritten) {
   };
   const Case cases[] = {
       {"a FIFO", [&] { return ::mkfifo(File("out/fifo").c_str(), 0666), File("out/fifo"); }, {}, not_regular},
-      {"a socket", [&] { return ::mknod(File("out/socket").c_str(), S_IFSOCK | 0666, 0), File("out/socket"); }, {},
+      {"a socket",
+       [&] { return ::mknod(File("out/socket").c_str(), S_IFSOCK | 0666, 0), File("out/socket"); },
+       {},
        not_regular},
       {"a character device", [] { return std::string("/dev/null"); }, {}, not_regular},
       {"a folder", [&] { return fs::create_directory(File("out/folder")), File("out/folder"); }, {}, not_regular},
       {"a symbolic link to a FIFO",
+       // clang-format off
        [&] { return ::mkfifo(File("out/f").c_str(), 0666), fs::create_symlink("f", File("out/to-fifo")), File("out/to-fifo"); },
        {}, not_regular},
+      // clang-format on
       {"the file read", [&] { return grid; }, {grid}, reads_it(grid)},
-      {"a hard link to the file read", [&] { return fs::create_hard_link(grid, File("other/hard")), File("other/hard"); },
-       {grid}, reads_it(grid)},
+      {"a hard link to the file read",
+       [&] { return fs::create_hard_link(grid, File("other/hard")), File("other/hard"); },
+       {grid},
+       reads_it(grid)},
       {"a symbolic link to the file read, read by another name",
        [&] { return fs::create_symlink("../out/grid", File("other/soft")), File("other/soft"); },
-       {File("other/../out/grid")}, reads_it(File("other/../out/grid"))},
+       {File("other/../out/grid")},
+       reads_it(File("other/../out/grid"))},
       {"a missing folder", [&] { return File("out/none/x.IMG"); }, {}, io_error("Invalid filename", 3)},
       {"an empty name", [] { return std::string(); }, {}, io_error("Invalid filename", 3)},
       {"a name ending in a slash", [&] { return File("out/new/"); }, {}, io_error("Invalid filename", 3)},
       {"a dangling link into a missing folder",
-       [&] { return fs::create_symlink("none/x.IMG", File("out/nowhere")), File("out/nowhere"); }, {},
+       [&] { return fs::create_symlink("none/x.IMG", File("out/nowhere")), File("out/nowhere"); },
+       {},
        io_error("Invalid filename", 3)},
+      // clang-format off
       {"a file no one may write", [&] { return Earlier("out/read-only", 0444); }, {}, io_error("File access denied", 5)},
       {"a file only its owner may write, for another user", [&] { return Earlier("out/owners", 0644); }, {},
        io_error("File access denied", 5), true},
       {"a writable file beside the files read", [&] { return Earlier("out/fine", 0644); },
        {grid, "", File("out/missing")}, [](const std::string&) { return std::string("no error"); }},
+      // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -276,8 +286,7 @@ TEST_F(TemporaryOutputTest, CommitKeepsModeOwnerAndLinksOfTheFileReplaced) {
   const Case cases[] = {
       {"a new file", [&] { return File("out/new.IMG"); },
        [&](const std::string& output) { EXPECT_EQ(mode(output), 0666u & ~Umask()); }},
-      {"a private file, replaced by a new one",
-       [&] { return remember(Earlier("out/private.IMG", 0600)); },
+      {"a private file, replaced by a new one", [&] { return remember(Earlier("out/private.IMG", 0600)); },
        [&](const std::string& output) {
          EXPECT_EQ(mode(output), 0600u);
          EXPECT_NE(inode(output), earlier_inode);
@@ -325,7 +334,8 @@ TEST_F(TemporaryOutputTest, CommitKeepsModeOwnerAndLinksOfTheFileReplaced) {
          EXPECT_EQ(ReadText(File("other/end.IMG")), kNew);
          EXPECT_EQ(mode(File("other/end.IMG")), 0604u);
        }},
-      {"a dangling symbolic link", [&] { return fs::create_symlink("made.IMG", File("out/dangling.IMG")), File("out/dangling.IMG"); },
+      {"a dangling symbolic link",
+       [&] { return fs::create_symlink("made.IMG", File("out/dangling.IMG")), File("out/dangling.IMG"); },
        [&](const std::string& output) {
          EXPECT_EQ(fs::read_symlink(output), "made.IMG");
          EXPECT_EQ(ReadText(File("out/made.IMG")), kNew);
@@ -501,17 +511,17 @@ TEST(TemporaryOutputName, FollowsThePatternExactly) {
       {".out.IMG.host.123" + tag, true},
       {".a.b.1" + tag, true},
       {".out.IMG.host.2147483647-0123456789.kavrimo-tmp", true},
-      {"out.IMG.host.123" + tag, false},                               // not hidden
-      {".123" + tag, false},                                           // no output name
-      {".out.IMG.host.0" + tag, false},                                // no process 0
-      {".out.IMG.host.2147483648" + tag, false},                       // beyond any process number
-      {".out.IMG.host.12345678901" + tag, false},                      // eleven digits
-      {".out.IMG.host.12a" + tag, false},                              // not a number
-      {".out.IMG.host.-abcdefghij.kavrimo-tmp", false},                // no number
-      {".out.IMG.host.123-abc.kavrimo-tmp", false},                    // a short tag
-      {".out.IMG.host.123-ABCDEFGHIJ.kavrimo-tmp", false},             // capitals
-      {".out.IMG.host.123-abcdefghijk.kavrimo-tmp", false},            // a long tag
-      {".out.IMG.host.123" + tag + ".bak", false},                     // another ending
+      {"out.IMG.host.123" + tag, false},                     // not hidden
+      {".123" + tag, false},                                 // no output name
+      {".out.IMG.host.0" + tag, false},                      // no process 0
+      {".out.IMG.host.2147483648" + tag, false},             // beyond any process number
+      {".out.IMG.host.12345678901" + tag, false},            // eleven digits
+      {".out.IMG.host.12a" + tag, false},                    // not a number
+      {".out.IMG.host.-abcdefghij.kavrimo-tmp", false},      // no number
+      {".out.IMG.host.123-abc.kavrimo-tmp", false},          // a short tag
+      {".out.IMG.host.123-ABCDEFGHIJ.kavrimo-tmp", false},   // capitals
+      {".out.IMG.host.123-abcdefghijk.kavrimo-tmp", false},  // a long tag
+      {".out.IMG.host.123" + tag + ".bak", false},           // another ending
       {".out.IMG.kavrimo-tmp", false},
       {".kavrimo-tmp", false},
   };
@@ -555,8 +565,8 @@ TEST_F(TemporaryOutputTest, SweepRemovesOnlyLeftoversOfEndedProcessesOfThisMachi
 
 // Reserve sweeps the folder it writes into, and a run of several outputs sweeps each folder once.
 TEST_F(TemporaryOutputTest, ReserveSweepsEachFolderOncePerRun) {
-  const std::string leftover = "." + std::string("x.IMG.") + HostName() + "." + std::to_string(DeadPid()) +
-                               "-abcdefghij.kavrimo-tmp";
+  const std::string leftover =
+      "." + std::string("x.IMG.") + HostName() + "." + std::to_string(DeadPid()) + "-abcdefghij.kavrimo-tmp";
   const auto reserve = [&](const std::string& output, SweptFolders* swept) {
     for (const char* folder : {"out", "other"}) WriteText(File(folder) + "/" + leftover, "left");
     TemporaryOutput temporary(File(output), {}, swept);

@@ -23,9 +23,7 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 std::vector<std::uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -45,7 +43,9 @@ std::vector<std::string> ListFolder(const std::filesystem::path& dir) {
 }
 
 std::string MessageOf(const std::function<void()>& run) {
+  // clang-format off
   try { run(); } catch (const std::exception& e) { return e.what(); }
+  // clang-format on
   return "no error";
 }
 

@@ -71,7 +71,8 @@ bool SwapsBeforeFloatingPointPredictor(const std::string& scratch_path) {
 
 void SwapEachSample(std::vector<unsigned char>& bytes, std::size_t sample_bytes) {
   for (std::size_t at = 0; at + sample_bytes <= bytes.size(); at += sample_bytes) {
-    std::reverse(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.begin() + static_cast<std::ptrdiff_t>(at + sample_bytes));
+    std::reverse(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                 bytes.begin() + static_cast<std::ptrdiff_t>(at + sample_bytes));
   }
 }
 
@@ -97,7 +98,8 @@ std::vector<unsigned char> BlockBytes(const TiffSpec& spec, const std::vector<do
 void WriteImage(TIFF* tif, const TiffSpec& spec, const std::vector<double>& samples, bool swap_first) {
   bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(spec.ncols)) &&
             TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(spec.nrows)) &&
-            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, spec.bits) && TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, spec.format) &&
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, spec.bits) &&
+            TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, spec.format) &&
             TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spec.bands) &&
             TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
             TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK) &&
@@ -111,7 +113,8 @@ void WriteImage(TIFF* tif, const TiffSpec& spec, const std::vector<double>& samp
     ok = ok && TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows_per_strip);
   }
   if (spec.pixel_scale.size() > 0) {
-    ok = ok && TIFFSetField(tif, tiff::kPixelScaleTag, static_cast<int>(spec.pixel_scale.size()), spec.pixel_scale.data());
+    ok = ok &&
+         TIFFSetField(tif, tiff::kPixelScaleTag, static_cast<int>(spec.pixel_scale.size()), spec.pixel_scale.data());
   }
   if (spec.tiepoints.size() > 0) {
     ok = ok && TIFFSetField(tif, tiff::kTiepointTag, static_cast<int>(spec.tiepoints.size()), spec.tiepoints.data());
@@ -144,8 +147,8 @@ void WriteImage(TIFF* tif, const TiffSpec& spec, const std::vector<double>& samp
     for (std::uint32_t y = 0; y < down; ++y) {
       for (std::uint32_t x = 0; x < across; ++x) {
         if (skipped(y * across + x)) continue;
-        std::vector<unsigned char> bytes = BlockBytes(spec, samples, std::int64_t{y} * spec.tile,
-                                                      std::int64_t{x} * spec.tile, spec.tile, spec.tile);
+        std::vector<unsigned char> bytes =
+            BlockBytes(spec, samples, std::int64_t{y} * spec.tile, std::int64_t{x} * spec.tile, spec.tile, spec.tile);
         if (swap_first) SwapEachSample(bytes, spec.bits / 8);
         Require(TIFFWriteEncodedTile(tif, y * across + x, bytes.data(), static_cast<tmsize_t>(bytes.size())) >= 0,
                 "a tile was refused");
@@ -185,7 +188,8 @@ void WriteTiff(const std::string& path, const TiffSpec& spec, const std::vector<
     reduced.directory_first = false;
     reduced.skipped_blocks.clear();
     TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
-    WriteImage(tif, reduced, std::vector<double>(static_cast<std::size_t>(reduced.ncols * reduced.nrows * spec.bands), 99),
+    WriteImage(tif, reduced,
+               std::vector<double>(static_cast<std::size_t>(reduced.ncols * reduced.nrows * spec.bands), 99),
                swap_first);
   }
   TIFFClose(tif);

@@ -17,8 +17,8 @@ struct TiffSpec {
   std::uint16_t bits = 32;
   std::uint16_t format = 3;  // SampleFormat: 1 unsigned, 2 signed, 3 IEEE real, 6 complex real
   std::uint16_t bands = 1;
-  std::uint16_t compression = 1;  // libtiff's COMPRESSION_* codes
-  std::uint16_t predictor = 1;    // 1 none, 2 horizontal, 3 floating-point
+  std::uint16_t compression = 1;     // libtiff's COMPRESSION_* codes
+  std::uint16_t predictor = 1;       // 1 none, 2 horizontal, 3 floating-point
   std::uint32_t tile = 0;            // square tiles of this side (a multiple of 16); 0: strips
   std::uint32_t rows_per_strip = 0;  // 0: the whole image in one strip
   bool big_endian = false;
@@ -30,9 +30,9 @@ struct TiffSpec {
   // GeoKeys by number: GTModelTypeGeoKey 1024 geographic (2), GeographicTypeGeoKey 2048 WGS 84.
   std::vector<std::pair<int, int>> short_keys = {{1024, 2}, {2048, 4326}};
   std::vector<std::pair<int, double>> double_keys;
-  std::optional<std::string> nodata;        // the no-data tag's text
+  std::optional<std::string> nodata;          // the no-data tag's text
   std::vector<std::uint32_t> skipped_blocks;  // blocks given no bytes at all (a sparse file)
-  bool overview = false;                     // a second, smaller image after the first
+  bool overview = false;                      // a second, smaller image after the first
 };
 
 // Writes spec's image at path. samples: ncols x nrows x bands values, row after row, each converted to

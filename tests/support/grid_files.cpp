@@ -16,8 +16,7 @@ double Real48At(const std::vector<std::uint8_t>& file, std::size_t offset) {
 }
 
 void WriteGrid(const std::string& base, int ncols, int nrows, const std::vector<float>& cells,
-               const std::string& extra_header, bool big_endian, float xllcorner, float yllcorner,
-               float cellsize) {
+               const std::string& extra_header, bool big_endian, float xllcorner, float yllcorner, float cellsize) {
   char header[512];
   std::snprintf(header, sizeof header, "ncols %d\nnrows %d\nxllcorner %.9g\nyllcorner %.9g\ncellsize %.9g\n", ncols,
                 nrows, static_cast<double>(xllcorner), static_cast<double>(yllcorner), static_cast<double>(cellsize));
@@ -41,7 +40,9 @@ std::string TemplatePath() { return KAVRIMO_TEMPLATE_PATH; }
 
 std::string ConvertMessage(const ConversionRequest& request, ConversionHost& host) {
   TKelImg image(host);
+  // clang-format off
   try { Convert(request, image, host); } catch (const Error& e) { return e.Message(); }
+  // clang-format on
   return "";
 }
 

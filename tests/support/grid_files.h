@@ -17,8 +17,8 @@ double Real48At(const std::vector<std::uint8_t>& file, std::size_t offset);
 // Writes base.hdr and base.flt for ncols x nrows cells (cells in file order, little-endian unless
 // big_endian). extra_header lines are appended to the header text.
 void WriteGrid(const std::string& base, int ncols, int nrows, const std::vector<float>& cells,
-               const std::string& extra_header = "NODATA_value -9999\n", bool big_endian = false,
-               float xllcorner = 0, float yllcorner = 0, float cellsize = 1);
+               const std::string& extra_header = "NODATA_value -9999\n", bool big_endian = false, float xllcorner = 0,
+               float yllcorner = 0, float cellsize = 1);
 
 // A new, empty image file at path, opened for writing its pixels.
 ImagePixels NewImagePixels(const std::string& path);

@@ -35,11 +35,15 @@ TEST_F(CliTest, BatchReportsEachGridInTheOrderGiven) {
     std::vector<std::pair<std::string, std::string>> images;  // grid, image in out
     Args range;
   } cases[] = {
-      {"a missing grid among others, two at a time", {"convert", "--jobs", "2", "--out-dir", out, a, none, b}, 1,
+      {"a missing grid among others, two at a time",
+       {"convert", "--jobs", "2", "--out-dir", out, a, none, b},
+       1,
        a + done + File("b\\x0a\\x1b[2J.flt") + done,
        "kavrimo-cli: " + none + ": Cannot open file " + File("none.hdr") + ".\n",
-       {{a, "a.IMG"}, {b, "b\n\x1b[2J.IMG"}}, {}},
+       {{a, "a.IMG"}, {b, "b\n\x1b[2J.IMG"}},
+       {}},
       {"quiet", {"convert", "-q", "--out-dir", out, a, b}, 0, "", "", {{a, "a.IMG"}, {b, "b\n\x1b[2J.IMG"}}, {}},
+      // clang-format off
       {"over a fixed range", {"convert", "--out-dir", out, "--range", "-100", "1500.0", c, a}, 0,
        c + ": 0 cells below the range coded 0 and 1 above it coded 253\n" + c + done + a + done, "",
        {{c, "c.IMG"}, {a, "a.IMG"}}, {"--range", "-100", "1500"}},
@@ -51,6 +55,7 @@ TEST_F(CliTest, BatchReportsEachGridInTheOrderGiven) {
        {{File("g\xfe.flt"), "g\xfe.IMG"}, {File("g\xff.flt"), "g\xff.IMG"}}, {}},
       {"a missing folder", {"convert", "--out-dir", File("none"), a, b}, 1, "",
        "kavrimo-cli: " + File("none") + ": Invalid filename.\n", {}, {}},
+      // clang-format on
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.name);

@@ -53,7 +53,8 @@ std::string CliTest::OnTerminal(Args args) const {
   }
   std::string screen;
   char buffer[4096];
-  for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) screen.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;)
+    screen.append(buffer, static_cast<std::size_t>(n));
   ::close(terminal);
   ::waitpid(child, nullptr, 0);
   return screen;

@@ -32,14 +32,16 @@ TEST_F(CliTest, ConvertPrintsTheStatusLinesAndWritesTheImage) {
     std::string out;
     std::string cells;
   } cases[] = {
-      {"a float grid", {"convert", File("dem"), File("o.IMG")},
+      {"a float grid",
+       {"convert", File("dem"), File("o.IMG")},
        "Step 1 of 2\nMax = 2000 and Min = 0\nSlope = 7.90513849258423 and Intecept = 0\nStep 2 of 2\n"
        "Image created succesfully\n",
        "\x0d\x7e\xfd"},
       {"quiet, on one thread", {"convert", "-q", "--threads", "1", File("dem.flt"), File("o.IMG")}, "", "\x0d\x7e\xfd"},
-      {"an ASCII grid over a fixed range", {"convert", "--range", "-100", "1500", File("a.asc"), File("o.IMG")},
-       "Max = 1500 and Min = -100\nSlope = " + FormatReal(fixed.slope) + " and Intecept = " +
-           FormatReal(fixed.intercept) +
+      {"an ASCII grid over a fixed range",
+       {"convert", "--range", "-100", "1500", File("a.asc"), File("o.IMG")},
+       "Max = 1500 and Min = -100\nSlope = " + FormatReal(fixed.slope) +
+           " and Intecept = " + FormatReal(fixed.intercept) +
            "\nStep 2 of 2\n0 cells below the range coded 0 and 1 above it coded 253\nImage created succesfully\n",
        "\x20\xae\xfd"},  // (cell + 100) / (1600 / 253), rounded, and 2000 held at 253
       {"a name that is not UTF-8", {"convert", "-q", File("dem"), File("victim\xff.IMG")}, "", "\x0d\x7e\xfd"},
@@ -74,9 +76,11 @@ TEST_F(CliTest, ConvertKeepsToTheResourcesItHas) {
     Args args;
     std::string result;  // status, then standard error
   } cases[] = {
+      // clang-format off
       {"threads", {1u << 30, 1u << 30}, RLIMIT_AS,
        {"convert", "-q", "--threads", "400000000", File("dem"), out + "/dem.IMG"}, "0 "},
       {"scratch space", {64 << 10, 64 << 10}, RLIMIT_FSIZE, {"convert", "-q", File("big.asc"), out + "/big.IMG"},
+       // clang-format on
        "1 kavrimo-cli: No room beside " + out + "/big.IMG for the scratch file of " + File("big.asc") +
            ": the grid needs 80000 bytes (1 MiB, 4 bytes per cell) there until its image is complete.\n"},
   };

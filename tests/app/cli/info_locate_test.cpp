@@ -43,10 +43,10 @@ TEST_F(CliTest, InfoPrintsEveryPropertyAndDerivedValue) {
   std::istringstream lines(text.out);
   for (std::string line; std::getline(lines, line);) names.push_back(line.substr(0, line.find(':')));
   const std::vector<std::string> expected = {
-      "State",        "ImageType",     "Projection",   "Rows",        "Columns",      "Comment",     "RefLatitude",
-      "RefLongitude", "RefColumn",     "RefRow",       "ColumnSpacing", "RowSpacing", "ProjParam1",  "ProjParam2",
-      "MinValue",     "MaxValue",      "MissingValue", "Gain",        "Offset",       "Decimals",    "CellWidthKm",
-      "MinLatitude",  "MaxLatitude",   "MinLongitude", "MaxLongitude"};
+      "State",        "ImageType",   "Projection",   "Rows",          "Columns",    "Comment",    "RefLatitude",
+      "RefLongitude", "RefColumn",   "RefRow",       "ColumnSpacing", "RowSpacing", "ProjParam1", "ProjParam2",
+      "MinValue",     "MaxValue",    "MissingValue", "Gain",          "Offset",     "Decimals",   "CellWidthKm",
+      "MinLatitude",  "MaxLatitude", "MinLongitude", "MaxLongitude"};
   EXPECT_EQ(names, expected);
   for (const char* line : {"State: ValidImage\n", "RefLatitude: 40\n", "MaxLongitude: 39.5\n", "MinLatitude: 35.5\n"}) {
     EXPECT_NE(text.out.find(line), std::string::npos) << line;

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <string>
 
@@ -68,8 +68,10 @@ TEST_F(CliTest, PreviewShowsEveryKthRowAndColumnInGreyAndMagenta) {
     Args options;
     int step;
     png_uint_32 width, height;
+    // clang-format off
   } cases[] = {{{}, 1, 20, 10}, {{"--max-size", "20"}, 1, 20, 10}, {{"--max-size", "7"}, 3, 7, 4},
                {{"--max-size=9"}, 3, 7, 4}, {{"--max-size", "1"}, 20, 1, 1}};
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.options));
     Args args = {"preview"};

@@ -100,8 +100,9 @@ TEST_F(CliTest, ProgressOnATerminalNeverSharesALine) {
     const std::size_t cleared = line.rfind("\r\x1b[K");
     lines.push_back(cleared == std::string::npos ? line : line.substr(cleared + 4));
   }
-  EXPECT_EQ(lines, (std::vector<std::string>{"Step 1 of 2", "Max = 7 and Min = 0", "Slope = 0.0276679843664169 and Intecept = 0",
-                                             "Step 2 of 2", "Image created succesfully"}));
+  EXPECT_EQ(lines, (std::vector<std::string>{"Step 1 of 2", "Max = 7 and Min = 0",
+                                             "Slope = 0.0276679843664169 and Intecept = 0", "Step 2 of 2",
+                                             "Image created succesfully"}));
   EXPECT_NE(OnTerminal({"convert", "--out-dir", Folder("out"), File("dem.flt")}).find("[0 of 1 grids] "),
             std::string::npos);
 }
@@ -207,7 +208,7 @@ TEST_F(CliTest, ProtectedLinkInAStickyFolderIsRefused) {
   const std::string sticky = Folder("sticky");
   ::chmod(sticky.c_str(), 01777);
   const struct {
-    const char* link;     // in the sticky folder, owned by nobody, to root's File("target")
+    const char* link;  // in the sticky folder, owned by nobody, to root's File("target")
     std::string arguments;
   } cases[] = {{"out.IMG", "convert " + Quote(File("dem")) + " " + Quote(sticky + "/out.IMG")},
                {"out.png", "preview " + Quote(image) + " " + Quote(sticky + "/out.png")},

@@ -101,14 +101,13 @@ TEST_P(AsciiTwins, GiveTheImageOfTheirFloatGridTwin) {
   EXPECT_EQ(host_.progress.back(), 100);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Grids, AsciiTwins,
-    testing::Values(TwinCase{"OneRowPerLine", 97, 89, -100, 2000, 0.1, {}, 1},
-                    TwinCase{"RowsWrappedCrLf", 50, 40, -1e-3f, 5e-4f, 0.3, {7, "\r\n", "\t"}, 2},
-                    TwinCase{"RowsJoinedCr", 13, 200, 1e30f, 3e38f, 0.05, {1000, "\r", "  "}, 3},
-                    TwinCase{"OneValuePerLine", 5, 300, -1.5e38f, -1e-30f, 0.0, {1, "\n", " "}, 2},
-                    TwinCase{"ManyPieces", 1100, 1000, -500, 3000, 0.1, {}, 2}),
-    [](const testing::TestParamInfo<TwinCase>& param_info) { return param_info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Grids, AsciiTwins,
+                         testing::Values(TwinCase{"OneRowPerLine", 97, 89, -100, 2000, 0.1, {}, 1},
+                                         TwinCase{"RowsWrappedCrLf", 50, 40, -1e-3f, 5e-4f, 0.3, {7, "\r\n", "\t"}, 2},
+                                         TwinCase{"RowsJoinedCr", 13, 200, 1e30f, 3e38f, 0.05, {1000, "\r", "  "}, 3},
+                                         TwinCase{"OneValuePerLine", 5, 300, -1.5e38f, -1e-30f, 0.0, {1, "\n", " "}, 2},
+                                         TwinCase{"ManyPieces", 1100, 1000, -500, 3000, 0.1, {}, 2}),
+                         [](const testing::TestParamInfo<TwinCase>& param_info) { return param_info.param.name; });
 
 // Cells that are not square place the image by dy: RowSpacing dy and the top edge nrows x dy above the
 // corner, which the centres place half a cell inside. A real no-data value marks the cells it rounds to.
@@ -118,10 +117,10 @@ TEST_F(AsciiConversion, DxDyCentresAndRealNoDataPlaceAndMarkTheImage) {
             "1 2 -0.1\n-0.100000001 4 5\n");
   ASSERT_EQ(Run(File("dem.asc"), File("dem.IMG")), "");
   const auto file = ReadBytes(File("dem.IMG"));
-  EXPECT_EQ(Real48At(file, 126), 100);         // RefLongitude: xllcenter - dx / 2
+  EXPECT_EQ(Real48At(file, 126), 100);           // RefLongitude: xllcenter - dx / 2
   EXPECT_EQ(Real48At(file, 120), 30 + 2 * 0.5);  // RefLatitude: yllcenter - dy / 2 + nrows x dy
-  EXPECT_EQ(Real48At(file, 144), 2);           // ColumnSpacing
-  EXPECT_EQ(Real48At(file, 150), 0.5);         // RowSpacing
+  EXPECT_EQ(Real48At(file, 144), 2);             // ColumnSpacing
+  EXPECT_EQ(Real48At(file, 150), 0.5);           // RowSpacing
   // -0.100000001 is the same single as -0.1.
   EXPECT_EQ(std::vector<std::uint8_t>(file.begin() + kHeader, file.end()),
             (std::vector<std::uint8_t>{51, 101, 255, 255, 202, 253}));
@@ -134,7 +133,8 @@ TEST_F(AsciiConversion, FailuresLeaveTheEarlierOutput) {
       {header + "1 2\n3 4x\n", "Line 7 of " + File("dem.asc") + ": '4x' is not a number"},
       {header + "1 2\n3\n", File("dem.asc") + " holds 3 values; its header promises 4"},
       {header + "1 2\n3 4 5\n", File("dem.asc") + " holds 5 values; its header promises 4"},
-      {"ncols 2\nnrows 2\nxllcorner 0\nyllcorner 0\n", "Line 5 of " + File("dem.asc") + ": the header has no cellsize (or dx and dy)"},
+      {"ncols 2\nnrows 2\nxllcorner 0\nyllcorner 0\n",
+       "Line 5 of " + File("dem.asc") + ": the header has no cellsize (or dx and dy)"},
       {"ncols 0\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n",
        "Grid of 0 columns and 2 rows cannot be converted: a Miradel image holds 1 to 32767 of each"}};
   for (const auto& [text, message] : cases) {
@@ -183,7 +183,9 @@ TEST(AsciiPasses, EveryPieceSizeAndThreadCountGivesTheFloatGridPasses) {
   bad.replace(blank, 1, " x ");
   bad += "@";
   WriteText(dir.File("bad.asc"), bad);
-  const std::string bad_line = "Line " + std::to_string(1 + std::count(bad.begin(), bad.begin() + static_cast<std::ptrdiff_t>(blank), '\n')) + " of bad.asc: 'x' is not a number";
+  const std::string bad_line =
+      "Line " + std::to_string(1 + std::count(bad.begin(), bad.begin() + static_cast<std::ptrdiff_t>(blank), '\n')) +
+      " of bad.asc: 'x' is not a number";
   for (const std::size_t piece : {std::size_t{3}, std::size_t{50}, std::size_t{4096}}) {
     for (const int threads : {1, 2, 3}) {
       SCOPED_TRACE(std::to_string(piece) + "-byte pieces, " + std::to_string(threads) + " threads");
@@ -191,7 +193,8 @@ TEST(AsciiPasses, EveryPieceSizeAndThreadCountGivesTheFloatGridPasses) {
       const AsciiValues values(text, path, ReadAsciiGridHeader(text, path), piece);
       BinaryFile scratch = BinaryFile::Create(dir.File("scratch"));
       std::vector<int> progress;
-      const CellRange range = ScanAsciiValues(values, header, scratch, [&](int p) { progress.push_back(p); }, {threads});
+      const CellRange range =
+          ScanAsciiValues(values, header, scratch, [&](int p) { progress.push_back(p); }, {threads});
       EXPECT_EQ(std::pair(range.maximum, range.minimum), std::pair(plain.maximum, plain.minimum));
       EXPECT_EQ(progress, plain_progress);
       const auto stored = ReadBytes(dir.File("scratch"));
@@ -237,10 +240,10 @@ TEST_P(FixedRanges, ScaleOverTheGivenRangeAndCountTheCellsOutside) {
     for (const int threads : {1, 2}) {
       SCOPED_TRACE(std::string(input) + ", " + std::to_string(threads) + " threads");
       ASSERT_EQ(Run(File(input), File("out.IMG"), threads, c.range), "");
-      std::vector<std::string> statuses = {c.max_min,
-                                           "Slope = " + FormatReal(fixed.scale.slope) + " and Intecept = " +
-                                               FormatReal(fixed.scale.intercept),
-                                           "Step 2 of 2"};
+      std::vector<std::string> statuses = {
+          c.max_min,
+          "Slope = " + FormatReal(fixed.scale.slope) + " and Intecept = " + FormatReal(fixed.scale.intercept),
+          "Step 2 of 2"};
       if (*c.outside != '\0') statuses.push_back(c.outside);
       EXPECT_EQ(host_.statuses, statuses);
       EXPECT_EQ(host_.events.back(), "info Image created succesfully");
@@ -252,6 +255,7 @@ TEST_P(FixedRanges, ScaleOverTheGivenRangeAndCountTheCellsOutside) {
   }
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Ranges, FixedRanges,
     testing::Values(
@@ -263,6 +267,7 @@ INSTANTIATE_TEST_SUITE_P(
         FixedCase{"AllAbove", {-300, -1000}, "Max = -300 and Min = -1000",
                   "0 cells below the range coded 0 and 9 above it coded 253"}),
     [](const testing::TestParamInfo<FixedCase>& param_info) { return param_info.param.name; });
+// clang-format on
 
 }  // namespace
 }  // namespace kavrimo

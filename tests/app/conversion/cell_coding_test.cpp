@@ -35,8 +35,8 @@ void ExpectSameBytes(const std::vector<std::uint8_t>& got, const std::vector<std
                      const std::vector<float>& cells, CellPath path) {
   const auto i = static_cast<std::size_t>(std::mismatch(got.begin(), got.end(), expected.begin()).first - got.begin());
   if (i < cells.size()) {
-    ADD_FAILURE() << PathName(path) << ": cell " << i << " = " << std::hexfloat << cells[i] << std::defaultfloat
-                  << " (" << cells[i] << "): got " << int{got[i]} << ", reference " << int{expected[i]};
+    ADD_FAILURE() << PathName(path) << ": cell " << i << " = " << std::hexfloat << cells[i] << std::defaultfloat << " ("
+                  << cells[i] << "): got " << int{got[i]} << ", reference " << int{expected[i]};
   }
 }
 
@@ -60,6 +60,7 @@ std::vector<float> PastAVector(const std::vector<float>& cells) {
 }
 
 TEST(CodingExample, GivesTheDocumentedBytes) {
+  // clang-format off
   const struct { const char* name; std::vector<float> cells; std::int32_t nodata; std::vector<int> bytes; } cases[] = {
       // 1000 / 7.905... = 126.4999..., which rounds to the single 126.5, a tie that goes to 126.
       {"range 0 to 2000", {100, 1000, 2000}, kNoData, {13, 126, 253}},
@@ -71,6 +72,7 @@ TEST(CodingExample, GivesTheDocumentedBytes) {
       {"no-data that no single holds", {16777216.0f, 0.0f}, 16777217, {253, 0}},
       {"all no-data, slope 0", {-9999, -9999}, kNoData, {255, 255}},
       {"valid zeros, slope 0", {0, -9999, 0}, kNoData, {0, 255, 0}}};
+  // clang-format on
   for (const auto& c : cases) {
     const std::vector<float> cells = PastAVector(c.cells);
     for (const CellPath path : kPaths) {
@@ -86,6 +88,7 @@ TEST(CodingExample, GivesTheDocumentedBytes) {
 
 TEST(CodingAtTies, EqualsTheReferenceOnEveryCell) {
   // tie_ulps: the singles taken on each side of every tie; -1: every single of the range instead.
+  // clang-format off
   const struct { const char* name; float minimum, maximum; int tie_ulps; } cases[] = {
       {"ordinary", -1000.37f, 2345.6f, 12}, {"positive", 0.0f, 2000.0f, 12}, {"negative", -50.0f, 0.0f, 12},
       {"tiny", -1.0e-30f, 3.0e-31f, 12}, {"huge", -FLT_MAX, FLT_MAX, 12}, {"largest maximum", 0.0f, FLT_MAX, 12},
@@ -94,6 +97,7 @@ TEST(CodingAtTies, EqualsTheReferenceOnEveryCell) {
       {"every single near each tie", -87.25f, 1234.5678f, 1 << 10},
       {"every denormal", -700 * FLT_TRUE_MIN, 2500 * FLT_TRUE_MIN, -1},
       {"every single around the smallest normal", -FLT_MIN, 3 * FLT_MIN, -1}};
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const CellScale scale = ScaleFor({c.maximum, c.minimum});
@@ -281,6 +285,7 @@ void ExpectClampedSameAsReference(const std::vector<float>& cells, std::int32_t 
 FixedScale Fixed(float minimum, float maximum) { return {ScaleFor({maximum, minimum}), {maximum, minimum}}; }
 
 TEST(ClampedCoding, HoldsCodesOutsideTheRangeAtItsEnds) {
+  // clang-format off
   const struct { const char* name; FixedScale fixed; std::vector<float> cells; std::vector<int> bytes; } cases[] = {
       // Over 0 to 2000 the cells code as over their own range 0 to 2000; 3000 would wrap to 123.
       {"wider grid", Fixed(0, 2000), {100, 1000, 2000, 3000, -1, -9999}, {13, 126, 253, 253, 0, 255}},
@@ -293,6 +298,7 @@ TEST(ClampedCoding, HoldsCodesOutsideTheRangeAtItsEnds) {
       // The denormal slope 300/253 x 2^-149 rounds to 2^-149: codes inside the range reach 300, held at 253.
       {"denormal slope", Fixed(0, 300 * FLT_TRUE_MIN), {300 * FLT_TRUE_MIN, 254 * FLT_TRUE_MIN, 100 * FLT_TRUE_MIN},
        {253, 253, 100}}};
+  // clang-format on
   for (const auto& c : cases) {
     const std::vector<float> cells = PastAVector(c.cells);
     for (const CellPath path : kPaths) {
@@ -308,7 +314,8 @@ TEST(ClampedCoding, HoldsCodesOutsideTheRangeAtItsEnds) {
         expected.above += cells[i] > c.fixed.range.maximum;
       }
       EXPECT_EQ(std::pair(counts.below, counts.above), std::pair(expected.below, expected.above));
-      EXPECT_EQ(MessageOf([&] { CodeCellClampedReference(kNaN, kNoData, c.fixed); }), "Invalid floating point operation");
+      EXPECT_EQ(MessageOf([&] { CodeCellClampedReference(kNaN, kNoData, c.fixed); }),
+                "Invalid floating point operation");
     }
   }
 }
@@ -322,7 +329,9 @@ TEST(ClampedCoding, EqualsTheReferenceOnRandomRangesAndTies) {
   std::bernoulli_distribution negative(0.4), missing(0.05);
   for (int round = 0; round < 60; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
-    const auto draw = [&] { return static_cast<float>((negative(random) ? -1 : 1) * std::pow(10.0, magnitude(random) / 3)); };
+    const auto draw = [&] {
+      return static_cast<float>((negative(random) ? -1 : 1) * std::pow(10.0, magnitude(random) / 3));
+    };
     float a = draw(), b = round % 4 == 0 ? a * (1 + 1e-5f) : draw();  // every fourth range narrow
     if (a == b) b = std::nextafter(a, kInf);
     const FixedScale fixed = Fixed(std::min(a, b), std::max(a, b));
@@ -331,7 +340,8 @@ TEST(ClampedCoding, EqualsTheReferenceOnRandomRangesAndTies) {
     const auto add_near = [&](long double v, int ulps) {
       float up = static_cast<float>(v), down = up;
       cells.push_back(up);
-      for (int i = 0; i < ulps; ++i) cells.push_back(up = std::nextafter(up, kInf)), cells.push_back(down = std::nextafter(down, -kInf));
+      for (int i = 0; i < ulps; ++i)
+        cells.push_back(up = std::nextafter(up, kInf)), cells.push_back(down = std::nextafter(down, -kInf));
       if (missing(random)) cells.push_back(-9999.0f);
     };
     for (int k = -6; k <= kTopByte + 6; ++k) add_near(scale.intercept + (k + 0.5L) * scale.slope, 3);

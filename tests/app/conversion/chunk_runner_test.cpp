@@ -65,8 +65,10 @@ TEST(ChunkRunner, SlowThreadDoesNotHoldTheOthersBack) {
 // no chunk is reported from the failing one on. Chunk 17 fails late, after 41 and 42 may have failed,
 // while chunk 18 is still at work.
 TEST(ChunkRunner, RethrowsTheFirstFailureInOrderAfterAllThreadsStopped) {
+  // clang-format off
   const struct { std::vector<std::int64_t> failing_work; std::int64_t failing_report; const char* message; } cases[] = {
       {{17, 41, 42}, 99, "chunk 17"}, {{6}, 5, "report 5"}, {{5}, 5, "chunk 5"}, {{4}, 5, "chunk 4"}};
+  // clang-format on
   for (const auto& c : cases) {
     for (const int threads : {1, 2, 4}) {
       for (int round = 0; round < 10; ++round) {

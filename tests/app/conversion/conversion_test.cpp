@@ -10,9 +10,9 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <functional>
-#include <cstring>
 #include <limits>
 #include <numeric>
 #include <random>
@@ -116,6 +116,7 @@ TEST_P(WorkedExamples, StatusTextsHeaderAndBytes) {
 // printf's %.15g, and the bytes follow the documented coding.
 INSTANTIATE_TEST_SUITE_P(
     Grids, WorkedExamples,
+    // clang-format off
     testing::Values(
         WorkedExample{"Range0To2000", {100, 1000, 2000}, "NODATA_value -9999\n", "Max = 2000 and Min = 0",
                       "Slope = 7.90513849258423 and Intecept = 0", 0, {13, 126, 253}},
@@ -136,18 +137,18 @@ INSTANTIATE_TEST_SUITE_P(
         WorkedExample{"SmallSlopeKeepsTemplateDecimals", {0.1265f}, "NODATA_value -9999\n",
                       "Max = 0.126499995589256 and Min = 0", "Slope = 0.000499999965541065 and Intecept = 0", 3,
                       {253}}),
+    // clang-format on
     [](const testing::TestParamInfo<WorkedExample>& param_info) { return param_info.param.name; });
 
 TEST_F(ConversionTest, EventsInTheOrderTheWindowShowsThem) {
   WriteGrid(Base(), 3, 2, {1, 2, 3, 4, 5, 6});
   ASSERT_EQ(Run(), "");
   const std::vector<std::string> expected = {
-      "busy 1", "progress 0", "status Step 1 of 2", "process",
-      "progress 33", "progress 66", "progress 100", "status Max = 6 and Min = 0",
-      "status Slope = 0.0237154141068459 and Intecept = 0",
+      "busy 1", "progress 0", "status Step 1 of 2", "process", "progress 33", "progress 66", "progress 100",
+      "status Max = 6 and Min = 0", "status Slope = 0.0237154141068459 and Intecept = 0",
       // the component's own busy cursor while it creates the file
-      "busy 1", "busy 0", "progress 0", "status Step 2 of 2", "process", "progress 33", "progress 66",
-      "progress 100", "busy 0", "info Image created succesfully"};
+      "busy 1", "busy 0", "progress 0", "status Step 2 of 2", "process", "progress 33", "progress 66", "progress 100",
+      "busy 0", "info Image created succesfully"};
   EXPECT_EQ(host_.events, expected);
   EXPECT_EQ(attached_, Output());
 }
@@ -161,7 +162,7 @@ TEST_F(ConversionTest, HeaderFieldsDescribeTheGrid) {
   EXPECT_EQ(file[23], 3);
   EXPECT_EQ(Int16At(file, 30), 3);
   EXPECT_EQ(Int16At(file, 32), 4);
-  EXPECT_EQ(Real48At(file, 126), 500000.125);  // the single value of 500000.123
+  EXPECT_EQ(Real48At(file, 126), 500000.125);       // the single value of 500000.123
   EXPECT_EQ(Real48At(file, 120), 4123456.75 + 90);  // top edge: yllcorner + nrows * cellsize
   EXPECT_EQ(Real48At(file, 132), 0);
   EXPECT_EQ(Real48At(file, 138), 0);
@@ -183,9 +184,11 @@ TEST_F(ConversionTest, ProgressShowsWhereAPassStands) {
     int ncols, nrows;
     std::int64_t bad_cell;  // NaN there; -1 for none, -2 for a file one cell short
     int threads;
+    // clang-format off
     int last;               // the last position shown
   } cases[] = {{3, 1, -1, 1, 100}, {4, 1, 2, 1, 75}, {4, 30000, 2 * 30000 + 7, 2, 75},
                {2000, 1000, 1500 * 1000, 1, 75}, {2000, 1000, 1500 * 1000, 2, 75}, {4, 4, -2, 1, 100}};
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.ncols) + " x " + std::to_string(c.nrows) + ", cell " + std::to_string(c.bad_cell));
     std::vector<float> cells(static_cast<std::size_t>(c.ncols) * static_cast<std::size_t>(c.nrows), 7.0f);
@@ -193,8 +196,9 @@ TEST_F(ConversionTest, ProgressShowsWhereAPassStands) {
     if (c.bad_cell == -2) cells.pop_back();
     WriteGrid(Base(), c.ncols, c.nrows, cells);
     host_.progress.clear();
-    EXPECT_EQ(Run(c.threads), c.bad_cell == -1 ? "" : c.bad_cell == -2 ? "Read beyond end of file"
-                                                                         : "Invalid floating point operation");
+    EXPECT_EQ(Run(c.threads), c.bad_cell == -1   ? ""
+                              : c.bad_cell == -2 ? "Read beyond end of file"
+                                                 : "Invalid floating point operation");
     ASSERT_FALSE(host_.progress.empty());
     EXPECT_EQ(host_.progress.back(), c.last);
   }
@@ -289,7 +293,9 @@ TEST_F(ConversionTest, FailuresLeaveTheFolderAsItWas) {
       {"negative infinite cell", grid({1, -inf}), "Floating point overflow", "", "", "Slope = INF and Intecept = -INF"},
       {"no header", [] {}, "Cannot open file " + Base() + ".hdr"},
       {"no data file", header("ncols 1\nnrows 1\n"), "File not found"},
+      // clang-format off
       {"template not an image", [&] { grid({1, 2})(), WriteText(bad_template, std::string(100, '\0')); },
+       // clang-format on
        "Template " + bad_template + " is not a valid image", "", bad_template},
       {"template missing", grid({1, 2}), "File not found", "", dir_.File("none.bin")},
       {"output folder missing", grid({1, 2}), "Invalid filename", dir_.File("no/such/out.IMG")}};

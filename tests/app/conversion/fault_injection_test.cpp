@@ -77,6 +77,7 @@ class FaultTest : public testing::Test {
 // the file-size limit while the first one is cut short: the first in cell order is reported.
 TEST_F(FaultTest, FailureHalfWayKeepsTheEarlierOutputAndLeavesNoTemporaryFile) {
   const std::string full = "Disk full", beyond = "Read beyond end of file";
+  // clang-format off
   const struct { const char* name; rlim_t limit; std::intmax_t shrink_to; int threads; std::string message; } cases[] = {
       {"size limit inside the header", 300, -1, 1, full}, {"size limit half way", 512 + 750000 + 123, -1, 1, full},
       {"size limit half way, two threads", 512 + 750000 + 123, -1, 2, full},
@@ -84,6 +85,7 @@ TEST_F(FaultTest, FailureHalfWayKeepsTheEarlierOutputAndLeavesNoTemporaryFile) {
       {"data shrunk to half, two threads", 0, 3000000, 2, beyond},
       {"data shrunk by half a cell", 0, 6000000 - 2, 1, beyond},
       {"data shrunk by half a cell, two threads", 0, 6000000 - 2, 2, beyond}};
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     WriteGrid(dir_.File("dem"), 1500, 1000, std::vector<float>(1500 * 1000, 7.0f));
@@ -92,7 +94,9 @@ TEST_F(FaultTest, FailureHalfWayKeepsTheEarlierOutputAndLeavesNoTemporaryFile) {
                 const rlimit limit{c.limit, c.limit};
                 if (c.limit != 0 && ::setrlimit(RLIMIT_FSIZE, &limit) != 0) return std::string("setrlimit failed");
                 HookHost host;
-                host.on_messages = [&](int call) { if (call == 2 && c.shrink_to >= 0) fs::resize_file(Grid(), c.shrink_to); };
+                host.on_messages = [&](int call) {
+                  if (call == 2 && c.shrink_to >= 0) fs::resize_file(Grid(), c.shrink_to);
+                };
                 return ConvertMessage(Request(c.threads), host) + (host.busy ? "|busy" : "");
               }),
               c.message);
@@ -107,8 +111,11 @@ TEST_F(FaultTest, FailureHalfWayKeepsTheEarlierOutputAndLeavesNoTemporaryFile) {
 // deleted or replaced meanwhile is still read as it was when the command opened it: both passes see
 // the same cells, and the user gets a correct image of them and the success box.
 TEST_F(FaultTest, DataFileVanishingWhileOpenIsConvertedAsOpened) {
-  const struct { const char* name; int at_call; bool replace; } cases[] = {
-      {"deleted before pass 1", 1, false}, {"deleted before pass 2", 2, false}, {"replaced before pass 2", 2, true}};
+  // clang-format off
+  const struct { const char* name; int at_call; bool replace; } cases[] = {// clang-format on
+               {"deleted before pass 1", 1, false},
+               {"deleted before pass 2", 2, false},
+               {"replaced before pass 2", 2, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     WriteExample();
@@ -117,8 +124,10 @@ TEST_F(FaultTest, DataFileVanishingWhileOpenIsConvertedAsOpened) {
     host.on_messages = [&](int call) {
       for (const std::string extension : {".flt", ".hdr"}) {
         if (call != c.at_call) continue;
-        if (c.replace) fs::rename(dir_.File("other" + extension), dir_.File("dem" + extension));
-        else fs::remove(dir_.File("dem" + extension));
+        if (c.replace)
+          fs::rename(dir_.File("other" + extension), dir_.File("dem" + extension));
+        else
+          fs::remove(dir_.File("dem" + extension));
       }
     };
     ASSERT_EQ(ConvertMessage(Request(), host), "");
@@ -137,11 +146,13 @@ TEST_F(FaultTest, DataFileVanishingWhileOpenIsConvertedAsOpened) {
 TEST_F(FaultTest, InterruptionInPassTwoKeepsTheEarlierOutputAndTheNextRunLeavesNoTemporaryFile) {
   WriteGrid(dir_.File("dem"), 1000, 1000, std::vector<float>(1000 * 1000, 7.0f));
   const auto ended = [](int signal) { return "child failed: exit " + std::to_string(128 + signal) + " "; };
+  // clang-format off
   const struct { const char* name; int signal; bool ignored_at_start; std::string report; std::size_t leftovers; } cases[] = {
       {"SIGINT", SIGINT, false, ended(SIGINT), 0}, {"SIGTERM", SIGTERM, false, ended(SIGTERM), 0},
       {"SIGHUP", SIGHUP, false, ended(SIGHUP), 0}, {"SIGPIPE", SIGPIPE, false, ended(SIGPIPE), 0},
       {"SIGHUP ignored at start", SIGHUP, true, "converted", 0},
       {"SIGKILL", SIGKILL, false, "child failed: signal " + std::to_string(SIGKILL) + " ", 1}};
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     WriteText(Output(), kEarlier);
@@ -149,7 +160,9 @@ TEST_F(FaultTest, InterruptionInPassTwoKeepsTheEarlierOutputAndTheNextRunLeavesN
                 if (c.ignored_at_start) ::signal(c.signal, SIG_IGN);
                 InstallInterruptHandlers();
                 HookHost host;
-                host.on_progress = [&](int position) { if (host.calls == 2 && position >= 50) ::raise(c.signal); };
+                host.on_progress = [&](int position) {
+                  if (host.calls == 2 && position >= 50) ::raise(c.signal);
+                };
                 const std::string message = ConvertMessage(Request(), host);
                 return message.empty() ? "converted" : message;
               }),

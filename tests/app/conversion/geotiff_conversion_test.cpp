@@ -156,7 +156,8 @@ TEST_F(GeoTiffConversionTest, FailuresStopAsTheTwinsDoAndLeaveNothing) {
     WriteTiff(File("bad.tif"), spec, samples);
     for (const int threads : {1, 2}) {
       for (const std::optional<CellRange> range : {std::optional<CellRange>{}, std::optional<CellRange>{{900, -100}}}) {
-        SCOPED_TRACE(std::to_string(compression) + ", " + std::to_string(threads) + (range ? " threads, fixed" : " threads"));
+        SCOPED_TRACE(std::to_string(compression) + ", " + std::to_string(threads) +
+                     (range ? " threads, fixed" : " threads"));
         EXPECT_EQ(Convert(File("twin.flt"), "out.IMG", threads, range), "Invalid floating point operation");
         const int twin_bar = host_.progress.back();
         EXPECT_EQ(Convert(File("bad.tif"), "out.IMG", threads, range), "Invalid floating point operation");
@@ -170,7 +171,8 @@ TEST_F(GeoTiffConversionTest, FailuresStopAsTheTwinsDoAndLeaveNothing) {
   const std::string message = Convert(File("cut.tif"), "out.IMG", 2);
   EXPECT_TRUE(message.starts_with(File("cut.tif") + " is ")) << message;
   EXPECT_EQ(ReadText(File("out.IMG")), "earlier image");
-  EXPECT_EQ(ListFolder(dir_.Path()), (std::vector<std::string>{"bad.tif", "cut.tif", "out.IMG", "twin.flt", "twin.hdr"}));
+  EXPECT_EQ(ListFolder(dir_.Path()),
+            (std::vector<std::string>{"bad.tif", "cut.tif", "out.IMG", "twin.flt", "twin.hdr"}));
 }
 
 }  // namespace

@@ -70,8 +70,8 @@ class ExportTest : public testing::Test {
 // MaxValue 253, MissingValue 254 and no-data 255.
 TEST_F(ExportTest, HeaderAndCellsFollowTheImagesFields) {
   MakeImage();
-  PatchReal(132, 2);   // RefColumn
-  PatchReal(138, 3);   // RefRow
+  PatchReal(132, 2);  // RefColumn
+  PatchReal(138, 3);  // RefRow
   Patch(512, {0, 1, 253, 254, 255, 17});
   ASSERT_EQ(Export(File("image.IMG"), File("out"), -32768), "");
   const auto image = ReadBytes(File("image.IMG"));
@@ -83,13 +83,15 @@ TEST_F(ExportTest, HeaderAndCellsFollowTheImagesFields) {
                 "\nyllcorner     " + Shortest(latitude + 3 * spacing - 2 * spacing) + "\ncellsize      " +
                 Shortest(spacing) + "\nNODATA_value  -32768\nbyteorder     LSBFIRST\n");
   EXPECT_EQ(Shortest(longitude - 2 * spacing), "12");  // 12.5 - 2 x 0.25
-  EXPECT_EQ(Shortest(latitude + spacing), "-39.5");     // the top edge -39.75, 3 rows up and 2 down
+  EXPECT_EQ(Shortest(latitude + spacing), "-39.5");    // the top edge -39.75, 3 rows up and 2 down
   const auto data = ReadBytes(File("out.flt"));
   ASSERT_EQ(data.size(), 24u);
   std::vector<float> cells(6);
   std::memcpy(cells.data(), data.data(), data.size());
+  // clang-format off
   const std::vector<float> expected = {static_cast<float>(offset), static_cast<float>(gain + offset),
                                        static_cast<float>(253 * gain + offset), -32768, -32768,
+                                       // clang-format on
                                        static_cast<float>(17 * gain + offset)};
   EXPECT_EQ(cells, expected);
   // The coordinate system beside the grid, WGS 84 unless named: one line of ESRI well-known text.
@@ -132,21 +134,25 @@ TEST_F(ExportTest, RefusalsWriteNothing) {
        image + " has projection 5; only latitude/longitude images (projection 3) can be exported"},
       {"unequal spacings", [&] { PatchReal(150, 0.5); }, "out", -9999,
        image + " has a column spacing of 0.25 and a row spacing of 0.5; only images with square cells can be exported"},
+      // clang-format off
       {"no rows", [&] { Patch(30, {0, 0}); }, "out", -9999, image + " holds no cells to export"},
+      // clang-format on
       {"short file", [&] { ASSERT_EQ(::truncate(image.c_str(), 512 + 5), 0); }, "out", -9999,
        image + " holds 5 pixels; its header promises 6"},
       {"over the image by name", [&] { std::filesystem::create_hard_link(image, File("image.flt")); }, "image", -9999,
        "Cannot write over " + image + ", which this command reads"},
-      {"over the image through a link", [&] { std::filesystem::create_symlink(image, File("link.hdr")); }, "link", -9999,
-       "Cannot write over " + image + ", which this command reads"},
+      {"over the image through a link", [&] { std::filesystem::create_symlink(image, File("link.hdr")); }, "link",
+       -9999, "Cannot write over " + image + ", which this command reads"},
       // Gain 1 and Offset -10000 code byte 1 as -9999, which the grid would read as missing.
-      {"a cell equal to no-data", [&] {
+      {"a cell equal to no-data",
+       [&] {
          PatchReal(171, 1);
          PatchReal(177, -10000);
          Patch(512, {1});
-       }, "out", -9999,
-       "Byte 1 of " + image + " codes -9999, the no-data value"},
-      {"no-data that no single holds", [] {}, "out", 16777217, "16777217 is no whole number that a single holds exactly"},
+       },
+       "out", -9999, "Byte 1 of " + image + " codes -9999, the no-data value"},
+      {"no-data that no single holds", [] {}, "out", 16777217,
+       "16777217 is no whole number that a single holds exactly"},
       // A GRID that names a folder would get the hidden pair .hdr and .flt.
       {"GRID a folder by its slash", [] {}, "grids/", -9999, File("grids/") + " is not a regular file"},
       {"GRID the current folder", [] {}, ".", -9999, File(".") + " is not a regular file"},
@@ -158,11 +164,13 @@ TEST_F(ExportTest, RefusalsWriteNothing) {
       {"negative cell size", [&] { PatchReal(144, -0.5), PatchReal(150, -0.5); }, "out", -9999,
        image + " has a cell size of -0.5; only images with a positive cell size can be exported"},
       // 253 x 2^121 lies beyond the largest single.
-      {"a cell beyond the single range", [&] {
+      {"a cell beyond the single range",
+       [&] {
          PatchReal(171, std::ldexp(1.0, 121));
          PatchReal(177, 0);
          Patch(512, {253});
-       }, "out", -9999,
+       },
+       "out", -9999,
        "Byte 253 of " + image + " codes " + Shortest(253 * std::ldexp(1.0L, 121)) +
            " (byte x Gain + Offset), too large for a single"},
       {"missing image", [&] { std::filesystem::remove(image); }, "out", -9999, "File not found"}};
@@ -196,8 +204,8 @@ TEST_F(ExportTest, RoundTripGivesBackTheFirstImage) {
     std::vector<float> cells(static_cast<std::size_t>(ncols * nrows));
     for (float& v : cells) v = missing(random) ? -9999.0f : static_cast<float>(centre * (1 + width * unit(random)));
     const auto cellsize = static_cast<float>(std::pow(2.0, -side(random) % 12));
-    WriteGrid(File("src"), ncols, nrows, cells, "NODATA_value -9999\n", false,
-              static_cast<float>(unit(random) * 180), static_cast<float>(unit(random) * 60), cellsize);
+    WriteGrid(File("src"), ncols, nrows, cells, "NODATA_value -9999\n", false, static_cast<float>(unit(random) * 180),
+              static_cast<float>(unit(random) * 60), cellsize);
     ASSERT_EQ(ConvertMessage({File("src.flt"), File("first.IMG"), TemplatePath(), 1}, host_), "");
     for (const char* back : {"back.flt", "back.tif"}) {
       SCOPED_TRACE(back);

@@ -70,18 +70,21 @@ TEST_F(OutputSafetyTest, OutputsThatMustNotBeWrittenAreRefusedFirst) {
   };
   const auto not_regular = [](const std::string& output) { return output + " is not a regular file"; };
   const auto reads = [this](const char* name) {
-    return [this, name](const std::string&) { return "Cannot write over " + File(name) + ", which this command reads"; };
+    return
+        [this, name](const std::string&) { return "Cannot write over " + File(name) + ", which this command reads"; };
   };
   const Case cases[] = {
       {"a FIFO", [&] { return ::mkfifo(File("out/fifo").c_str(), 0666), File("out/fifo"); }, not_regular},
       {"the data file", [&] { return File("dem.flt"); }, reads("dem.flt")},
       {"the header file", [&] { return File("dem.hdr"); }, reads("dem.hdr")},
       {"the template", [&] { return File("header.bin"); }, reads("header.bin")},
+      // clang-format off
       {"a hard link to the data file", [&] { return fs::create_hard_link(File("dem.flt"), File("out/d.IMG")), File("out/d.IMG"); },
        reads("dem.flt")},
       {"a link to the header file", [&] { return fs::create_symlink("../dem.hdr", File("out/h.IMG")), File("out/h.IMG"); },
        reads("dem.hdr")},
       {"a read-only image", [&] { return WriteText(File("out/ro.IMG"), kEarlier), fs::permissions(File("out/ro.IMG"), fs::perms::owner_read | fs::perms::group_read), File("out/ro.IMG"); },
+       // clang-format on
        [](const std::string&) { return std::string("File access denied"); }},
   };
   for (const Case& c : cases) {

@@ -48,10 +48,12 @@ BinaryFile WriteAndOpen(const TempDir& dir, const GridHeader& header, const std:
 }
 
 // Threads, cells per read, cells per chunk, mapping.
+// clang-format off
 const PassOptions kSplits[] = {
     {1, kPassBlockCells, kPassChunkCells, true}, {1, kPassBlockCells, kPassChunkCells, false},
     {2, kPassBlockCells, kPassChunkCells, true}, {1, 7, 7, true}, {2, 5, 15, false}, {3, 16, 48, true},
     {4, 1, 3, false}, {8, 64, 64, true}};
+// clang-format on
 
 std::string Name(const PassOptions& s) {
   return std::to_string(s.threads) + " threads, blocks of " + std::to_string(s.block_cells) + ", chunks of " +
@@ -100,7 +102,8 @@ TEST(Passes, EverySplitGivesTheRangeBytesAndProgressOfAPlainPass) {
       CodeGrid(data, header, scale, out, record, split);
       EXPECT_EQ(testing_support::ReadBytes(dir.File("out.img")), bytes);
       EXPECT_EQ(progress, plain_progress);
-      const OutsideCounts counts = CodeGrid(data, header, fixed, out, [](int) {}, split);
+      const OutsideCounts counts = CodeGrid(
+          data, header, fixed, out, [](int) {}, split);
       out.Close();
       EXPECT_EQ(testing_support::ReadBytes(dir.File("out.img")), clamped);
       EXPECT_EQ(std::pair(counts.below, counts.above), std::pair(outside.below, outside.above));
@@ -112,10 +115,12 @@ TEST(Passes, EverySplitGivesTheRangeBytesAndProgressOfAPlainPass) {
 // NaN in the bytes past the grid's last cell is not read at all.
 TEST(Passes, RaiseTheFirstErrorInCellOrder) {
   const std::string beyond = "Read beyond end of file", invalid = "Invalid floating point operation";
+  // clang-format off
   const struct { const char* name; int nan_at; int file_cells; std::string message; } cases[] = {
       {"short file", -1, 997, beyond}, {"empty file", -1, 0, beyond}, {"NaN cell", 500, 1000, invalid},
       {"NaN before a short end", 3, 990, invalid}, {"NaN just before a short end", 989, 990, invalid},
       {"NaN in the last cell", 999, 1000, invalid}, {"NaN past the grid", -1, 1040, "no error"}};
+  // clang-format on
   const GridHeader header = Header(40, 25);
   for (const auto& c : cases) {
     TempDir dir;
@@ -125,9 +130,11 @@ TEST(Passes, RaiseTheFirstErrorInCellOrder) {
     const BinaryFile data = WriteAndOpen(dir, header, cells);
     for (const PassOptions& split : kSplits) {
       SCOPED_TRACE(c.name + (", " + Name(split)));
+      // clang-format off
       EXPECT_EQ(MessageOf([&] { ScanRange(data, header, [](int) {}, split); }), c.message);
       ImagePixels out = NewImagePixels(dir.File("out.img"));
       EXPECT_EQ(MessageOf([&] { CodeGrid(data, header, ScaleFor({900, -900}), out, [](int) {}, split); }), c.message);
+      // clang-format on
     }
   }
 }

@@ -98,8 +98,7 @@ TEST_P(Soak, TwoHundredConversionsKeepFilesThreadsAndMemoryFlat) {
   EXPECT_LT(std::min(middle[3] - before[3], after[3] - middle[3]), 8 * 1024) << "heap bytes";
   EXPECT_EQ(ReadBytes(request.output), first);
   EXPECT_EQ(first.size(), 512u + cells.size());
-  EXPECT_EQ(testing_support::ListFolder(dir.Path()),
-            (std::vector<std::string>{"dem.flt", "dem.hdr", "out.IMG"}));
+  EXPECT_EQ(testing_support::ListFolder(dir.Path()), (std::vector<std::string>{"dem.flt", "dem.hdr", "out.IMG"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, Soak, testing::Values(1, 2), [](const testing::TestParamInfo<int>& param) {

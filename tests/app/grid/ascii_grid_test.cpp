@@ -76,7 +76,8 @@ const std::string kSquare = "ncols 3\nnrows 2\nxllcorner 10\nyllcorner 40\ncells
 
 TEST(AsciiGridName, EndsInAscInAnyLetterCase) {
   for (const char* name : {"dem.asc", "DEM.ASC", "a/b.Asc", ".asc"}) EXPECT_TRUE(IsAsciiGridName(name)) << name;
-  for (const char* name : {"dem.flt", "dem.asc.flt", "asc", "dem.ascii", "dem"}) EXPECT_FALSE(IsAsciiGridName(name)) << name;
+  for (const char* name : {"dem.flt", "dem.asc.flt", "asc", "dem.ascii", "dem"})
+    EXPECT_FALSE(IsAsciiGridName(name)) << name;
 }
 
 TEST_F(AsciiGridFiles, EveryHeaderFormGivesItsFields) {
@@ -90,6 +91,7 @@ TEST_F(AsciiGridFiles, EveryHeaderFormGivesItsFields) {
     std::string values;  // the text from the start of the values on
   } cases[] = {
       {"lower case, LF", kSquare + "1 2 3 4 5 6\n", 10, 40, 0.5f, {}, -9999, 6, "1 2 3 4 5 6\n"},
+      // clang-format off
       {"upper case, CR LF, no-data", "NCOLS 3\r\nNROWS 2\r\nXLLCORNER 10\r\nYLLCORNER 40\r\nCELLSIZE 0.5\r\nNODATA_VALUE -1.5\r\n1\r\n",
        10, 40, 0.5f, {}, -1.5f, 7, "1\r\n"},
       {"CR alone, tabs and leading blanks", "  ncols\t3\r\tnrows  2 \rxllcorner 10\ryllcorner\t \t40\rcellsize 0.5\r 7", 10, 40,
@@ -103,6 +105,7 @@ TEST_F(AsciiGridFiles, EveryHeaderFormGivesItsFields) {
       {"tiny no-data rounds to zero", kSquare + "nodata_value -1e-50\n", 10, 40, 0.5f, {}, -0.0f, 7, ""},
       {"header alone, no line end", "ncols 3\nnrows 2\nxllcorner 10\nyllcorner 40\ncellsize 0.5", 10, 40, 0.5f, {}, -9999, 6, ""},
       {"blank line ends the header", kSquare + " \t\nnodata_value 5\n", 10, 40, 0.5f, {}, -9999, 6, " \t\nnodata_value 5\n"},
+      // clang-format on
       // Some editors put a UTF-8 byte order mark first; it is no part of the first key.
       {"byte order mark", "\xEF\xBB\xBF" + kSquare + "1 2\n", 10, 40, 0.5f, {}, -9999, 6, "1 2\n"}};
   for (const auto& c : cases) {
@@ -138,7 +141,8 @@ TEST_F(AsciiGridFiles, HeaderErrorsNameTheirLine) {
       {"nrows 2\nxllcorner 1\nyllcorner 1\ncellsize 1\n1 2\n", "Line 5 of dem.asc: the header has no ncols"},
       {sized + "xllcorner 1\ncellsize 1\n1 2\n", "Line 5 of dem.asc: the header has no yllcorner or yllcenter"},
       {sized + "xllcorner 1\nyllcorner 1\n", "Line 5 of dem.asc: the header has no cellsize (or dx and dy)"},
-      {sized + "xllcorner 1\nyllcorner 1\ndx 1\n\n", "Line 6 of dem.asc: the header ends at this blank line and has no dy beside dx"},
+      {sized + "xllcorner 1\nyllcorner 1\ndx 1\n\n",
+       "Line 6 of dem.asc: the header ends at this blank line and has no dy beside dx"},
       // A blank line inside the header ends it: the message says so rather than blame the key's absence.
       {"ncols 3\n\nnrows 2\nxllcorner 1\nyllcorner 1\ncellsize 1\n",
        "Line 2 of dem.asc: the header ends at this blank line and has no nrows"},
@@ -183,8 +187,8 @@ TEST_F(AsciiGridFiles, ValuesAreWhatStrtofReadsWhateverThePieces) {
   for (const std::string& t : tokens) text += t + gaps[gap(random)];
   std::vector<float> expected;
   for (const std::string& t : tokens) expected.push_back(Strtof(t));
-  for (const std::size_t piece : {std::size_t{2}, std::size_t{3}, std::size_t{7}, std::size_t{64}, std::size_t{4099},
-                                  kAsciiPieceBytes}) {
+  for (const std::size_t piece :
+       {std::size_t{2}, std::size_t{3}, std::size_t{7}, std::size_t{64}, std::size_t{4099}, kAsciiPieceBytes}) {
     SCOPED_TRACE("pieces of " + std::to_string(piece));
     std::vector<float> cells;
     ASSERT_EQ(Values(text, piece, cells), "");
@@ -208,7 +212,8 @@ TEST_F(AsciiGridFiles, BadTokensAndCountsFailWithTheirLines) {
       {"1 2 3 1,5", "Line 6 of dem.asc: '1,5' is not a number"},
       {"1 2 3 1e39", "Line 6 of dem.asc: '1e39' is too large for a single"},
       {"1 2 3 " + long_token + "x", "Line 6 of dem.asc: '" + long_token.substr(0, 40) + "' is not a number"},
-      {"1 2 3 " + std::string(kMaxNumberBytes + 1, '1'), "Line 6 of dem.asc: '" + std::string(40, '1') + "' is not a number"},
+      {"1 2 3 " + std::string(kMaxNumberBytes + 1, '1'),
+       "Line 6 of dem.asc: '" + std::string(40, '1') + "' is not a number"},
       {std::string("1 2 3 4\0", 8), "Line 6 of dem.asc: '4?' is not a number"},
       {"1 x\n3 y", "Line 6 of dem.asc: 'x' is not a number"},  // the first in file order
       {"1 2 3", "dem.asc holds 3 values; its header promises 4"},
@@ -242,7 +247,8 @@ TEST(CellText, ShortPathEqualsStrtofOnMidpointsAndRandomDecimals) {
     texts.push_back(text);
   }
   // Midpoints whose decimal is short and exact: 2^24 + 1 and its neighbours, and 0.5-steps above 2^24.
-  for (const char* t : {"16777217", "16777219", "16777217.0", "1.6777217e7", "33554434", "33554438", "0.30000001192092896"}) {
+  for (const char* t :
+       {"16777217", "16777219", "16777217.0", "1.6777217e7", "33554434", "33554438", "0.30000001192092896"}) {
     texts.push_back(t);
   }
   for (const std::string& t : texts) {

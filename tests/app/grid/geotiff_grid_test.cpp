@@ -119,6 +119,7 @@ TEST_F(GeoTiffFiles, EveryLayoutCompressionSampleAndByteOrderDecodesToItsCells) 
   } cases[] = {
       {"one strip, uncompressed", 0, 0, kNone, 1, kReal, 32, false, false, false, true},
       {"strips of 1 row, uncompressed, big-endian", 0, 1, kNone, 1, kReal, 32, true, false, false, false},
+      // clang-format off
       {"strips of 7 rows, Deflate, floating-point predictor", 0, 7, kDeflate, kFloatingPoint, kReal, 32, false, false, false, false},
       {"strips of 7 rows, LZW, horizontal predictor, 16-bit signed", 0, 7, kLzw, kHorizontal, kSigned, 16, false, false, false, false},
       {"one strip, PackBits, 8-bit unsigned, and an overview", 0, 0, kPackBits, 1, kUnsigned, 8, false, false, true, false},
@@ -129,9 +130,12 @@ TEST_F(GeoTiffFiles, EveryLayoutCompressionSampleAndByteOrderDecodesToItsCells) 
       {"tiles, Deflate, floating-point predictor, BigTIFF, and an overview", 16, 0, kDeflate, kFloatingPoint, kReal, 32, false, true, true, false},
       {"tiles, ZSTD, floating-point predictor, 64-bit real, big-endian BigTIFF", 16, 0, kZstd, kFloatingPoint, kReal, 64, true, true, false, false},
       {"tiles, LZW, horizontal predictor, 8-bit signed", 32, 0, kLzw, kHorizontal, kSigned, 8, false, false, false, false},
+      // clang-format on
       {"tiles, PackBits, 16-bit unsigned, big-endian", 16, 0, kPackBits, 1, kUnsigned, 16, true, false, false, false},
-      {"tiles, Deflate, horizontal predictor, 32-bit unsigned", 16, 0, kDeflate, kHorizontal, kUnsigned, 32, false, false, false, false},
-      {"tiles, LZMA, floating-point predictor, big-endian", 16, 0, kLzma, kFloatingPoint, kReal, 32, true, false, false, false},
+      {"tiles, Deflate, horizontal predictor, 32-bit unsigned", 16, 0, kDeflate, kHorizontal, kUnsigned, 32, false,
+       false, false, false},
+      {"tiles, LZMA, floating-point predictor, big-endian", 16, 0, kLzma, kFloatingPoint, kReal, 32, true, false, false,
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -155,9 +159,11 @@ TEST_F(GeoTiffFiles, EveryLayoutCompressionSampleAndByteOrderDecodesToItsCells) 
     const GeoTiffLayout& layout = reader.Info().layout;
     EXPECT_EQ(std::tuple(reader.Info().header.ncols, reader.Info().header.nrows), std::tuple(37, 23));
     const std::int64_t block_height = c.tile != 0 ? c.tile : c.rows_per_strip != 0 ? c.rows_per_strip : 23;
-    EXPECT_EQ(std::tuple(layout.tiled, layout.block_width, layout.block_height, layout.blocks_across, layout.blocks_down),
-              std::tuple(c.tile != 0, c.tile != 0 ? c.tile : 37, block_height, (37 + (c.tile != 0 ? c.tile : 37) - 1) /
-                         (c.tile != 0 ? c.tile : 37), (23 + block_height - 1) / block_height));
+    EXPECT_EQ(
+        std::tuple(layout.tiled, layout.block_width, layout.block_height, layout.blocks_across, layout.blocks_down),
+        std::tuple(c.tile != 0, c.tile != 0 ? c.tile : 37, block_height,
+                   (37 + (c.tile != 0 ? c.tile : 37) - 1) / (c.tile != 0 ? c.tile : 37),
+                   (23 + block_height - 1) / block_height));
     EXPECT_FALSE(layout.rows_in_order);
     ExpectSameCells(DecodeAll(reader), expected);
     if (!layout.tiled) {
@@ -177,8 +183,10 @@ TEST_F(GeoTiffFiles, EveryLayoutCompressionSampleAndByteOrderDecodesToItsCells) 
       for (std::int64_t r = 0; r < layout.HeightOf(y); ++r) {
         for (std::int64_t col = 0; col < layout.WidthOf(x); ++col) {
           float cell;
+          // clang-format off
           std::memcpy(&cell, bytes.data() + layout.block_offsets[static_cast<std::size_t>(b)] + 4 * (r * layout.block_width + col), 4);
           ASSERT_EQ(cell, expected[static_cast<std::size_t>((y * layout.block_height + r) * 37 + x * layout.block_width + col)]);
+          // clang-format on
         }
       }
     }
@@ -188,8 +196,8 @@ TEST_F(GeoTiffFiles, EveryLayoutCompressionSampleAndByteOrderDecodesToItsCells) 
 // Integers up to 16 bits are exact; 32-bit integers and 64-bit reals go to the nearest single, ties to
 // even; NaN stays NaN.
 TEST_F(GeoTiffFiles, EverySampleTypeBecomesTheNearestSingle) {
-  const double tie_down = 1 + std::ldexp(1.0, -24);     // halfway between 1 and the next single: to 1
-  const double tie_up = 1 + 3 * std::ldexp(1.0, -24);   // halfway, the even neighbour above
+  const double tie_down = 1 + std::ldexp(1.0, -24);    // halfway between 1 and the next single: to 1
+  const double tie_up = 1 + 3 * std::ldexp(1.0, -24);  // halfway, the even neighbour above
   using S = GeoTiffSample;
   const struct {
     std::uint16_t format, bits;
@@ -204,7 +212,9 @@ TEST_F(GeoTiffFiles, EverySampleTypeBecomesTheNearestSingle) {
       {kUnsigned, 32, S::kUnsigned32, {16777217, 16777219, 4294967295}, {16777216, 16777220, 4294967296.0f}},
       {kSigned, 32, S::kSigned32, {-2147483648.0, 2147483647, -16777219}, {-2147483648.0f, 2147483648.0f, -16777220}},
       {kReal, 32, S::kReal32, {-0.0, 3.4028234663852886e38, std::nan("")}, {-0.0f, 3.4028234663852886e38f, kNaN}},
+      // clang-format off
       {kReal, 64, S::kReal64, {0.1, tie_down, tie_up, -1e-320, 1e39, std::nan("")},
+       // clang-format on
        {0.1f, 1.0f, 1 + std::ldexp(1.0f, -22), -0.0f, std::numeric_limits<float>::infinity(), kNaN}},
   };
   for (const auto& c : cases) {
@@ -237,6 +247,7 @@ TEST_F(GeoTiffFiles, GeoreferenceFormsGiveTheCornerAndSpacings) {
     std::optional<float> cell_height;
   } cases[] = {
       {"tie point on the corner", {0.5, 0.25, 0}, {0, 0, 0, 10, 50, 0}, {}, {{1024, 2}}, {}, 10, 49.25f, 0.5f, 0.25f},
+      // clang-format off
       {"tie point on another cell", {0.5, 0.25, 0}, {2, 1, 0, 11, 49.75, 0}, {}, {{1024, 2}}, {}, 10, 49.25f, 0.5f, 0.25f},
       {"PixelIsPoint", {0.5, 0.25, 0}, {0, 0, 0, 10.25, 49.875, 0}, {}, point, {}, 10, 49.25f, 0.5f, 0.25f},
       {"transformation", {}, {}, corner_matrix, {{1024, 2}}, {}, 10, 49.25f, 0.5f, 0.25f},
@@ -247,6 +258,7 @@ TEST_F(GeoTiffFiles, GeoreferenceFormsGiveTheCornerAndSpacings) {
       // The bottom edge rounded once from double: in single arithmetic it would come out 59.9990311.
       {"square arc-second cells", {arc_second, arc_second, 0}, {0, 0, 0, 7.1, 59.99986111111111, 0}, {},
        {{1024, 2}, {2054, 9122}}, {}, static_cast<float>(7.1), 59.9990273f, static_cast<float>(arc_second), std::nullopt},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -310,10 +322,12 @@ TEST_F(GeoTiffFiles, WhatIsNoGridOrNotInLatitudeAndLongitudeIsRefused) {
     TiffSpec spec;
     std::string message;
   } cases[] = {
-      {"three bands", with([](TiffSpec& s) { s.bands = 3; }), "dem.tif has 3 bands; only single-band grids can be converted"},
+      {"three bands", with([](TiffSpec& s) { s.bands = 3; }),
+       "dem.tif has 3 bands; only single-band grids can be converted"},
       {"1 bit", with([](TiffSpec& s) { s.bits = 1, s.format = kUnsigned; }),
        "dem.tif holds 1-bit unsigned integer samples, which cannot be converted"},
-      {"16-bit reals", with([](TiffSpec& s) { s.bits = 16; }), "dem.tif holds 16-bit floating-point samples, which cannot be converted"},
+      {"16-bit reals", with([](TiffSpec& s) { s.bits = 16; }),
+       "dem.tif holds 16-bit floating-point samples, which cannot be converted"},
       {"64-bit integers", with([](TiffSpec& s) { s.bits = 64, s.format = kSigned; }),
        "dem.tif holds 64-bit signed integer samples, which cannot be converted"},
       {"complex reals", with([](TiffSpec& s) { s.bits = 64, s.format = 6; }),
@@ -325,7 +339,9 @@ TEST_F(GeoTiffFiles, WhatIsNoGridOrNotInLatitudeAndLongitudeIsRefused) {
          s.transformation = {0.5, 0.01, 0, 10, 0, -0.25, 0, 50, 0, 0, 0, 0, 0, 0, 0, 1};
        }),
        rotated},
+      // clang-format off
       {"south at the top", with([](TiffSpec& s) { s.pixel_scale = {0.5, -0.25, 0}; }), rotated},
+      // clang-format on
       {"no georeference", with([](TiffSpec& s) { s.pixel_scale = s.tiepoints = {}; }), "dem.tif has no georeference"},
       {"a cell size but no tie point", with([](TiffSpec& s) { s.tiepoints = {}; }), "dem.tif has no georeference"},
       {"tie points without a cell size", with([](TiffSpec& s) {
@@ -333,22 +349,34 @@ TEST_F(GeoTiffFiles, WhatIsNoGridOrNotInLatitudeAndLongitudeIsRefused) {
          s.tiepoints = {0, 0, 0, 10, 50, 0, 4, 0, 0, 12, 50, 0, 0, 3, 0, 10, 49, 0};
        }),
        "dem.tif is placed by 3 tie points; only one tie point with a cell size can be converted"},
-      {"a tie point cut short", with([](TiffSpec& s) { s.tiepoints = {0, 0, 0, 10, 50}; }),
+      {"a tie point cut short", with([](TiffSpec& s) {
+         s.tiepoints = {0, 0, 0, 10, 50};
+       }),
        "dem.tif is damaged: its tie points hold 5 values, not six each"},
-      {"cells of size 0", with([](TiffSpec& s) { s.pixel_scale = {0, 0.25, 0}; }),
+      {"cells of size 0", with([](TiffSpec& s) {
+         s.pixel_scale = {0, 0.25, 0};
+       }),
        "dem.tif has a georeference that cannot be used (a cell size of 0)"},
-      {"projected", with([](TiffSpec& s) { s.short_keys = {{1024, 1}, {3072, 32633}}; }),
+      {"projected", with([](TiffSpec& s) {
+         s.short_keys = {{1024, 1}, {3072, 32633}};
+       }),
        not_lat_lon + "projected coordinate system EPSG:32633)"},
-      {"projected, no model type", with([](TiffSpec& s) { s.short_keys = {{3072, 32633}}; }),
+      {"projected, no model type", with([](TiffSpec& s) {
+         s.short_keys = {{3072, 32633}};
+       }),
        not_lat_lon + "projected coordinate system EPSG:32633)"},
+      // clang-format off
       {"geocentric", with([](TiffSpec& s) { s.short_keys = {{1024, 3}}; }), not_lat_lon + "geocentric coordinate system)"},
       {"radians", with([](TiffSpec& s) { s.short_keys = {{1024, 2}, {2054, 9101}}; }), not_lat_lon + "angular unit EPSG:9101)"},
+      // clang-format on
       {"a user-defined grad", with([](TiffSpec& s) {
          s.short_keys = {{1024, 2}, {2054, 32767}};
          s.double_keys = {{2055, std::numbers::pi / 200}};
        }),
        not_lat_lon + "an angular unit of 0.015707963267948967 radians)"},
-      {"a geographic system counted in grads", with([](TiffSpec& s) { s.short_keys = {{1024, 2}, {2048, 4807}}; }),
+      {"a geographic system counted in grads", with([](TiffSpec& s) {
+         s.short_keys = {{1024, 2}, {2048, 4807}};
+       }),
        not_lat_lon + "geographic coordinate system EPSG:4807 in an angular unit other than the degree)"},
       {"no-data tag of text", with([](TiffSpec& s) { s.nodata = "none"; }),
        "dem.tif has a no-data tag that is not a number ('none')"},
@@ -486,7 +514,8 @@ GeoTiffGridSpec WriterSpec() {
 TEST_F(GeoTiffFiles, WrittenGridReadsBackWithItsTagsAndCells) {
   const GeoTiffGridSpec spec = WriterSpec();
   std::vector<float> cells(300 * 270);
-  for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = i % 97 == 0 ? -9999.0f : static_cast<float>(i) * 0.125f - 77;
+  for (std::size_t i = 0; i < cells.size(); ++i)
+    cells[i] = i % 97 == 0 ? -9999.0f : static_cast<float>(i) * 0.125f - 77;
   {
     GeoTiffWriter writer(Path(), spec);
     std::int64_t row = 0;

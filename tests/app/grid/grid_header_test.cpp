@@ -4,15 +4,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cfloat>
 #include <filesystem>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <tuple>
 
-#include "runtime/number_text.h"
 #include "runtime/errors.h"
+#include "runtime/number_text.h"
 #include "tests/support/files.h"
 
 namespace kavrimo {
@@ -76,14 +76,17 @@ const HeaderCase kHeaderCases[] = {
      "ncols         4\r\nnrows         3\r\nxllcorner     500000.123\r\nyllcorner     4123456.78\r\n"
      "cellsize      30\r\nNODATA_value  -9999\r\nbyteorder     LSBFIRST\r\n",
      {4, 3, 500000.125f, 4123456.75f, 30, -9999}},
-    {"keys in any case", "NCOLS 100\nNRows 50\nCELLSIZE 2.5\nNODATA_VALUE -1\n",
+    {"keys in any case",
+     "NCOLS 100\nNRows 50\nCELLSIZE 2.5\nNODATA_VALUE -1\n",
      {.ncols = 100, .nrows = 50, .cellsize = 2.5f, .NODATA_value = -1}},
     {"key inside a word", "#NCOLS 100\n", {.ncols = 100}},
     {"one line matches two keys", "xllcorner_yllcorner 7.5\n", {.xllcorner = 7.5f, .yllcorner = 7.5f}},
     {"lone CR line ends", "ncols 5\rnrows 6\r", {.ncols = 5, .nrows = 6}},
     {"lone LF, no final break", "ncols 5\nnrows 6", {.ncols = 5, .nrows = 6}},
     {"mixed breaks, empty lines", "ncols 5\r\n\r\nnrows 6\n\rcellsize 2\n\n", {.ncols = 5, .nrows = 6, .cellsize = 2}},
+    // clang-format off
     {"a NUL ends the text", "ncols 5\0" "7\nnrows 6\n"s, {.ncols = 5}},
+    // clang-format on
     {"empty file", "", {}},
     {"unknown keys are ignored", "xllcorn 5\nleft 7\nfoo bar\n", {}},
     {"last line wins", "ncols 5\ncellsize 1\nncols 7\ncellsize 2.5\n", {.ncols = 7, .cellsize = 2.5f}},
@@ -101,24 +104,31 @@ const HeaderCase kHeaderCases[] = {
     {"reals before the no-data value", "NODATA_value 1.5\ncellsize bad\n", {}, NotReal("bad")},
     {"integer past the hundredth character", "ncols" + kSpaces100 + "5\n", {}, NotInteger(kSpaces100)},
     {"real past the hundredth character", "cellsize" + kSpaces100 + "30\n", {}, NotReal("")},
-    {"no blank: the first 100 characters", "ncols" + std::string(200, 'x') + "\n", {},
+    {"no blank: the first 100 characters",
+     "ncols" + std::string(200, 'x') + "\n",
+     {},
      NotInteger("ncols" + std::string(95, 'x'))},
     {"key without a value", "cellsize\n", {}, NotReal("cellsize")},
     {"real beyond single", "cellsize 1e39\n", {}, kOverflow},
     {"negative real beyond single", "yllcorner -3.5e38\n", {}, kOverflow},
     // "byteorder" MSBFIRST or M, in any case, marks big-endian cells; any other word little-endian.
+    // clang-format off
     {"MSBFIRST", "byteorder MSBFIRST\n", kBigEndian}, {"lower case, CR LF", "BYTEORDER msbfirst\r\n", kBigEndian},
     {"M", "byteorder M\n", kBigEndian}, {"m padded", "byteorder  m \t\n", kBigEndian},
     {"LSBFIRST", "byteorder LSBFIRST\n", {}}, {"other word", "byteorder MSB\n", {}},
     {"no value", "byteorder\n", {}}, {"last wins", "byteorder MSBFIRST\nbyteorder LSBFIRST\n", {}},
+    // clang-format on
     {"last wins, big", "byteorder LSBFIRST\nbyteorder M\n", kBigEndian},
     // A header that places the grid by its first cell's centre gets the corner half a cell away.
-    {"centres give corners", "xllcenter 100\nyllcenter 200\ncellsize 30\n",
+    {"centres give corners",
+     "xllcenter 100\nyllcenter 200\ncellsize 30\n",
      {.xllcorner = 85, .yllcorner = 185, .cellsize = 30}},
     // 1.00000003 is held as 1; from the unrounded centre the corner would round to 1 as well.
-    {"centre rounded to single first", "xllcenter 1.00000003\ncellsize 1.1920928955078125e-7\n",
+    {"centre rounded to single first",
+     "xllcenter 1.00000003\ncellsize 1.1920928955078125e-7\n",
      {.xllcorner = 1.0f - 0x1p-24f, .cellsize = 0x1p-23f}},
-    {"corner wins over centre", "xllcorner 1\nxllcenter 100\nyllcenter 200\ncellsize 30\n",
+    {"corner wins over centre",
+     "xllcorner 1\nxllcenter 100\nyllcenter 200\ncellsize 30\n",
      {.xllcorner = 1, .yllcorner = 185, .cellsize = 30}},
     {"centre without cell size", "yllcenter 100\n", {.yllcorner = 100}},
     {"centre not read when the corner is there", "xllcenter bad\nxllcorner 5\n", {.xllcorner = 5}},

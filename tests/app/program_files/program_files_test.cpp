@@ -17,8 +17,8 @@ using testing_support::WriteText;
 TEST(ProgramFilesTest, LookupOrder) {
   const struct {
     const char* name;
-    bool beside, shared;       // which templates exist: <root>/bin/header.bin, <root>/share/kavrimo/header.bin
-    const char *xdg, *home;    // the environment
+    bool beside, shared;     // which templates exist: <root>/bin/header.bin, <root>/share/kavrimo/header.bin
+    const char *xdg, *home;  // the environment
     const char *template_path, *settings_path;  // expected; "@" stands for the root folder
     bool in_user_folder;
   } cases[] = {
@@ -32,8 +32,8 @@ TEST(ProgramFilesTest, LookupOrder) {
        "/h/.config/kavrimo/kavrimo.ini", true},
       {"no template anywhere: the missing one beside", false, false, "/x/cfg/", "/h", "@/bin/header.bin",
        "/x/cfg/kavrimo/kavrimo.ini", true},
-      {"no usable home: settings beside", false, true, "", "home", "@/share/kavrimo/header.bin",
-       "@/bin/kavrimo.ini", false},
+      {"no usable home: settings beside", false, true, "", "home", "@/share/kavrimo/header.bin", "@/bin/kavrimo.ini",
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

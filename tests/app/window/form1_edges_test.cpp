@@ -40,7 +40,9 @@ class Form1EdgeTest : public FormTest {
 // stored name, a file whose name is that name's lossy reading stays untouched, and the settings keep the
 // bytes. A name the file dialog could not read is refused, the field kept.
 TEST_F(Form1EdgeTest, NamesThatAreNotUtf8KeepTheirBytes) {
+  // clang-format off
   const std::string grid = dir_ + "gr\xE9" "d", output = dir_ + "caf\xE9.IMG";
+  // clang-format on
   CopyGrid(grid);
   WriteText(dir_ + "caf\xEF\xBF\xBD.IMG", "unrelated");
   const std::string settings = "[files]\ninput=" + grid + ".flt\noutput=" + output + "\n";
@@ -132,8 +134,10 @@ TEST_F(Form1EdgeTest, ReturnPressesAFocusedButtonOnly) {
     const char* widget;
     Qt::Key key;
     std::size_t messages, open_dialogs;
-  } cases[] = {{"Button3", Qt::Key_Return, 1, 0}, {"Button3", Qt::Key_Enter, 1, 0},
-               {"Button1", Qt::Key_Return, 0, 1}, {"Edit1", Qt::Key_Return, 0, 0},
+  } cases[] = {{"Button3", Qt::Key_Return, 1, 0},
+               {"Button3", Qt::Key_Enter, 1, 0},
+               {"Button1", Qt::Key_Return, 0, 1},
+               {"Edit1", Qt::Key_Return, 0, 0},
                {"Edit2", Qt::Key_Enter, 0, 0}};
   TForm1& form = Open();
   for (const auto& c : cases) {

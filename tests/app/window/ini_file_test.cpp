@@ -33,21 +33,23 @@ class IniFileTest : public ::testing::Test {
 };
 
 TEST_F(IniFileTest, ReadsValueOrDefault) {
-  const struct { const char *name, *content, *key, *expected; } cases[] = {  // content null: no file
-      {"plain", "[files]\ninput=C:\\data\\dem.flt\noutput=C:\\data\\dem.IMG\n", "output", "C:\\data\\dem.IMG"},
-      {"section and key in other case", "[FILES]\nInPut=a.flt\n", "input", "a.flt"},
-      {"blanks around names and value", "  [ files ]  \n  input =  a b.flt \t\n", "input", "a b.flt"},
-      {"crlf lines", "[files]\r\ninput=x.flt\r\n", "input", "x.flt"},
-      {"last line without break", "[files]\ninput=x.flt", "input", "x.flt"},
-      {"empty value", "[files]\ninput=\n", "input", ""},
-      {"equals sign in value", "[files]\ninput=a=b\n", "input", "a=b"},
-      {"first of two keys", "[files]\ninput=one\ninput=two\n", "input", "one"},
-      {"key in another section", "[other]\ninput=no\n[files]\noutput=o\n", "input", "<default>"},
-      {"key before any section", "input=no\n[files]\n", "input", "<default>"},
-      {"missing section", "[other]\ninput=x\n", "input", "<default>"},
-      {"line without equals sign", "[files]\ninput\n", "input", "<default>"},
-      {"empty file", "", "input", "<default>"},
-      {"no file, none created", nullptr, "input", "<default>"}};
+  const struct {
+    const char *name, *content, *key, *expected;
+  } cases[] = {// content null: no file
+               {"plain", "[files]\ninput=C:\\data\\dem.flt\noutput=C:\\data\\dem.IMG\n", "output", "C:\\data\\dem.IMG"},
+               {"section and key in other case", "[FILES]\nInPut=a.flt\n", "input", "a.flt"},
+               {"blanks around names and value", "  [ files ]  \n  input =  a b.flt \t\n", "input", "a b.flt"},
+               {"crlf lines", "[files]\r\ninput=x.flt\r\n", "input", "x.flt"},
+               {"last line without break", "[files]\ninput=x.flt", "input", "x.flt"},
+               {"empty value", "[files]\ninput=\n", "input", ""},
+               {"equals sign in value", "[files]\ninput=a=b\n", "input", "a=b"},
+               {"first of two keys", "[files]\ninput=one\ninput=two\n", "input", "one"},
+               {"key in another section", "[other]\ninput=no\n[files]\noutput=o\n", "input", "<default>"},
+               {"key before any section", "input=no\n[files]\n", "input", "<default>"},
+               {"missing section", "[other]\ninput=x\n", "input", "<default>"},
+               {"line without equals sign", "[files]\ninput\n", "input", "<default>"},
+               {"empty file", "", "input", "<default>"},
+               {"no file, none created", nullptr, "input", "<default>"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Put(c.content);
@@ -66,7 +68,9 @@ TEST_F(IniFileTest, LongValueIsWrittenWholeAndReadCutTo2047Characters) {
 }
 
 TEST_F(IniFileTest, WritesExactText) {
+  // clang-format off
   const struct { const char *name, *before, *key, *value, *after; } cases[] = {  // before null: no file
+      // clang-format on
       {"new file", nullptr, "input", "/d/dem.flt", "[files]\ninput=/d/dem.flt\n"},
       {"second key after first", "[files]\ninput=/d/dem.flt\n", "output", "/d/dem.IMG",
        "[files]\ninput=/d/dem.flt\noutput=/d/dem.IMG\n"},
@@ -142,11 +146,10 @@ TEST_F(IniFileTest, ReadOnlyFolderFileOrFifo) {
     const char* earlier;  // null: no file; "fifo": a FIFO
     fs::perms mode;
     std::string expected;  // "<default read>|<write failure or the file's text after it>"
-  } cases[] = {
-      {"no settings file", nullptr, fs::perms::none, "default|Unable to write to "},
-      {"read-only settings file", "[files]\ninput=old\n", read_only, "old|Unable to write to "},
-      {"writable settings file", "[files]\ninput=old\n", fs::perms::all, "old|[files]\ninput=new\n"},
-      {"FIFO", "fifo", fs::perms::all, "default|Unable to write to "}};
+  } cases[] = {{"no settings file", nullptr, fs::perms::none, "default|Unable to write to "},
+               {"read-only settings file", "[files]\ninput=old\n", read_only, "old|Unable to write to "},
+               {"writable settings file", "[files]\ninput=old\n", fs::perms::all, "old|[files]\ninput=new\n"},
+               {"FIFO", "fifo", fs::perms::all, "default|Unable to write to "}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fs::permissions(dir_, fs::perms::all);

@@ -19,17 +19,16 @@ TEST_F(LayoutTest, ControlsCarryTheirNamesKindsAndTexts) {
   const struct {
     const char *name, *kind, *text;
     int left, top, width, height;
-  } controls[] = {
-      {"Label1", "QLabel", "ArcGIS export raster (*.flt)", 16, 18, 0, 0},
-      {"Label2", "QLabel", "Miradel image to export", 16, 51, 0, 0},
-      {"Label3", "QLabel", "Kavrimo - grids to Miradel images", 280, 208, 0, 0},
-      {"Label4", "QLabel", "", 16, 120, 0, 0},
-      {"Edit1", "QLineEdit", "", 144, 16, 345, 21},
-      {"Edit2", "QLineEdit", "", 144, 48, 345, 21},
-      {"Button1", "QPushButton", "...", 496, 14, 33, 25},
-      {"Button2", "QPushButton", "...", 496, 46, 33, 25},
-      {"Button3", "QPushButton", "Convert", 16, 80, 75, 25},
-      {"ProgressBar1", "QProgressBar", "", 16, 144, 513, 16}};
+  } controls[] = {{"Label1", "QLabel", "ArcGIS export raster (*.flt)", 16, 18, 0, 0},
+                  {"Label2", "QLabel", "Miradel image to export", 16, 51, 0, 0},
+                  {"Label3", "QLabel", "Kavrimo - grids to Miradel images", 280, 208, 0, 0},
+                  {"Label4", "QLabel", "", 16, 120, 0, 0},
+                  {"Edit1", "QLineEdit", "", 144, 16, 345, 21},
+                  {"Edit2", "QLineEdit", "", 144, 48, 345, 21},
+                  {"Button1", "QPushButton", "...", 496, 14, 33, 25},
+                  {"Button2", "QPushButton", "...", 496, 46, 33, 25},
+                  {"Button3", "QPushButton", "Convert", 16, 80, 75, 25},
+                  {"ProgressBar1", "QProgressBar", "", 16, 144, 513, 16}};
   const double scale = form_->screen()->logicalDotsPerInch() / 96.0;
   const auto px = [scale](int pixels) { return static_cast<int>(std::lround(pixels * scale)); };
   for (const auto& expected : controls) {
@@ -117,9 +116,11 @@ TEST(WindowHostTest, CursorProgressAndErrorBox) {
 }
 
 TEST(AppIdentityTest, TitleFromExecutableNameAnd32By32Icon) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"/usr/bin/kavrimo", "Kavrimo"}, {"C:/Programs/KAVRIMO.EXE", "Kavrimo"}, {"/opt/v1.2/kavrimo.tar.gz", "Kavrimo"},
-      {"/x/.hidden", ""}, {"", ""}};
+  const std::pair<const char*, const char*> cases[] = {{"/usr/bin/kavrimo", "Kavrimo"},
+                                                       {"C:/Programs/KAVRIMO.EXE", "Kavrimo"},
+                                                       {"/opt/v1.2/kavrimo.tar.gz", "Kavrimo"},
+                                                       {"/x/.hidden", ""},
+                                                       {"", ""}};
   for (const auto& [path, title] : cases) {
     EXPECT_EQ(TitleFromExecutable(QString::fromLatin1(path)), QString::fromLatin1(title)) << path;
   }
