@@ -15,22 +15,13 @@
 #include <vector>
 
 #include "bench/engine_child.h"
+#include "bench/measure.h"
 #include "runtime/file.h"
 
 namespace kavrimo::bench {
 namespace {
 
 constexpr std::size_t kBlock = std::size_t{4} << 20;
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-double Seconds(const std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 // base.asc from base.flt (a synthetic grid of side x side cells): the float grid's header keys, then
 // one row per line, each cell as the shortest text that reads back as the same single.
@@ -98,41 +89,6 @@ std::int64_t ParseEveryNumberOnce(const std::string& path, double& checksum) {
   return count;
 }
 
-bool SameFiles(const std::string& a, const std::string& b) {
-  const BinaryFile fa = BinaryFile::OpenExisting(a, OpenMode::ReadOnly);
-  const BinaryFile fb = BinaryFile::OpenExisting(b, OpenMode::ReadOnly);
-  if (fa.Size() != fb.Size()) return false;
-  std::vector<char> ba(kBlock), bb(kBlock);
-  for (std::int64_t at = 0; at < fa.Size(); at += static_cast<std::int64_t>(kBlock)) {
-    const std::size_t na = fa.ReadAt(at, ba.data(), kBlock);
-    if (fb.ReadAt(at, bb.data(), kBlock) != na || std::memcmp(ba.data(), bb.data(), na) != 0) return false;
-  }
-  return true;
-}
-
-double Cpu(int who) {
-  rusage usage{};
-  ::getrusage(who, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// CPU seconds of the whole machine, all processors, not idle.
-double MachineCpu() {
-  double seconds = 0;
-  if (std::FILE* stat = std::fopen("/proc/stat", "r")) {
-    unsigned long long user, nice, system, idle, iowait, irq, softirq;
-    if (std::fscanf(stat, "cpu %llu %llu %llu %llu %llu %llu %llu", &user, &nice, &system, &idle, &iowait, &irq,
-                    &softirq) == 7) {
-      seconds = static_cast<double>(user + nice + system + irq + softirq) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-    }
-    std::fclose(stat);
-  }
-  return seconds;
-}
-
-const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
-
 }  // namespace
 
 AsciiResult MeasureAscii(const ScratchFolder& folder, int side, const std::string& template_path, int runs) {
@@ -145,7 +101,7 @@ AsciiResult MeasureAscii(const ScratchFolder& folder, int side, const std::strin
   WriteSyntheticGrid(base, side, 0xa5c11000u + static_cast<unsigned>(side));
   WriteAsciiTwin(base, side);
   result.text_mib = static_cast<double>(std::filesystem::file_size(base + ".asc")) / (1 << 20);
-  std::printf(" %.0f MiB of text, %.1f s\n", result.text_mib, Seconds(start));
+  std::printf(" %.0f MiB of text, %.1f s\n", result.text_mib, SecondsSince(start));
 
   const std::string twin = folder.File("ascii-twin.img"), out = folder.File("ascii.img");
   RunEngine(base + ".flt", twin, template_path, 2);
@@ -168,16 +124,13 @@ AsciiResult MeasureAscii(const ScratchFolder& folder, int side, const std::strin
   }
   std::vector<double> floor, engine1, engine2, others;
   for (int run = 0; run < runs; ++run) {
-    const double machine = MachineCpu(), ours = Cpu(RUSAGE_SELF) + Cpu(RUSAGE_CHILDREN);
-    const auto round = std::chrono::steady_clock::now();
+    const CpuClock before = CpuClock::Now();
     start = std::chrono::steady_clock::now();
     ParseEveryNumberOnce(base + ".asc", checksum);
-    floor.push_back(Seconds(start));
+    floor.push_back(SecondsSince(start));
     engine(1, engine1, result.peak1);
     engine(2, engine2, result.peak2);
-    const double wall = Seconds(round);
-    others.push_back(
-        std::max(0.0, ((MachineCpu() - machine) - (Cpu(RUSAGE_SELF) + Cpu(RUSAGE_CHILDREN) - ours)) / wall));
+    others.push_back(CpuClock::Now().OthersSince(before));
     std::printf("  run %d: floor %.3f  engine %.3f / %.3f s  (other programs: %.2f processors)\n", run + 1,
                 floor.back(), engine1.back(), engine2.back(), others.back());
     std::fflush(stdout);

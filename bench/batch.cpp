@@ -9,14 +9,10 @@
 #include <vector>
 
 #include "app/cli/cli.h"
+#include "bench/measure.h"
 
 namespace kavrimo::bench {
 namespace {
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 // One run of the batch into out; returns its seconds. The images it wrote are removed afterwards.
 double RunBatch(const std::vector<std::string>& inputs, const std::string& out, const std::string& template_path) {

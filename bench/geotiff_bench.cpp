@@ -19,6 +19,7 @@
 
 #include "app/grid/tiff_support.h"
 #include "bench/engine_child.h"
+#include "bench/measure.h"
 #include "runtime/file.h"
 
 namespace kavrimo::bench {
@@ -26,16 +27,6 @@ namespace {
 
 constexpr std::uint32_t kTile = 512;
 constexpr double kCellSize = 0.01;  // the float twin's: lower left corner at 180 W, 60 S
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-double Seconds(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 // The cell (row, column) of a large field made up here: smooth with a little noise, no no-data cells.
 float LargeCell(std::int64_t row, std::int64_t column) {
@@ -117,46 +108,8 @@ double DecodeEveryTileOnce(const std::string& path) {
   }
   TIFFClose(tif);
   if (std::isnan(sum)) std::printf(" ");  // keeps the decoding from being thrown away
-  return Seconds(start);
+  return SecondsSince(start);
 }
-
-bool SameFiles(const std::string& a, const std::string& b) {
-  const BinaryFile fa = BinaryFile::OpenExisting(a, OpenMode::ReadOnly);
-  const BinaryFile fb = BinaryFile::OpenExisting(b, OpenMode::ReadOnly);
-  if (fa.Size() != fb.Size()) return false;
-  std::vector<char> ba(std::size_t{4} << 20), bb(ba.size());
-  for (std::int64_t at = 0; at < fa.Size(); at += static_cast<std::int64_t>(ba.size())) {
-    const std::size_t na = fa.ReadAt(at, ba.data(), ba.size());
-    if (fb.ReadAt(at, bb.data(), bb.size()) != na || std::memcmp(ba.data(), bb.data(), na) != 0) return false;
-  }
-  return true;
-}
-
-double Cpu() {
-  double seconds = 0;
-  for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-    rusage usage{};
-    ::getrusage(who, &usage);
-    seconds += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  }
-  return seconds;
-}
-
-double MachineCpu() {
-  double seconds = 0;
-  if (std::FILE* stat = std::fopen("/proc/stat", "r")) {
-    unsigned long long user, nice, system, idle, iowait, irq, softirq;
-    if (std::fscanf(stat, "cpu %llu %llu %llu %llu %llu %llu %llu", &user, &nice, &system, &idle, &iowait, &irq,
-                    &softirq) == 7) {
-      seconds = static_cast<double>(user + nice + system + irq + softirq) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-    }
-    std::fclose(stat);
-  }
-  return seconds;
-}
-
-const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
 
 }  // namespace
 
@@ -180,7 +133,7 @@ GeoTiffResult MeasureGeoTiff(const ScratchFolder& folder, int side, int large_si
     WriteGeoTiff(plain, side, COMPRESSION_NONE, true, from_twin);
   }
   std::printf(" %.0f MiB compressed, %.1f s\n", static_cast<double>(std::filesystem::file_size(deflate)) / (1 << 20),
-              Seconds(start));
+              SecondsSince(start));
 
   const std::string twin_image = folder.File("tiff-twin.img"), out = folder.File("tiff.img");
   RunEngine(twin + ".flt", twin_image, template_path, 2);
@@ -199,14 +152,13 @@ GeoTiffResult MeasureGeoTiff(const ScratchFolder& folder, int side, int large_si
   DecodeEveryTileOnce(plain);
   std::vector<double> floor, engine1, engine2, plain1, twin1, others;
   for (int run = 0; run < runs; ++run) {
-    const double machine = MachineCpu(), ours = Cpu();
-    const auto round = std::chrono::steady_clock::now();
+    const CpuClock before = CpuClock::Now();
     floor.push_back(DecodeEveryTileOnce(deflate));
     engine(deflate, 1, engine1, &result.peak1);
     engine(deflate, 2, engine2, &result.peak2);
     engine(plain, 1, plain1, nullptr);
     engine(twin + ".flt", 1, twin1, nullptr);
-    others.push_back(std::max(0.0, ((MachineCpu() - machine) - (Cpu() - ours)) / Seconds(round)));
+    others.push_back(CpuClock::Now().OthersSince(before));
     std::printf(
         "  run %d: floor %.3f  engine %.3f / %.3f s  uncompressed %.3f  float twin %.3f s  (other programs: "
         "%.2f processors)\n",
@@ -245,7 +197,7 @@ GeoTiffResult MeasureGeoTiff(const ScratchFolder& folder, int side, int large_si
     start = std::chrono::steady_clock::now();
     WriteGeoTiff(large, large_side, COMPRESSION_ADOBE_DEFLATE, tiles, large_cells);
     std::printf(" %.0f MiB, %.0f s; converting on two threads...",
-                static_cast<double>(std::filesystem::file_size(large)) / (1 << 20), Seconds(start));
+                static_cast<double>(std::filesystem::file_size(large)) / (1 << 20), SecondsSince(start));
     std::fflush(stdout);
     const EngineRun run = RunEngineInChild(large, out, template_path, 2);
     if (!run.error.empty()) throw std::runtime_error("engine: " + run.error);

@@ -3,17 +3,14 @@
 // cells; its peak resident memory; and its bytes against the reference's, on those grids and on
 // adversarial grids. Then an ESRI ASCII grid of 8192^2 cells against its own floor (ascii_bench.h).
 // Prints medians of several runs and their ratios.
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cfloat>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +20,7 @@
 #include "bench/bench_files.h"
 #include "bench/engine_child.h"
 #include "bench/geotiff_bench.h"
+#include "bench/measure.h"
 #include "bench/plain_passes.h"
 
 namespace kavrimo::bench {
@@ -31,55 +29,11 @@ namespace {
 constexpr int kRuns = 5;
 constexpr int kThreads = 2;
 
-double Seconds(const std::function<void()>& run) {
-  const auto start = std::chrono::steady_clock::now();
-  run();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 std::string TemplateBesideExecutable() {
   return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "header.bin").string();
 }
 
 void Remove(const std::string& path) { std::filesystem::remove(path); }
-
-// CPU seconds spent by the whole machine (all processors, not idle) and by this process and its
-// waited-for children, so the time other programs took can be told apart.
-struct CpuClock {
-  double machine = 0;
-  double ours = 0;
-  double wall = 0;
-  static CpuClock Now() {
-    CpuClock clock;
-    if (std::FILE* stat = std::fopen("/proc/stat", "r")) {
-      unsigned long long user, nice, system, idle, iowait, irq, softirq, steal;
-      if (std::fscanf(stat, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &user, &nice, &system, &idle, &iowait, &irq,
-                      &softirq, &steal) == 8) {
-        clock.machine =
-            static_cast<double>(user + nice + system + irq + softirq) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-      }
-      std::fclose(stat);
-    }
-    for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-      rusage usage{};
-      ::getrusage(who, &usage);
-      clock.ours += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                    static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    }
-    clock.wall = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-    return clock;
-  }
-  // Processors kept busy by other programs since start, on average.
-  double OthersSince(const CpuClock& start) const {
-    return std::max(0.0, ((machine - start.machine) - (ours - start.ours)) / (wall - start.wall));
-  }
-};
 
 // One grid size measured: medians in seconds, peaks in MiB.
 struct SizeResult {
@@ -187,8 +141,6 @@ bool CheckAdversarialGrids(const ScratchFolder& folder, const std::string& templ
   }
   return identical;
 }
-
-const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
 
 bool MeasureAndReportBatch(const ScratchFolder& folder, const std::string& template_path) {
   bool met = true;

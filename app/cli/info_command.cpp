@@ -77,9 +77,8 @@ int RunInfo(const std::vector<std::string>& args, Streams& io) {
   if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
   const std::vector<std::string>& positionals = parsed.Arguments();
 
-  TerminalHost host(io.out, io.err, false, true);
-  TKelImg image(host);
-  AttachValid(image, positionals[0]);
+  InspectedImage inspected(io, positionals[0]);
+  TKelImg& image = inspected.Image();
   const std::vector<Field> fields = Fields(image);
   if (parsed.IsSet("json")) {
     QJsonObject object;

@@ -62,9 +62,8 @@ int RunLocate(const std::vector<std::string>& args, Streams& io) {
   if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
   const std::vector<std::string>& positionals = parsed.Arguments();
 
-  TerminalHost host(io.out, io.err, false, true);
-  TKelImg image(host);
-  AttachValid(image, positionals[0]);
+  InspectedImage inspected(io, positionals[0]);
+  TKelImg& image = inspected.Image();
 
   auto locate = [&](const std::string& column_text, const std::string& row_text) {
     double column = 0, row = 0;

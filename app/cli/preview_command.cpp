@@ -58,9 +58,8 @@ int RunPreview(const std::vector<std::string>& args, Streams& io) {
   std::optional<TemporaryOutput> png;
   if (!to_standard_output) png.emplace(positionals[1], std::vector<std::string>{image_name});
 
-  TerminalHost host(io.out, io.err, false, true);
-  TKelImg image(host);
-  AttachValid(image, image_name);
+  InspectedImage inspected(io, image_name);
+  TKelImg& image = inspected.Image();
   const std::int64_t rows = image.Rows(), columns = image.Columns();
   if (rows < 1 || columns < 1) throw Error(image_name + " holds no cells to preview");
   const ImagePixels pixels = ImagePixels::OpenForReading(image, image_name);

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "app/conversion/cell_coding.h"
+#include "app/conversion/cell_coding_one_by_one.h"
 #include "runtime/fp.h"
 
 namespace kavrimo {
@@ -28,16 +29,6 @@ namespace {
 // since the range includes 0, no zero of either sign ever replaces an end, and the greatest lane is the
 // maximum the one-cell-at-a-time loop finds, to the bit. A NaN anywhere raises, as its no-data
 // comparison would.
-
-void ScanPortable(const float* cells, std::size_t count, CellNoData nodata, CellRange& range) {
-  for (std::size_t i = 0; i < count; ++i) {
-    const float v = cells[i];
-    if (nodata.Matches(v)) continue;
-    if (std::isnan(v)) fp::RaiseInvalidOp();
-    if (v > range.maximum) range.maximum = v;
-    if (v < range.minimum) range.minimum = v;
-  }
-}
 
 // The cells of v with +0 in place of no-data cells; NaN lanes are added to nan.
 __attribute__((target("avx2"), always_inline)) inline __m256 ValidAvx2(__m256 v, __m256 missing, __m256 use_missing,
@@ -77,7 +68,7 @@ __attribute__((target("avx2"))) void ScanAvx2(const float* cells, std::size_t co
       if (lanes[2 + chain][lane] < range.minimum) range.minimum = lanes[2 + chain][lane];
     }
   }
-  ScanPortable(cells + i, count - i, nodata, range);
+  ScanCellsOneByOne(cells + i, count - i, nodata, range);
 }
 
 // ---- The coding in double precision -----------------------------------------------------------------
@@ -341,7 +332,7 @@ void ScanCells(const float* cells, std::size_t count, CellNoData nodata, CellRan
   if (path == CellPath::Best && HasAvx2() && !nodata.nan) {
     ScanAvx2(cells, count, nodata, range);
   } else {
-    ScanPortable(cells, count, nodata, range);
+    ScanCellsOneByOne(cells, count, nodata, range);
   }
 }
 
@@ -349,7 +340,7 @@ void CodeCells(const float* cells, std::size_t count, CellNoData nodata, const C
                CellPath path) {
   if (!FastScaleApplies(scale)) {
     // A slope of 0 (every valid cell is 0) or an infinite scale: rare, and cheap in the reference.
-    for (std::size_t i = 0; i < count; ++i) out[i] = CodeCellReference(cells[i], nodata, scale);
+    CodeCellsOneByOne(cells, count, nodata, scale, out);
   } else if (path == CellPath::Best && HasAvx2() && !nodata.nan) {
     OutsideCounts unused;
     CodeAvx2<false>(cells, count, nodata, FixedScale{scale, {}}, out, unused);
@@ -362,13 +353,7 @@ void CodeCellsClamped(const float* cells, std::size_t count, CellNoData nodata, 
                       std::uint8_t* out, OutsideCounts& counts, CellPath path) {
   if (!FastScaleApplies(fixed.scale)) {
     // A slope of 0, from a range narrower than 253 times the smallest single.
-    for (std::size_t i = 0; i < count; ++i) {
-      const float v = cells[i];
-      out[i] = CodeCellClampedReference(v, nodata, fixed);
-      if (out[i] == kNoDataByte) continue;
-      counts.above += v > fixed.range.maximum;
-      counts.below += v < fixed.range.minimum;
-    }
+    CodeCellsClampedOneByOne(cells, count, nodata, fixed, out, counts);
   } else if (path == CellPath::Best && HasAvx2() && !nodata.nan) {
     CodeAvx2<true>(cells, count, nodata, fixed, out, counts);
   } else {

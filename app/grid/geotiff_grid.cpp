@@ -178,19 +178,6 @@ tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t size) {
 
 tmsize_t WriteProc(thandle_t, void*, tmsize_t) { return -1; }
 
-toff_t SeekProc(thandle_t handle, toff_t offset, int whence) {
-  auto* source = static_cast<Source*>(handle);
-  std::uint64_t base = 0;
-  if (whence == SEEK_CUR) base = source->position;
-  if (whence == SEEK_END) base = source->size;
-  source->position = base + offset;
-  return source->position;
-}
-
-int CloseProc(thandle_t) { return 0; }
-
-toff_t SizeProc(thandle_t handle) { return static_cast<Source*>(handle)->size; }
-
 // libtiff decodes from the mapping without copying the stored bytes.
 int MapProc(thandle_t handle, void** base, toff_t* size) {
   auto* source = static_cast<Source*>(handle);
@@ -205,8 +192,6 @@ int MapProc(thandle_t handle, void** base, toff_t* size) {
   *size = source->size;
   return 1;
 }
-
-void UnmapProc(thandle_t, void*, toff_t) {}
 
 }  // namespace
 
@@ -363,8 +348,8 @@ void GeoTiffReader::State::Open() {
   }
   const tiff::Options options = tiff::OptionsFor(messages);
   Guarded([&] {
-    tif = TIFFClientOpenExt(name.c_str(), "r", &source, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc, MapProc,
-                            UnmapProc, options.get());
+    tif = TIFFClientOpenExt(name.c_str(), "r", &source, ReadProc, WriteProc, tiff::SeekStream<Source>,
+                            tiff::CloseNothing, tiff::StreamSize<Source>, MapProc, tiff::UnmapNothing, options.get());
   });
   if (tif == nullptr) FailFromLibrary();
   // Errors about tags libtiff dropped while it read the directory do not make the grid unreadable; what

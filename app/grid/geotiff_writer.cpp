@@ -48,22 +48,7 @@ tmsize_t WriteProc(thandle_t handle, void* buffer, tmsize_t size) {
   return size;
 }
 
-toff_t SeekProc(thandle_t handle, toff_t offset, int whence) {
-  auto* sink = static_cast<Sink*>(handle);
-  std::uint64_t base = 0;
-  if (whence == SEEK_CUR) base = sink->position;
-  if (whence == SEEK_END) base = sink->size;
-  sink->position = base + offset;
-  return sink->position;
-}
-
-int CloseProc(thandle_t) { return 0; }
-
-toff_t SizeProc(thandle_t handle) { return static_cast<Sink*>(handle)->size; }
-
 int MapProc(thandle_t, void**, toff_t*) { return 0; }
-
-void UnmapProc(thandle_t, void*, toff_t) {}
 
 }  // namespace
 
@@ -169,8 +154,9 @@ GeoTiffWriter::GeoTiffWriter(const std::string& path, const GeoTiffGridSpec& spe
   tiff::Initialize();
   const bool big = static_cast<std::uint64_t>(spec.ncols * spec.nrows) * sizeof(float) > kClassicTiffCellBytes;
   const tiff::Options options = tiff::OptionsFor(state.messages);
-  state.tif = TIFFClientOpenExt(path.c_str(), big ? "w8" : "w", &state.sink, ReadProc, WriteProc, SeekProc, CloseProc,
-                                SizeProc, MapProc, UnmapProc, options.get());
+  state.tif =
+      TIFFClientOpenExt(path.c_str(), big ? "w8" : "w", &state.sink, ReadProc, WriteProc, tiff::SeekStream<Sink>,
+                        tiff::CloseNothing, tiff::StreamSize<Sink>, MapProc, tiff::UnmapNothing, options.get());
   state.Check(state.tif != nullptr);
   state.SetTags();
 }

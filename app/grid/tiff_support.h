@@ -8,6 +8,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -46,6 +47,24 @@ struct OptionsFree {
 };
 using Options = std::unique_ptr<TIFFOpenOptions, OptionsFree>;
 Options OptionsFor(Messages& messages);
+
+// The client procedures libtiff asks for that a reader's source and a writer's sink share: seeking and
+// the size over a stream that tracks its position and size, closing and unmapping that do nothing.
+template <typename Stream>
+toff_t SeekStream(thandle_t handle, toff_t offset, int whence) {
+  auto* stream = static_cast<Stream*>(handle);
+  std::uint64_t base = 0;
+  if (whence == SEEK_CUR) base = stream->position;
+  if (whence == SEEK_END) base = stream->size;
+  stream->position = base + offset;
+  return stream->position;
+}
+template <typename Stream>
+toff_t StreamSize(thandle_t handle) {
+  return static_cast<Stream*>(handle)->size;
+}
+inline int CloseNothing(thandle_t) { return 0; }
+inline void UnmapNothing(thandle_t, void*, toff_t) {}
 
 // libgeotiff's error callback: keeps its first error in the Messages given to GTIFNewEx as user data.
 void OnGeoKeyError(GTIF* gtif, int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
