@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <exception>
 #include <fstream>
 
@@ -33,6 +34,17 @@ std::vector<std::uint8_t> ReadBytes(const std::string& path) {
 std::string ReadText(const std::string& path) {
   const std::vector<std::uint8_t> bytes = ReadBytes(path);
   return {bytes.begin(), bytes.end()};
+}
+
+std::string CellBytes(const std::vector<float>& cells, bool big_endian) {
+  std::string data(cells.size() * 4, '\0');
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    std::uint32_t word;
+    std::memcpy(&word, &cells[i], 4);
+    if (big_endian) word = __builtin_bswap32(word);
+    std::memcpy(&data[i * 4], &word, 4);
+  }
+  return data;
 }
 
 std::vector<std::string> ListFolder(const std::filesystem::path& dir) {

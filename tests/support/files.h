@@ -27,6 +27,8 @@ class TempDir {
 void WriteText(const std::string& path, const std::string& text);
 std::vector<std::uint8_t> ReadBytes(const std::string& path);
 std::string ReadText(const std::string& path);  // the bytes of a file as a string
+// The bytes of a data file holding float cells (little-endian unless big_endian).
+std::string CellBytes(const std::vector<float>& cells, bool big_endian);
 std::vector<std::string> ListFolder(const std::filesystem::path& dir);
 
 // The message of what run throws (any std::exception), or "no error".

@@ -21,14 +21,7 @@ void WriteGrid(const std::string& base, int ncols, int nrows, const std::vector<
   std::snprintf(header, sizeof header, "ncols %d\nnrows %d\nxllcorner %.9g\nyllcorner %.9g\ncellsize %.9g\n", ncols,
                 nrows, static_cast<double>(xllcorner), static_cast<double>(yllcorner), static_cast<double>(cellsize));
   WriteText(base + ".hdr", header + extra_header);
-  std::string data(cells.size() * 4, '\0');
-  for (std::size_t i = 0; i < cells.size(); ++i) {
-    std::uint32_t word;
-    std::memcpy(&word, &cells[i], 4);
-    if (big_endian) word = __builtin_bswap32(word);
-    std::memcpy(&data[i * 4], &word, 4);
-  }
-  WriteText(base + ".flt", data);
+  WriteText(base + ".flt", CellBytes(cells, big_endian));
 }
 
 ImagePixels NewImagePixels(const std::string& path) {

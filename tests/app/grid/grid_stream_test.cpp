@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,14 +31,7 @@ std::vector<float> Cells() {
 
 // The data file of cells, cut to bytes.
 void WriteData(const std::string& path, const std::vector<float>& cells, bool big_endian, std::size_t bytes) {
-  std::string data(cells.size() * 4, '\0');
-  for (std::size_t i = 0; i < cells.size(); ++i) {
-    std::uint32_t word;
-    std::memcpy(&word, &cells[i], 4);
-    if (big_endian) word = __builtin_bswap32(word);
-    std::memcpy(&data[i * 4], &word, 4);
-  }
-  testing_support::WriteText(path, data.substr(0, bytes));
+  testing_support::WriteText(path, testing_support::CellBytes(cells, big_endian).substr(0, bytes));
 }
 
 // Each visit gets the cells it is handed and runs to its end: the objects it owns are destroyed as
