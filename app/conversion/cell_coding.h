@@ -26,6 +26,12 @@ struct CellNoData {
     nodata.value = single;
     return nodata;
   }
+  // No cell is missing.
+  static CellNoData None() {
+    CellNoData nodata(0);
+    nodata.possible = false;
+    return nodata;
+  }
   // NaN cells are missing (and no other).
   static CellNoData NotANumber() {
     CellNoData nodata(0);

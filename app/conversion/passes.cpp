@@ -52,6 +52,7 @@ struct ChunkPlan {
 }  // namespace
 
 CellNoData NoDataOf(const GridHeader& header) {
+  if (header.no_nodata) return CellNoData::None();
   if (header.nodata_single && std::isnan(*header.nodata_single)) return CellNoData::NotANumber();
   return header.nodata_single ? CellNoData::Single(*header.nodata_single) : CellNoData(header.NODATA_value);
 }

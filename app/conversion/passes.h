@@ -19,7 +19,7 @@
 namespace kavrimo {
 
 // The no-data value of a grid's cells: NODATA_value, the real an ASCII grid or a GeoTIFF gives, or every
-// NaN cell where that real is a NaN.
+// NaN cell where that real is a NaN; none for a GeoTIFF without a no-data tag.
 CellNoData NoDataOf(const GridHeader& header);
 
 inline constexpr std::size_t kPassBlockCells = std::size_t{1} << 18;  // one read: 1 MiB of cells

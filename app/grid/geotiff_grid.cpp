@@ -553,7 +553,10 @@ void GeoTiffReader::State::ReadGeoreference() {
 
 void GeoTiffReader::State::ReadNoData() {
   const char* tag = nullptr;
-  if (TIFFGetField(tif, tiff::kNoDataTag, &tag) != 1 || tag == nullptr) return;
+  if (TIFFGetField(tif, tiff::kNoDataTag, &tag) != 1 || tag == nullptr) {
+    info.header.no_nodata = true;
+    return;
+  }
   std::string_view text = tag;
   while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
   while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);

@@ -78,8 +78,8 @@ struct GeoTiffLayout {
 struct GeoTiffInfo {
   // What a float grid's header would give: ncols, nrows, xllcorner, yllcorner, cellsize (the column
   // spacing), cell_height (the row spacing, set only when it differs from the column spacing), and
-  // nodata_single (set when the file has a no-data tag; NaN when the tag says "nan"). NODATA_value 0
-  // and big_endian false: cells come in host order.
+  // nodata_single (set when the file has a no-data tag; NaN when the tag says "nan"; without the tag
+  // no_nodata, as no cell is missing). NODATA_value 0 and big_endian false: cells come in host order.
   GridHeader header;
   // The no-data tag says "nan": NaN cells are no-data (NaN never equals nodata_single).
   bool nan_is_nodata = false;

@@ -22,6 +22,8 @@ struct GridHeader {
   // What float grids do not have and ASCII grids may. A no-data value given as a real, rounded to
   // single: set, it replaces NODATA_value, and a cell is missing when it equals this single.
   std::optional<float> nodata_single = std::nullopt;
+  // No cell is missing, whatever its value (a GeoTIFF without a no-data tag); NODATA_value is then unused.
+  bool no_nodata = false;
   // The height of a cell that is not square (an ASCII grid's "dy"; cellsize then holds "dx").
   std::optional<float> cell_height = std::nullopt;
   float RowSpacing() const { return cell_height.value_or(cellsize); }

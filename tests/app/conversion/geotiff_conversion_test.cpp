@@ -138,6 +138,23 @@ TEST_F(GeoTiffConversionTest, NotANumberNoDataAndUnequalSpacings) {
   }
 }
 
+// Without a no-data tag no cell is missing: a 0 or a -9999 is coded as any other value, as in the twin
+// whose NODATA_value no single equals.
+TEST_F(GeoTiffConversionTest, WithoutANoDataTagNoCellIsMissing) {
+  TiffSpec spec;
+  spec.ncols = 80, spec.nrows = 50, spec.tile = 16;
+  spec.pixel_scale = {0.5, 0.5, 0};
+  spec.tiepoints = {0, 0, 0, 0, 25, 0};
+  std::vector<double> samples = Field(spec, 0.1, 0, 9);
+  samples[7] = -9999;
+  WriteTiff(File("z.tif"), spec, samples);
+  WriteGrid(File("twin"), 80, 50, std::vector<float>(samples.begin(), samples.end()), "NODATA_value 2147483647\n",
+            false, 0, 0, 0.5f);
+  ASSERT_EQ(Convert(File("z.tif"), "z.IMG", 1), "");
+  ASSERT_EQ(Convert(File("twin.flt"), "twin.IMG", 1), "");
+  EXPECT_EQ(ReadBytes(File("z.IMG")), ReadBytes(File("twin.IMG")));
+}
+
 // A NaN cell that is not missing stops the conversion where the twin stops, the bar at the same step;
 // a damaged file stops it with a line naming the file. Nothing is written: an earlier image stays.
 TEST_F(GeoTiffConversionTest, FailuresStopAsTheTwinsDoAndLeaveNothing) {
