@@ -143,16 +143,20 @@ AsciiResult MeasureAscii(const ScratchFolder& folder, int side, const std::strin
   std::filesystem::remove(base + ".flt");
   std::filesystem::remove(twin);
 
-  // The same thread counts on a grid a sixteenth the size: the peak must not follow the grid.
+  // The same thread counts on a grid a sixteenth the size: the peak must not follow the grid. The
+  // highest of as many runs as above, since how far the threads overlap varies from run to run.
   const int small = side / 4;
   const std::string small_base = folder.File("ascii" + std::to_string(small));
   WriteSyntheticGrid(small_base, small, 0xa5c12000u);
   WriteAsciiTwin(small_base, small);
-  for (const int threads : {1, 2}) {
-    const EngineRun run = RunEngineInChild(small_base + ".asc", out, template_path, threads);
-    if (!run.error.empty()) throw std::runtime_error("engine: " + run.error);
-    (threads == 1 ? result.small_peak1 : result.small_peak2) = static_cast<double>(run.peak_kib) / 1024;
-    std::filesystem::remove(out);
+  for (int run_index = 0; run_index < runs; ++run_index) {
+    for (const int threads : {1, 2}) {
+      const EngineRun run = RunEngineInChild(small_base + ".asc", out, template_path, threads);
+      if (!run.error.empty()) throw std::runtime_error("engine: " + run.error);
+      double& peak = threads == 1 ? result.small_peak1 : result.small_peak2;
+      peak = std::max(peak, static_cast<double>(run.peak_kib) / 1024);
+      std::filesystem::remove(out);
+    }
   }
   return result;
 }

@@ -121,6 +121,23 @@ void WriteSyntheticGrid(const std::string& base, int side, std::uint64_t seed) {
   data.Close();
 }
 
+void SettleLikeSyntheticGrids(const std::string& path) {
+  const std::string copy = path + ".settling";
+  {
+    const BinaryFile from = BinaryFile::OpenExisting(path, OpenMode::ReadOnly);
+    BinaryFile to = BinaryFile::Create(copy);
+    std::vector<char> piece(std::size_t{4} << 20);
+    for (std::int64_t at = 0;;) {
+      const std::size_t got = from.ReadAt(at, piece.data(), piece.size());
+      if (got == 0) break;
+      to.WriteExactly(piece.data(), got);
+      at += static_cast<std::int64_t>(got);
+    }
+    ::fdatasync(to.Descriptor());
+  }
+  std::filesystem::rename(copy, path);
+}
+
 void WriteGridCells(const std::string& base, const std::vector<float>& cells, int ncols) {
   const auto columns = static_cast<std::size_t>(ncols);
   std::vector<float> padded = cells;

@@ -30,6 +30,11 @@ inline constexpr std::int32_t kNoData = -9999;
 // through a small buffer and flushed to disk so the page cache holds it clean.
 void WriteSyntheticGrid(const std::string& base, int side, std::uint64_t seed);
 
+// Writes path again as WriteSyntheticGrid writes its grids (4 MiB at a time, then flushed), so that the
+// page cache holds both alike: how a file was written decides the size of its cached pieces, and with it
+// what mapping the file costs. Files compared with those grids are settled first.
+void SettleLikeSyntheticGrids(const std::string& path);
+
 // Writes base.hdr and base.flt holding exactly cells (ncols columns, rows as needed, no-data padding).
 void WriteGridCells(const std::string& base, const std::vector<float>& cells, int ncols);
 

@@ -132,6 +132,8 @@ GeoTiffResult MeasureGeoTiff(const ScratchFolder& folder, int side, int large_si
     WriteGeoTiff(deflate, side, COMPRESSION_ADOBE_DEFLATE, true, from_twin);
     WriteGeoTiff(plain, side, COMPRESSION_NONE, true, from_twin);
   }
+  SettleLikeSyntheticGrids(deflate);
+  SettleLikeSyntheticGrids(plain);
   std::printf(" %.0f MiB compressed, %.1f s\n", static_cast<double>(std::filesystem::file_size(deflate)) / (1 << 20),
               SecondsSince(start));
 
