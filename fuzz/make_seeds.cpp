@@ -301,7 +301,7 @@ std::vector<std::string> GeoTiffSeeds() {
   };
   // The export's own file: a 256-cell tile, mostly padding.
   const fs::path path = fs::temp_directory_path() / "kavrimo-make-seeds-export.tif";
-  kavrimo::GeoTiffGridSpec spec;
+  kavrimo::GeoTiffGridDescription spec;
   spec.ncols = 20;
   spec.nrows = 10;
   spec.left = -180;

@@ -54,7 +54,7 @@ int MapProc(thandle_t, void**, toff_t*) { return 0; }
 
 struct GeoTiffWriter::State {
   std::string path;
-  GeoTiffGridSpec spec;
+  GeoTiffGridDescription spec;
   Sink sink;
   tiff::Messages messages;
   TIFF* tif = nullptr;
@@ -132,7 +132,8 @@ void GeoTiffWriter::State::WriteBand() {
   band_rows = 0;
 }
 
-GeoTiffWriter::GeoTiffWriter(const std::string& path, const GeoTiffGridSpec& spec) : state_(std::make_unique<State>()) {
+GeoTiffWriter::GeoTiffWriter(const std::string& path, const GeoTiffGridDescription& spec)
+    : state_(std::make_unique<State>()) {
   if (spec.ncols < 1 || spec.ncols > 32767 || spec.nrows < 1 || spec.nrows > 32767) {
     throw std::invalid_argument("GeoTiffWriter: a grid of 1 to 32767 columns and rows");
   }

@@ -20,7 +20,7 @@ void Put(double value, unsigned char* at) {
 }
 
 // Stores value as a sample of the spec's type at at; false for a type written as zeros.
-bool PutSample(const TiffSpec& spec, double value, unsigned char* at) {
+bool PutSample(const TiffImage& spec, double value, unsigned char* at) {
   const int kind = spec.format * 100 + spec.bits;
   switch (kind) {
     case 108: Put<std::uint8_t>(value, at); return true;
@@ -78,7 +78,7 @@ void SwapEachSample(std::vector<unsigned char>& bytes, std::size_t sample_bytes)
 
 // The samples of the block whose first cell is (row, column), block_width x rows cells of spec's type
 // (cells beyond the image zero).
-std::vector<unsigned char> BlockBytes(const TiffSpec& spec, const std::vector<double>& samples, std::int64_t row,
+std::vector<unsigned char> BlockBytes(const TiffImage& spec, const std::vector<double>& samples, std::int64_t row,
                                       std::int64_t column, std::int64_t block_width, std::int64_t rows) {
   const std::int64_t row_bytes = (block_width * spec.bits * spec.bands + 7) / 8;
   std::vector<unsigned char> bytes(static_cast<std::size_t>(row_bytes * rows), 0);
@@ -95,7 +95,7 @@ std::vector<unsigned char> BlockBytes(const TiffSpec& spec, const std::vector<do
   return bytes;
 }
 
-void WriteImage(TIFF* tif, const TiffSpec& spec, const std::vector<double>& samples, bool swap_first) {
+void WriteImage(TIFF* tif, const TiffImage& spec, const std::vector<double>& samples, bool swap_first) {
   bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(spec.ncols)) &&
             TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(spec.nrows)) &&
             TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, spec.bits) &&
@@ -170,7 +170,7 @@ void WriteImage(TIFF* tif, const TiffSpec& spec, const std::vector<double>& samp
 
 }  // namespace
 
-void WriteTiff(const std::string& path, const TiffSpec& spec, const std::vector<double>& samples) {
+void WriteTiff(const std::string& path, const TiffImage& spec, const std::vector<double>& samples) {
   tiff::Initialize();  // the no-data tag known to libtiff
   std::string mode = spec.big_endian ? "wb" : "wl";
   if (spec.bigtiff) mode += "8";
@@ -182,7 +182,7 @@ void WriteTiff(const std::string& path, const TiffSpec& spec, const std::vector<
   if (spec.overview) {
     // A reduced copy: half the size, other values, as an overview would be.
     Require(TIFFWriteDirectory(tif), "the first directory was not written");
-    TiffSpec reduced = spec;
+    TiffImage reduced = spec;
     reduced.ncols = (spec.ncols + 1) / 2;
     reduced.nrows = (spec.nrows + 1) / 2;
     reduced.directory_first = false;

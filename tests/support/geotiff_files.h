@@ -11,7 +11,7 @@
 
 namespace kavrimo::testing_support {
 
-struct TiffSpec {
+struct TiffImage {
   std::int32_t ncols = 4;
   std::int32_t nrows = 3;
   std::uint16_t bits = 32;
@@ -41,7 +41,7 @@ struct TiffSpec {
 // with the floating-point predictor come out right whether or not this libtiff swaps their bytes before
 // the predictor (libtiff 4.5.0 does, and then reads back swapped cells). Raises std::runtime_error when
 // libtiff refuses.
-void WriteTiff(const std::string& path, const TiffSpec& spec, const std::vector<double>& samples);
+void WriteTiff(const std::string& path, const TiffImage& spec, const std::vector<double>& samples);
 
 // The no-data tag's text and the GeoKeys of the first image of the GeoTIFF at path, read with libtiff
 // and libgeotiff; a key missing is absent from the list.

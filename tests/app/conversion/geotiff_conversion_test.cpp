@@ -24,7 +24,7 @@ constexpr std::uint16_t kNone = 1, kLzw = 5, kDeflate = 8, kPackBits = 32773, kL
 
 struct TwinCase {
   const char* name;
-  TiffSpec spec;
+  TiffImage spec;
   // How a cell of the GeoTIFF becomes the twin's single; the GeoTIFF's no-data cells are the twin's -9999.
   float (*single)(double);
 };
@@ -46,7 +46,7 @@ class GeoTiffConversionTest : public testing::Test {
 };
 
 // Cells over the grid: a slope with noise across about -500 to 2500, some missing (no_data), in doubles.
-std::vector<double> Field(const TiffSpec& spec, double missing_share, double no_data, unsigned seed) {
+std::vector<double> Field(const TiffImage& spec, double missing_share, double no_data, unsigned seed) {
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> noise(-20, 20);
   std::bernoulli_distribution missing(missing_share);
@@ -61,7 +61,7 @@ std::vector<double> Field(const TiffSpec& spec, double missing_share, double no_
 TEST_F(GeoTiffConversionTest, TwinsGiveTheSameImageInEveryLayout) {
   const auto tiff = [](std::int32_t ncols, std::int32_t nrows, std::uint16_t bits, std::uint16_t format,
                        std::uint16_t compression, std::uint16_t predictor, std::uint32_t tile, std::uint32_t strip) {
-    TiffSpec spec;
+    TiffImage spec;
     spec.ncols = ncols, spec.nrows = nrows, spec.bits = bits, spec.format = format, spec.compression = compression;
     spec.predictor = predictor, spec.tile = tile, spec.rows_per_strip = strip;
     spec.pixel_scale = {0.25, 0.25, 0};
@@ -111,7 +111,7 @@ TEST_F(GeoTiffConversionTest, TwinsGiveTheSameImageInEveryLayout) {
 // A no-data tag of "nan" makes the NaN cells missing: the image is that of the twin whose missing cells
 // are -9999. Spacings that differ make the twin an ASCII grid with dx and dy.
 TEST_F(GeoTiffConversionTest, NotANumberNoDataAndUnequalSpacings) {
-  TiffSpec spec;
+  TiffImage spec;
   spec.ncols = 90, spec.nrows = 70, spec.compression = kDeflate, spec.predictor = 3, spec.tile = 32;
   spec.pixel_scale = {0.5, 0.25, 0};
   spec.tiepoints = {0, 0, 0, -30, 40, 0};
@@ -141,7 +141,7 @@ TEST_F(GeoTiffConversionTest, NotANumberNoDataAndUnequalSpacings) {
 // Without a no-data tag no cell is missing: a 0 or a -9999 is coded as any other value, as in the twin
 // whose NODATA_value no single equals.
 TEST_F(GeoTiffConversionTest, WithoutANoDataTagNoCellIsMissing) {
-  TiffSpec spec;
+  TiffImage spec;
   spec.ncols = 80, spec.nrows = 50, spec.tile = 16;
   spec.pixel_scale = {0.5, 0.5, 0};
   spec.tiepoints = {0, 0, 0, 0, 25, 0};
@@ -158,7 +158,7 @@ TEST_F(GeoTiffConversionTest, WithoutANoDataTagNoCellIsMissing) {
 // A NaN cell that is not missing stops the conversion where the twin stops, the bar at the same step;
 // a damaged file stops it with a line naming the file. Nothing is written: an earlier image stays.
 TEST_F(GeoTiffConversionTest, FailuresStopAsTheTwinsDoAndLeaveNothing) {
-  TiffSpec spec;
+  TiffImage spec;
   spec.ncols = 100, spec.nrows = 60, spec.tile = 32;
   spec.tiepoints = {0, 0, 0, 0, 15, 0};
   std::vector<double> samples = Field(spec, 0, 0, 3);

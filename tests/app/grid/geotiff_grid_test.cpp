@@ -25,7 +25,7 @@
 namespace kavrimo {
 namespace {
 
-using testing_support::TiffSpec;
+using testing_support::TiffImage;
 
 constexpr std::uint16_t kNone = 1, kLzw = 5, kDeflate = 8, kPackBits = 32773, kLzma = 34925, kZstd = 50000;
 constexpr std::uint16_t kUnsigned = 1, kSigned = 2, kReal = 3;
@@ -33,7 +33,7 @@ constexpr std::uint16_t kHorizontal = 2, kFloatingPoint = 3;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 // Values every sample type of spec holds exactly, different in every cell.
-std::vector<double> Ramp(const TiffSpec& spec) {
+std::vector<double> Ramp(const TiffImage& spec) {
   std::vector<double> values(static_cast<std::size_t>(spec.ncols) * static_cast<std::size_t>(spec.nrows));
   for (std::size_t i = 0; i < values.size(); ++i) {
     const auto n = static_cast<double>(i);
@@ -84,7 +84,7 @@ std::vector<float> DecodeAll(GeoTiffReader& reader) {
 class GeoTiffFiles : public ::testing::Test {
  protected:
   std::string Path() const { return dir_.File("dem.tif"); }
-  void Write(const TiffSpec& spec, const std::vector<double>& samples) const {
+  void Write(const TiffImage& spec, const std::vector<double>& samples) const {
     testing_support::WriteTiff(Path(), spec, samples);
   }
   GeoTiffReader Open() const { return GeoTiffReader(Path(), "dem.tif"); }
@@ -139,7 +139,7 @@ TEST_F(GeoTiffFiles, EveryLayoutCompressionSampleAndByteOrderDecodesToItsCells) 
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TiffSpec spec;
+    TiffImage spec;
     spec.ncols = 37;
     spec.nrows = 23;
     spec.tile = c.tile;
@@ -219,7 +219,7 @@ TEST_F(GeoTiffFiles, EverySampleTypeBecomesTheNearestSingle) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.bits) + "-bit, format " + std::to_string(c.format));
-    TiffSpec spec;
+    TiffImage spec;
     spec.format = c.format;
     spec.bits = c.bits;
     spec.ncols = static_cast<std::int32_t>(c.samples.size());
@@ -262,7 +262,7 @@ TEST_F(GeoTiffFiles, GeoreferenceFormsGiveTheCornerAndSpacings) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TiffSpec spec;  // 4 x 3 cells
+    TiffImage spec;  // 4 x 3 cells
     spec.pixel_scale = c.scale;
     spec.tiepoints = c.ties;
     spec.transformation = c.matrix;
@@ -295,7 +295,7 @@ TEST_F(GeoTiffFiles, NoDataTagIsRoundedToSingleAndNanMakesNanCellsNoData) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.tag.value_or("no tag"));
-    TiffSpec spec;
+    TiffImage spec;
     spec.nodata = c.tag;
     Write(spec, Ramp(spec));
     const GeoTiffInfo info = Open().Info();
@@ -311,7 +311,7 @@ TEST_F(GeoTiffFiles, NoDataTagIsRoundedToSingleAndNanMakesNanCellsNoData) {
 
 TEST_F(GeoTiffFiles, WhatIsNoGridOrNotInLatitudeAndLongitudeIsRefused) {
   const auto with = [](auto change) {
-    TiffSpec spec;
+    TiffImage spec;
     change(spec);
     return spec;
   };
@@ -319,66 +319,66 @@ TEST_F(GeoTiffFiles, WhatIsNoGridOrNotInLatitudeAndLongitudeIsRefused) {
   const std::string rotated = "dem.tif is rotated; only north-up grids can be converted";
   const struct {
     const char* name;
-    TiffSpec spec;
+    TiffImage spec;
     std::string message;
   } cases[] = {
-      {"three bands", with([](TiffSpec& s) { s.bands = 3; }),
+      {"three bands", with([](TiffImage& s) { s.bands = 3; }),
        "dem.tif has 3 bands; only single-band grids can be converted"},
-      {"1 bit", with([](TiffSpec& s) { s.bits = 1, s.format = kUnsigned; }),
+      {"1 bit", with([](TiffImage& s) { s.bits = 1, s.format = kUnsigned; }),
        "dem.tif holds 1-bit unsigned integer samples, which cannot be converted"},
-      {"16-bit reals", with([](TiffSpec& s) { s.bits = 16; }),
+      {"16-bit reals", with([](TiffImage& s) { s.bits = 16; }),
        "dem.tif holds 16-bit floating-point samples, which cannot be converted"},
-      {"64-bit integers", with([](TiffSpec& s) { s.bits = 64, s.format = kSigned; }),
+      {"64-bit integers", with([](TiffImage& s) { s.bits = 64, s.format = kSigned; }),
        "dem.tif holds 64-bit signed integer samples, which cannot be converted"},
-      {"complex reals", with([](TiffSpec& s) { s.bits = 64, s.format = 6; }),
+      {"complex reals", with([](TiffImage& s) { s.bits = 64, s.format = 6; }),
        "dem.tif holds 64-bit complex floating-point samples, which cannot be converted"},
-      {"too wide", with([](TiffSpec& s) { s.ncols = 40000, s.nrows = 1; }),
+      {"too wide", with([](TiffImage& s) { s.ncols = 40000, s.nrows = 1; }),
        "Grid of 40000 columns and 1 rows cannot be converted: a Miradel image holds 1 to 32767 of each"},
-      {"rotated", with([](TiffSpec& s) {
+      {"rotated", with([](TiffImage& s) {
          s.pixel_scale = s.tiepoints = {};
          s.transformation = {0.5, 0.01, 0, 10, 0, -0.25, 0, 50, 0, 0, 0, 0, 0, 0, 0, 1};
        }),
        rotated},
       // clang-format off
-      {"south at the top", with([](TiffSpec& s) { s.pixel_scale = {0.5, -0.25, 0}; }), rotated},
+      {"south at the top", with([](TiffImage& s) { s.pixel_scale = {0.5, -0.25, 0}; }), rotated},
       // clang-format on
-      {"no georeference", with([](TiffSpec& s) { s.pixel_scale = s.tiepoints = {}; }), "dem.tif has no georeference"},
-      {"a cell size but no tie point", with([](TiffSpec& s) { s.tiepoints = {}; }), "dem.tif has no georeference"},
-      {"tie points without a cell size", with([](TiffSpec& s) {
+      {"no georeference", with([](TiffImage& s) { s.pixel_scale = s.tiepoints = {}; }), "dem.tif has no georeference"},
+      {"a cell size but no tie point", with([](TiffImage& s) { s.tiepoints = {}; }), "dem.tif has no georeference"},
+      {"tie points without a cell size", with([](TiffImage& s) {
          s.pixel_scale = {};
          s.tiepoints = {0, 0, 0, 10, 50, 0, 4, 0, 0, 12, 50, 0, 0, 3, 0, 10, 49, 0};
        }),
        "dem.tif is placed by 3 tie points; only one tie point with a cell size can be converted"},
-      {"a tie point cut short", with([](TiffSpec& s) {
+      {"a tie point cut short", with([](TiffImage& s) {
          s.tiepoints = {0, 0, 0, 10, 50};
        }),
        "dem.tif is damaged: its tie points hold 5 values, not six each"},
-      {"cells of size 0", with([](TiffSpec& s) {
+      {"cells of size 0", with([](TiffImage& s) {
          s.pixel_scale = {0, 0.25, 0};
        }),
        "dem.tif has a georeference that cannot be used (a cell size of 0)"},
-      {"projected", with([](TiffSpec& s) {
+      {"projected", with([](TiffImage& s) {
          s.short_keys = {{1024, 1}, {3072, 32633}};
        }),
        not_lat_lon + "projected coordinate system EPSG:32633)"},
-      {"projected, no model type", with([](TiffSpec& s) {
+      {"projected, no model type", with([](TiffImage& s) {
          s.short_keys = {{3072, 32633}};
        }),
        not_lat_lon + "projected coordinate system EPSG:32633)"},
       // clang-format off
-      {"geocentric", with([](TiffSpec& s) { s.short_keys = {{1024, 3}}; }), not_lat_lon + "geocentric coordinate system)"},
-      {"radians", with([](TiffSpec& s) { s.short_keys = {{1024, 2}, {2054, 9101}}; }), not_lat_lon + "angular unit EPSG:9101)"},
+      {"geocentric", with([](TiffImage& s) { s.short_keys = {{1024, 3}}; }), not_lat_lon + "geocentric coordinate system)"},
+      {"radians", with([](TiffImage& s) { s.short_keys = {{1024, 2}, {2054, 9101}}; }), not_lat_lon + "angular unit EPSG:9101)"},
       // clang-format on
-      {"a user-defined grad", with([](TiffSpec& s) {
+      {"a user-defined grad", with([](TiffImage& s) {
          s.short_keys = {{1024, 2}, {2054, 32767}};
          s.double_keys = {{2055, std::numbers::pi / 200}};
        }),
        not_lat_lon + "an angular unit of 0.015707963267948967 radians)"},
-      {"a geographic system counted in grads", with([](TiffSpec& s) {
+      {"a geographic system counted in grads", with([](TiffImage& s) {
          s.short_keys = {{1024, 2}, {2048, 4807}};
        }),
        not_lat_lon + "geographic coordinate system EPSG:4807 in an angular unit other than the degree)"},
-      {"no-data tag of text", with([](TiffSpec& s) { s.nodata = "none"; }),
+      {"no-data tag of text", with([](TiffImage& s) { s.nodata = "none"; }),
        "dem.tif has a no-data tag that is not a number ('none')"},
   };
   for (const auto& c : cases) {
@@ -390,7 +390,7 @@ TEST_F(GeoTiffFiles, WhatIsNoGridOrNotInLatitudeAndLongitudeIsRefused) {
 
 TEST_F(GeoTiffFiles, DamagedTruncatedAndShrinkingFilesSayWhatIsWrong) {
   const auto starts_with = [](const std::string& text, const std::string& start) { return text.rfind(start, 0) == 0; };
-  TiffSpec spec;
+  TiffImage spec;
   spec.ncols = 37;
   spec.nrows = 23;
   spec.compression = kDeflate;
@@ -455,7 +455,7 @@ TEST_F(GeoTiffFiles, DamagedTruncatedAndShrinkingFilesSayWhatIsWrong) {
 
 // Blocks a sparse file gives no bytes are no-data; without a no-data value they cannot be read.
 TEST_F(GeoTiffFiles, BlocksWithoutBytesAreNoData) {
-  TiffSpec spec;
+  TiffImage spec;
   spec.ncols = 20;
   spec.nrows = 20;
   spec.tile = 16;
@@ -479,7 +479,7 @@ TEST_F(GeoTiffFiles, BlocksWithoutBytesAreNoData) {
 // A strip too large to decode at once comes in runs of rows, read in order by one reader; a run above
 // the last one read starts the strip again and is still right.
 TEST_F(GeoTiffFiles, OneHugeStripIsReadAsRunsOfRows) {
-  TiffSpec spec;
+  TiffImage spec;
   spec.ncols = 1100;
   spec.nrows = 1000;
   spec.compression = kDeflate;
@@ -497,8 +497,8 @@ TEST_F(GeoTiffFiles, OneHugeStripIsReadAsRunsOfRows) {
   ExpectSameCells(rows, std::vector<float>(expected.begin() + 5 * 1100, expected.begin() + 7 * 1100));
 }
 
-GeoTiffGridSpec WriterSpec() {
-  GeoTiffGridSpec spec;
+GeoTiffGridDescription WriterSpec() {
+  GeoTiffGridDescription spec;
   spec.ncols = 300;
   spec.nrows = 270;
   spec.left = -10.5;
@@ -512,7 +512,7 @@ GeoTiffGridSpec WriterSpec() {
 
 // The writer's tags as libtiff and libgeotiff read them, and its cells as the reader decodes them.
 TEST_F(GeoTiffFiles, WrittenGridReadsBackWithItsTagsAndCells) {
-  const GeoTiffGridSpec spec = WriterSpec();
+  const GeoTiffGridDescription spec = WriterSpec();
   std::vector<float> cells(300 * 270);
   for (std::size_t i = 0; i < cells.size(); ++i)
     cells[i] = i % 97 == 0 ? -9999.0f : static_cast<float>(i) * 0.125f - 77;

@@ -137,7 +137,7 @@ TEST_F(Form1Test, TypedAsciiGridAndGeoTiffConvert) {
   Open();
   WriteText(dir_ + "grid.ASC",
             "NCOLS 3\r\nNROWS 1\r\nXLLCORNER 0\r\nYLLCORNER 0\r\nCELLSIZE 1\r\n100 1000\r\n2000\r\n");
-  testing_support::TiffSpec tiff;
+  testing_support::TiffImage tiff;
   tiff.ncols = 3, tiff.nrows = 1, tiff.compression = 8, tiff.predictor = 3;
   testing_support::WriteTiff(dir_ + "grid.TIFF", tiff, {100, 1000, 2000});
   for (const char* grid : {"grid.ASC", "grid.TIFF"}) {
