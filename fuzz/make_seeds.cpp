@@ -301,16 +301,16 @@ std::vector<std::string> GeoTiffSeeds() {
   };
   // The export's own file: a 256-cell tile, mostly padding.
   const fs::path path = fs::temp_directory_path() / "kavrimo-make-seeds-export.tif";
-  kavrimo::GeoTiffGridDescription spec;
-  spec.ncols = 20;
-  spec.nrows = 10;
-  spec.left = -180;
-  spec.top = 90;
-  spec.column_spacing = spec.row_spacing = 0.5;
-  spec.nodata = -9999;
+  kavrimo::GeoTiffGridDescription grid;
+  grid.ncols = 20;
+  grid.nrows = 10;
+  grid.left = -180;
+  grid.top = 90;
+  grid.column_spacing = grid.row_spacing = 0.5;
+  grid.nodata = -9999;
   std::vector<float> cells(200);
   for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = static_cast<float>(i) * 1.5f - 20;
-  kavrimo::GeoTiffWriter writer(path.string(), spec);
+  kavrimo::GeoTiffWriter writer(path.string(), grid);
   writer.WriteRows(0, 10, cells.data());
   writer.Finish();
   seeds.push_back(ReadAndRemove(path));

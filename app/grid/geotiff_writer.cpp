@@ -54,7 +54,7 @@ int MapProc(thandle_t, void**, toff_t*) { return 0; }
 
 struct GeoTiffWriter::State {
   std::string path;
-  GeoTiffGridDescription spec;
+  GeoTiffGridDescription grid;
   Sink sink;
   tiff::Messages messages;
   TIFF* tif = nullptr;
@@ -87,8 +87,8 @@ struct GeoTiffWriter::State {
 };
 
 void GeoTiffWriter::State::SetTags() {
-  const auto width = static_cast<std::uint32_t>(spec.ncols);
-  const auto length = static_cast<std::uint32_t>(spec.nrows);
+  const auto width = static_cast<std::uint32_t>(grid.ncols);
+  const auto length = static_cast<std::uint32_t>(grid.nrows);
   const auto side = static_cast<std::uint32_t>(kGeoTiffTileSide);
   bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width) && TIFFSetField(tif, TIFFTAG_IMAGELENGTH, length) &&
             TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 32) && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1) &&
@@ -98,17 +98,17 @@ void GeoTiffWriter::State::SetTags() {
             TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) &&
             TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_FLOATINGPOINT) &&
             TIFFSetField(tif, TIFFTAG_TILEWIDTH, side) && TIFFSetField(tif, TIFFTAG_TILELENGTH, side);
-  const double scale[3] = {spec.column_spacing, spec.row_spacing, 0};
-  const double tiepoint[6] = {0, 0, 0, spec.left, spec.top, 0};
+  const double scale[3] = {grid.column_spacing, grid.row_spacing, 0};
+  const double tiepoint[6] = {0, 0, 0, grid.left, grid.top, 0};
   ok = ok && TIFFSetField(tif, tiff::kPixelScaleTag, 3, scale) && TIFFSetField(tif, tiff::kTiepointTag, 6, tiepoint);
-  if (spec.nodata) ok = ok && TIFFSetField(tif, tiff::kNoDataTag, ShortestText(*spec.nodata).c_str());
+  if (grid.nodata) ok = ok && TIFFSetField(tif, tiff::kNoDataTag, ShortestText(*grid.nodata).c_str());
   Check(ok);
 
   const tiff::GeoKeys keys(GTIFNewEx(tif, tiff::OnGeoKeyError, &messages));
   Check(keys != nullptr);
   ok = GTIFKeySet(keys.get(), GTModelTypeGeoKey, TYPE_SHORT, 1, tiff::kModelTypeGeographic) &&
        GTIFKeySet(keys.get(), GTRasterTypeGeoKey, TYPE_SHORT, 1, tiff::kRasterPixelIsArea) &&
-       GTIFKeySet(keys.get(), GeographicTypeGeoKey, TYPE_SHORT, 1, spec.epsg_code) &&
+       GTIFKeySet(keys.get(), GeographicTypeGeoKey, TYPE_SHORT, 1, grid.epsg_code) &&
        GTIFKeySet(keys.get(), GeogAngularUnitsGeoKey, TYPE_SHORT, 1, tiff::kUnitDegree) && GTIFWriteKeys(keys.get());
   Check(ok);
 }
@@ -116,13 +116,13 @@ void GeoTiffWriter::State::SetTags() {
 // Cuts the band held into tiles and writes them, the last band's tiles padded below it.
 void GeoTiffWriter::State::WriteBand() {
   const std::int64_t side = kGeoTiffTileSide;
-  const std::int64_t across = (spec.ncols + side - 1) / side;
+  const std::int64_t across = (grid.ncols + side - 1) / side;
   for (std::int64_t x = 0; x < across; ++x) {
     const std::int64_t first_column = x * side;
-    const std::int64_t width = std::min(side, spec.ncols - first_column);
+    const std::int64_t width = std::min(side, grid.ncols - first_column);
     if (width < side || band_rows < side) std::fill(tile.begin(), tile.end(), fill);
     for (std::int64_t row = 0; row < band_rows; ++row) {
-      std::memcpy(tile.data() + row * side, band.data() + row * spec.ncols + first_column,
+      std::memcpy(tile.data() + row * side, band.data() + row * grid.ncols + first_column,
                   static_cast<std::size_t>(width) * sizeof(float));
     }
     const auto index = static_cast<std::uint32_t>(bands_written * across + x);
@@ -132,28 +132,28 @@ void GeoTiffWriter::State::WriteBand() {
   band_rows = 0;
 }
 
-GeoTiffWriter::GeoTiffWriter(const std::string& path, const GeoTiffGridDescription& spec)
+GeoTiffWriter::GeoTiffWriter(const std::string& path, const GeoTiffGridDescription& grid)
     : state_(std::make_unique<State>()) {
-  if (spec.ncols < 1 || spec.ncols > 32767 || spec.nrows < 1 || spec.nrows > 32767) {
+  if (grid.ncols < 1 || grid.ncols > 32767 || grid.nrows < 1 || grid.nrows > 32767) {
     throw std::invalid_argument("GeoTiffWriter: a grid of 1 to 32767 columns and rows");
   }
-  if (!(spec.column_spacing > 0) || !(spec.row_spacing > 0) || !std::isfinite(spec.column_spacing) ||
-      !std::isfinite(spec.row_spacing)) {
+  if (!(grid.column_spacing > 0) || !(grid.row_spacing > 0) || !std::isfinite(grid.column_spacing) ||
+      !std::isfinite(grid.row_spacing)) {
     throw std::invalid_argument("GeoTiffWriter: spacings must be positive");
   }
-  if (spec.epsg_code < 1 || spec.epsg_code >= tiff::kUserDefined) {
+  if (grid.epsg_code < 1 || grid.epsg_code >= tiff::kUserDefined) {
     throw std::invalid_argument("GeoTiffWriter: an EPSG code of 1 to 32766");
   }
   State& state = *state_;
   state.path = path;
-  state.spec = spec;
-  state.fill = spec.nodata ? static_cast<float>(*spec.nodata) : 0.0f;
-  state.band.resize(static_cast<std::size_t>(std::min(spec.nrows, kGeoTiffTileSide) * spec.ncols));
+  state.grid = grid;
+  state.fill = grid.nodata ? static_cast<float>(*grid.nodata) : 0.0f;
+  state.band.resize(static_cast<std::size_t>(std::min(grid.nrows, kGeoTiffTileSide) * grid.ncols));
   state.tile.resize(static_cast<std::size_t>(kGeoTiffTileSide * kGeoTiffTileSide));
   state.sink.file = BinaryFile::Create(path);
 
   tiff::Initialize();
-  const bool big = static_cast<std::uint64_t>(spec.ncols * spec.nrows) * sizeof(float) > kClassicTiffCellBytes;
+  const bool big = static_cast<std::uint64_t>(grid.ncols * grid.nrows) * sizeof(float) > kClassicTiffCellBytes;
   const tiff::Options options = tiff::OptionsFor(state.messages);
   state.tif =
       TIFFClientOpenExt(path.c_str(), big ? "w8" : "w", &state.sink, ReadProc, WriteProc, tiff::SeekStream<Sink>,
@@ -166,10 +166,10 @@ GeoTiffWriter::~GeoTiffWriter() = default;
 
 void GeoTiffWriter::WriteRows(std::int64_t first_row, std::int64_t count, const float* cells) {
   State& state = *state_;
-  if (state.finished || first_row != state.next_row || count < 0 || first_row + count > state.spec.nrows) {
+  if (state.finished || first_row != state.next_row || count < 0 || first_row + count > state.grid.nrows) {
     throw std::logic_error("GeoTiffWriter::WriteRows: rows out of order");
   }
-  const std::int64_t ncols = state.spec.ncols;
+  const std::int64_t ncols = state.grid.ncols;
   std::int64_t done = 0;
   while (done < count) {
     const std::int64_t rows = std::min(count - done, kGeoTiffTileSide - state.band_rows);
@@ -178,13 +178,13 @@ void GeoTiffWriter::WriteRows(std::int64_t first_row, std::int64_t count, const 
     state.band_rows += rows;
     done += rows;
     state.next_row += rows;
-    if (state.band_rows == kGeoTiffTileSide || state.next_row == state.spec.nrows) state.WriteBand();
+    if (state.band_rows == kGeoTiffTileSide || state.next_row == state.grid.nrows) state.WriteBand();
   }
 }
 
 void GeoTiffWriter::Finish() {
   State& state = *state_;
-  if (state.finished || state.next_row != state.spec.nrows) {
+  if (state.finished || state.next_row != state.grid.nrows) {
     throw std::logic_error("GeoTiffWriter::Finish: rows missing");
   }
   state.Check(TIFFFlush(state.tif) == 1);

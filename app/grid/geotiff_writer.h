@@ -33,7 +33,7 @@ class GeoTiffWriter {
   // 4 GiB less 64 MiB are written as BigTIFF. Raises std::invalid_argument for a size outside 1 to 32767,
   // a spacing that is not positive or a code outside 1 to 32766, and EInOutError naming path when the
   // file cannot be opened.
-  GeoTiffWriter(const std::string& path, const GeoTiffGridDescription& spec);
+  GeoTiffWriter(const std::string& path, const GeoTiffGridDescription& grid);
   ~GeoTiffWriter();  // abandons an unfinished file without raising
   GeoTiffWriter(const GeoTiffWriter&) = delete;
   GeoTiffWriter& operator=(const GeoTiffWriter&) = delete;

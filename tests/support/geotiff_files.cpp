@@ -19,9 +19,9 @@ void Put(double value, unsigned char* at) {
   std::memcpy(at, &converted, sizeof converted);
 }
 
-// Stores value as a sample of the spec's type at at; false for a type written as zeros.
-bool PutSample(const TiffImage& spec, double value, unsigned char* at) {
-  const int kind = spec.format * 100 + spec.bits;
+// Stores value as a sample of the image's type at at; false for a type written as zeros.
+bool PutSample(const TiffImage& image, double value, unsigned char* at) {
+  const int kind = image.format * 100 + image.bits;
   switch (kind) {
     case 108: Put<std::uint8_t>(value, at); return true;
     case 116: Put<std::uint16_t>(value, at); return true;
@@ -76,120 +76,121 @@ void SwapEachSample(std::vector<unsigned char>& bytes, std::size_t sample_bytes)
   }
 }
 
-// The samples of the block whose first cell is (row, column), block_width x rows cells of spec's type
+// The samples of the block whose first cell is (row, column), block_width x rows cells of image's type
 // (cells beyond the image zero).
-std::vector<unsigned char> BlockBytes(const TiffImage& spec, const std::vector<double>& samples, std::int64_t row,
+std::vector<unsigned char> BlockBytes(const TiffImage& image, const std::vector<double>& samples, std::int64_t row,
                                       std::int64_t column, std::int64_t block_width, std::int64_t rows) {
-  const std::int64_t row_bytes = (block_width * spec.bits * spec.bands + 7) / 8;
+  const std::int64_t row_bytes = (block_width * image.bits * image.bands + 7) / 8;
   std::vector<unsigned char> bytes(static_cast<std::size_t>(row_bytes * rows), 0);
-  const std::int64_t sample_bytes = spec.bits / 8;
-  for (std::int64_t r = 0; r < rows && row + r < spec.nrows; ++r) {
-    for (std::int64_t c = 0; c < block_width && column + c < spec.ncols; ++c) {
-      for (std::int64_t b = 0; b < spec.bands; ++b) {
-        const std::size_t from = static_cast<std::size_t>(((row + r) * spec.ncols + column + c) * spec.bands + b);
-        const std::size_t to = static_cast<std::size_t>(r * row_bytes + (c * spec.bands + b) * sample_bytes);
-        if (!PutSample(spec, samples.at(from), bytes.data() + to)) return bytes;
+  const std::int64_t sample_bytes = image.bits / 8;
+  for (std::int64_t r = 0; r < rows && row + r < image.nrows; ++r) {
+    for (std::int64_t c = 0; c < block_width && column + c < image.ncols; ++c) {
+      for (std::int64_t b = 0; b < image.bands; ++b) {
+        const std::size_t from = static_cast<std::size_t>(((row + r) * image.ncols + column + c) * image.bands + b);
+        const std::size_t to = static_cast<std::size_t>(r * row_bytes + (c * image.bands + b) * sample_bytes);
+        if (!PutSample(image, samples.at(from), bytes.data() + to)) return bytes;
       }
     }
   }
   return bytes;
 }
 
-void WriteImage(TIFF* tif, const TiffImage& spec, const std::vector<double>& samples, bool swap_first) {
-  bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(spec.ncols)) &&
-            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(spec.nrows)) &&
-            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, spec.bits) &&
-            TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, spec.format) &&
-            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spec.bands) &&
+void WriteImage(TIFF* tif, const TiffImage& image, const std::vector<double>& samples, bool swap_first) {
+  bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(image.ncols)) &&
+            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(image.nrows)) &&
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, image.bits) &&
+            TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, image.format) &&
+            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, image.bands) &&
             TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
             TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK) &&
-            TIFFSetField(tif, TIFFTAG_COMPRESSION, spec.compression);
-  if (spec.predictor != PREDICTOR_NONE) ok = ok && TIFFSetField(tif, TIFFTAG_PREDICTOR, spec.predictor);
+            TIFFSetField(tif, TIFFTAG_COMPRESSION, image.compression);
+  if (image.predictor != PREDICTOR_NONE) ok = ok && TIFFSetField(tif, TIFFTAG_PREDICTOR, image.predictor);
   const std::uint32_t rows_per_strip =
-      spec.rows_per_strip == 0 ? static_cast<std::uint32_t>(spec.nrows) : spec.rows_per_strip;
-  if (spec.tile != 0) {
-    ok = ok && TIFFSetField(tif, TIFFTAG_TILEWIDTH, spec.tile) && TIFFSetField(tif, TIFFTAG_TILELENGTH, spec.tile);
+      image.rows_per_strip == 0 ? static_cast<std::uint32_t>(image.nrows) : image.rows_per_strip;
+  if (image.tile != 0) {
+    ok = ok && TIFFSetField(tif, TIFFTAG_TILEWIDTH, image.tile) && TIFFSetField(tif, TIFFTAG_TILELENGTH, image.tile);
   } else {
     ok = ok && TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows_per_strip);
   }
-  if (spec.pixel_scale.size() > 0) {
+  if (image.pixel_scale.size() > 0) {
     ok = ok &&
-         TIFFSetField(tif, tiff::kPixelScaleTag, static_cast<int>(spec.pixel_scale.size()), spec.pixel_scale.data());
+         TIFFSetField(tif, tiff::kPixelScaleTag, static_cast<int>(image.pixel_scale.size()), image.pixel_scale.data());
   }
-  if (spec.tiepoints.size() > 0) {
-    ok = ok && TIFFSetField(tif, tiff::kTiepointTag, static_cast<int>(spec.tiepoints.size()), spec.tiepoints.data());
+  if (image.tiepoints.size() > 0) {
+    ok = ok && TIFFSetField(tif, tiff::kTiepointTag, static_cast<int>(image.tiepoints.size()), image.tiepoints.data());
   }
-  if (spec.transformation.size() > 0) {
-    ok = ok && TIFFSetField(tif, tiff::kTransformationTag, static_cast<int>(spec.transformation.size()),
-                            spec.transformation.data());
+  if (image.transformation.size() > 0) {
+    ok = ok && TIFFSetField(tif, tiff::kTransformationTag, static_cast<int>(image.transformation.size()),
+                            image.transformation.data());
   }
-  if (spec.nodata) ok = ok && TIFFSetField(tif, tiff::kNoDataTag, spec.nodata->c_str());
+  if (image.nodata) ok = ok && TIFFSetField(tif, tiff::kNoDataTag, image.nodata->c_str());
   Require(ok, "a tag was refused");
   GTIF* keys = GTIFNew(tif);
   Require(keys != nullptr, "no GeoKeys");
-  for (const auto& [key, value] : spec.short_keys) GTIFKeySet(keys, static_cast<geokey_t>(key), TYPE_SHORT, 1, value);
-  for (const auto& [key, value] : spec.double_keys) GTIFKeySet(keys, static_cast<geokey_t>(key), TYPE_DOUBLE, 1, value);
+  for (const auto& [key, value] : image.short_keys) GTIFKeySet(keys, static_cast<geokey_t>(key), TYPE_SHORT, 1, value);
+  for (const auto& [key, value] : image.double_keys)
+    GTIFKeySet(keys, static_cast<geokey_t>(key), TYPE_DOUBLE, 1, value);
   ok = GTIFWriteKeys(keys);
   GTIFFree(keys);
   Require(ok, "GeoKeys not written");
 
-  if (spec.directory_first) {
-    Require(TIFFDeferStrileArrayWriting(tif) && TIFFWriteCheck(tif, spec.tile != 0, "WriteTiff") &&
+  if (image.directory_first) {
+    Require(TIFFDeferStrileArrayWriting(tif) && TIFFWriteCheck(tif, image.tile != 0, "WriteTiff") &&
                 TIFFWriteDirectory(tif) && TIFFSetDirectory(tif, 0),
             "the directory cannot go first");
   }
-  const auto skipped = [&spec](std::uint32_t block) {
-    return std::find(spec.skipped_blocks.begin(), spec.skipped_blocks.end(), block) != spec.skipped_blocks.end();
+  const auto skipped = [&image](std::uint32_t block) {
+    return std::find(image.skipped_blocks.begin(), image.skipped_blocks.end(), block) != image.skipped_blocks.end();
   };
-  if (spec.tile != 0) {
-    const std::uint32_t across = (static_cast<std::uint32_t>(spec.ncols) + spec.tile - 1) / spec.tile;
-    const std::uint32_t down = (static_cast<std::uint32_t>(spec.nrows) + spec.tile - 1) / spec.tile;
+  if (image.tile != 0) {
+    const std::uint32_t across = (static_cast<std::uint32_t>(image.ncols) + image.tile - 1) / image.tile;
+    const std::uint32_t down = (static_cast<std::uint32_t>(image.nrows) + image.tile - 1) / image.tile;
     for (std::uint32_t y = 0; y < down; ++y) {
       for (std::uint32_t x = 0; x < across; ++x) {
         if (skipped(y * across + x)) continue;
-        std::vector<unsigned char> bytes =
-            BlockBytes(spec, samples, std::int64_t{y} * spec.tile, std::int64_t{x} * spec.tile, spec.tile, spec.tile);
-        if (swap_first) SwapEachSample(bytes, spec.bits / 8);
+        std::vector<unsigned char> bytes = BlockBytes(image, samples, std::int64_t{y} * image.tile,
+                                                      std::int64_t{x} * image.tile, image.tile, image.tile);
+        if (swap_first) SwapEachSample(bytes, image.bits / 8);
         Require(TIFFWriteEncodedTile(tif, y * across + x, bytes.data(), static_cast<tmsize_t>(bytes.size())) >= 0,
                 "a tile was refused");
       }
     }
   } else {
-    for (std::uint32_t strip = 0; strip * rows_per_strip < static_cast<std::uint32_t>(spec.nrows); ++strip) {
+    for (std::uint32_t strip = 0; strip * rows_per_strip < static_cast<std::uint32_t>(image.nrows); ++strip) {
       if (skipped(strip)) continue;
       const std::int64_t first = std::int64_t{strip} * rows_per_strip;
-      const std::int64_t rows = std::min<std::int64_t>(rows_per_strip, spec.nrows - first);
-      std::vector<unsigned char> bytes = BlockBytes(spec, samples, first, 0, spec.ncols, rows);
-      if (swap_first) SwapEachSample(bytes, spec.bits / 8);
+      const std::int64_t rows = std::min<std::int64_t>(rows_per_strip, image.nrows - first);
+      std::vector<unsigned char> bytes = BlockBytes(image, samples, first, 0, image.ncols, rows);
+      if (swap_first) SwapEachSample(bytes, image.bits / 8);
       Require(TIFFWriteEncodedStrip(tif, strip, bytes.data(), static_cast<tmsize_t>(bytes.size())) >= 0,
               "a strip was refused");
     }
   }
-  if (spec.directory_first) Require(TIFFForceStrileArrayWriting(tif), "the block offsets were not written");
+  if (image.directory_first) Require(TIFFForceStrileArrayWriting(tif), "the block offsets were not written");
 }
 
 }  // namespace
 
-void WriteTiff(const std::string& path, const TiffImage& spec, const std::vector<double>& samples) {
+void WriteTiff(const std::string& path, const TiffImage& image, const std::vector<double>& samples) {
   tiff::Initialize();  // the no-data tag known to libtiff
-  std::string mode = spec.big_endian ? "wb" : "wl";
-  if (spec.bigtiff) mode += "8";
-  const bool swap_first = spec.big_endian && spec.predictor == PREDICTOR_FLOATINGPOINT &&
+  std::string mode = image.big_endian ? "wb" : "wl";
+  if (image.bigtiff) mode += "8";
+  const bool swap_first = image.big_endian && image.predictor == PREDICTOR_FLOATINGPOINT &&
                           SwapsBeforeFloatingPointPredictor(path + ".probe");
   TIFF* tif = TIFFOpen(path.c_str(), mode.c_str());
   Require(tif != nullptr, "cannot create " + path);
-  WriteImage(tif, spec, samples, swap_first);
-  if (spec.overview) {
+  WriteImage(tif, image, samples, swap_first);
+  if (image.overview) {
     // A reduced copy: half the size, other values, as an overview would be.
     Require(TIFFWriteDirectory(tif), "the first directory was not written");
-    TiffImage reduced = spec;
-    reduced.ncols = (spec.ncols + 1) / 2;
-    reduced.nrows = (spec.nrows + 1) / 2;
+    TiffImage reduced = image;
+    reduced.ncols = (image.ncols + 1) / 2;
+    reduced.nrows = (image.nrows + 1) / 2;
     reduced.directory_first = false;
     reduced.skipped_blocks.clear();
     TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
     WriteImage(tif, reduced,
-               std::vector<double>(static_cast<std::size_t>(reduced.ncols * reduced.nrows * spec.bands), 99),
+               std::vector<double>(static_cast<std::size_t>(reduced.ncols * reduced.nrows * image.bands), 99),
                swap_first);
   }
   TIFFClose(tif);

@@ -35,13 +35,13 @@ struct TiffImage {
   bool overview = false;                      // a second, smaller image after the first
 };
 
-// Writes spec's image at path. samples: ncols x nrows x bands values, row after row, each converted to
+// Writes image at path. samples: ncols x nrows x bands values, row after row, each converted to
 // the sample type as static_cast does (choose values the type holds). Samples of a type the system
 // does not read (1 bit, 16-bit reals, complex) are written as zeros of the right size. Big-endian files
 // with the floating-point predictor come out right whether or not this libtiff swaps their bytes before
 // the predictor (libtiff 4.5.0 does, and then reads back swapped cells). Raises std::runtime_error when
 // libtiff refuses.
-void WriteTiff(const std::string& path, const TiffImage& spec, const std::vector<double>& samples);
+void WriteTiff(const std::string& path, const TiffImage& image, const std::vector<double>& samples);
 
 // The no-data tag's text and the GeoKeys of the first image of the GeoTIFF at path, read with libtiff
 // and libgeotiff; a key missing is absent from the list.

@@ -24,7 +24,7 @@ constexpr std::uint16_t kNone = 1, kLzw = 5, kDeflate = 8, kPackBits = 32773, kL
 
 struct TwinCase {
   const char* name;
-  TiffImage spec;
+  TiffImage image;
   // How a cell of the GeoTIFF becomes the twin's single; the GeoTIFF's no-data cells are the twin's -9999.
   float (*single)(double);
 };
@@ -46,11 +46,11 @@ class GeoTiffConversionTest : public testing::Test {
 };
 
 // Cells over the grid: a slope with noise across about -500 to 2500, some missing (no_data), in doubles.
-std::vector<double> Field(const TiffImage& spec, double missing_share, double no_data, unsigned seed) {
+std::vector<double> Field(const TiffImage& image, double missing_share, double no_data, unsigned seed) {
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> noise(-20, 20);
   std::bernoulli_distribution missing(missing_share);
-  std::vector<double> cells(static_cast<std::size_t>(spec.ncols) * static_cast<std::size_t>(spec.nrows));
+  std::vector<double> cells(static_cast<std::size_t>(image.ncols) * static_cast<std::size_t>(image.nrows));
   for (std::size_t i = 0; i < cells.size(); ++i) {
     const double v = static_cast<double>(i % 311) * 9.5 - 480 + noise(random);
     cells[i] = missing(random) ? no_data : v;
@@ -61,13 +61,13 @@ std::vector<double> Field(const TiffImage& spec, double missing_share, double no
 TEST_F(GeoTiffConversionTest, TwinsGiveTheSameImageInEveryLayout) {
   const auto tiff = [](std::int32_t ncols, std::int32_t nrows, std::uint16_t bits, std::uint16_t format,
                        std::uint16_t compression, std::uint16_t predictor, std::uint32_t tile, std::uint32_t strip) {
-    TiffImage spec;
-    spec.ncols = ncols, spec.nrows = nrows, spec.bits = bits, spec.format = format, spec.compression = compression;
-    spec.predictor = predictor, spec.tile = tile, spec.rows_per_strip = strip;
-    spec.pixel_scale = {0.25, 0.25, 0};
-    spec.tiepoints = {0, 0, 0, 12.5, 10, 0};
-    spec.nodata = "-9999";
-    return spec;
+    TiffImage image;
+    image.ncols = ncols, image.nrows = nrows, image.bits = bits, image.format = format, image.compression = compression;
+    image.predictor = predictor, image.tile = tile, image.rows_per_strip = strip;
+    image.pixel_scale = {0.25, 0.25, 0};
+    image.tiepoints = {0, 0, 0, 12.5, 10, 0};
+    image.nodata = "-9999";
+    return image;
   };
   const auto whole = [](double v) { return static_cast<float>(std::round(v)); };
   TwinCase cases[] = {
@@ -82,20 +82,20 @@ TEST_F(GeoTiffConversionTest, TwinsGiveTheSameImageInEveryLayout) {
       {"one Deflate strip of more than a million cells, rows in order", tiff(1100, 1000, 32, 3, kDeflate, 3, 0, 0),
        AsSingle},
   };
-  cases[5].spec.big_endian = true;
-  cases[6].spec.bigtiff = true;
-  cases[7].spec.big_endian = true;
+  cases[5].image.big_endian = true;
+  cases[6].image.bigtiff = true;
+  cases[7].image.big_endian = true;
   for (const TwinCase& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<double> samples = Field(c.spec, 0.05, -9999, 7);
+    std::vector<double> samples = Field(c.image, 0.05, -9999, 7);
     if (c.single == whole) {
       for (double& v : samples) v = std::round(v);
     }
-    WriteTiff(File("g.tif"), c.spec, samples);
+    WriteTiff(File("g.tif"), c.image, samples);
     std::vector<float> cells(samples.size());
     for (std::size_t i = 0; i < samples.size(); ++i) cells[i] = c.single(samples[i]);
-    WriteGrid(File("twin"), c.spec.ncols, c.spec.nrows, cells, "NODATA_value -9999\n", false, 12.5f,
-              static_cast<float>(10 - c.spec.nrows * 0.25), 0.25f);
+    WriteGrid(File("twin"), c.image.ncols, c.image.nrows, cells, "NODATA_value -9999\n", false, 12.5f,
+              static_cast<float>(10 - c.image.nrows * 0.25), 0.25f);
     for (const int threads : {1, 2}) {
       for (const std::optional<CellRange> range : {std::optional<CellRange>{}, std::optional<CellRange>{{900, -100}}}) {
         SCOPED_TRACE(std::to_string(threads) + (range ? " threads, fixed range" : " threads"));
@@ -111,13 +111,13 @@ TEST_F(GeoTiffConversionTest, TwinsGiveTheSameImageInEveryLayout) {
 // A no-data tag of "nan" makes the NaN cells missing: the image is that of the twin whose missing cells
 // are -9999. Spacings that differ make the twin an ASCII grid with dx and dy.
 TEST_F(GeoTiffConversionTest, NotANumberNoDataAndUnequalSpacings) {
-  TiffImage spec;
-  spec.ncols = 90, spec.nrows = 70, spec.compression = kDeflate, spec.predictor = 3, spec.tile = 32;
-  spec.pixel_scale = {0.5, 0.25, 0};
-  spec.tiepoints = {0, 0, 0, -30, 40, 0};
-  spec.nodata = "NaN";
-  const std::vector<double> samples = Field(spec, 0.1, std::nan(""), 11);
-  WriteTiff(File("n.tif"), spec, samples);
+  TiffImage image;
+  image.ncols = 90, image.nrows = 70, image.compression = kDeflate, image.predictor = 3, image.tile = 32;
+  image.pixel_scale = {0.5, 0.25, 0};
+  image.tiepoints = {0, 0, 0, -30, 40, 0};
+  image.nodata = "NaN";
+  const std::vector<double> samples = Field(image, 0.1, std::nan(""), 11);
+  WriteTiff(File("n.tif"), image, samples);
   std::string text = "ncols 90\nnrows 70\nxllcorner -30\nyllcorner 22.5\ndx 0.5\ndy 0.25\nnodata_value -9999\n";
   for (std::size_t i = 0; i < samples.size(); ++i) {
     text += std::isnan(samples[i]) ? std::string("-9999") : std::to_string(static_cast<float>(samples[i]));
@@ -128,7 +128,7 @@ TEST_F(GeoTiffConversionTest, NotANumberNoDataAndUnequalSpacings) {
   for (std::size_t i = 0; i < samples.size(); ++i) {
     rounded[i] = std::isnan(samples[i]) ? samples[i] : std::stod(std::to_string(static_cast<float>(samples[i])));
   }
-  WriteTiff(File("n.tif"), spec, rounded);
+  WriteTiff(File("n.tif"), image, rounded);
   WriteText(File("twin.asc"), text);
   for (const int threads : {1, 2}) {
     SCOPED_TRACE(threads);
@@ -141,13 +141,13 @@ TEST_F(GeoTiffConversionTest, NotANumberNoDataAndUnequalSpacings) {
 // Without a no-data tag no cell is missing: a 0 or a -9999 is coded as any other value, as in the twin
 // whose NODATA_value no single equals.
 TEST_F(GeoTiffConversionTest, WithoutANoDataTagNoCellIsMissing) {
-  TiffImage spec;
-  spec.ncols = 80, spec.nrows = 50, spec.tile = 16;
-  spec.pixel_scale = {0.5, 0.5, 0};
-  spec.tiepoints = {0, 0, 0, 0, 25, 0};
-  std::vector<double> samples = Field(spec, 0.1, 0, 9);
+  TiffImage image;
+  image.ncols = 80, image.nrows = 50, image.tile = 16;
+  image.pixel_scale = {0.5, 0.5, 0};
+  image.tiepoints = {0, 0, 0, 0, 25, 0};
+  std::vector<double> samples = Field(image, 0.1, 0, 9);
   samples[7] = -9999;
-  WriteTiff(File("z.tif"), spec, samples);
+  WriteTiff(File("z.tif"), image, samples);
   WriteGrid(File("twin"), 80, 50, std::vector<float>(samples.begin(), samples.end()), "NODATA_value 2147483647\n",
             false, 0, 0, 0.5f);
   ASSERT_EQ(Convert(File("z.tif"), "z.IMG", 1), "");
@@ -158,10 +158,10 @@ TEST_F(GeoTiffConversionTest, WithoutANoDataTagNoCellIsMissing) {
 // A NaN cell that is not missing stops the conversion where the twin stops, the bar at the same step;
 // a damaged file stops it with a line naming the file. Nothing is written: an earlier image stays.
 TEST_F(GeoTiffConversionTest, FailuresStopAsTheTwinsDoAndLeaveNothing) {
-  TiffImage spec;
-  spec.ncols = 100, spec.nrows = 60, spec.tile = 32;
-  spec.tiepoints = {0, 0, 0, 0, 15, 0};
-  std::vector<double> samples = Field(spec, 0, 0, 3);
+  TiffImage image;
+  image.ncols = 100, image.nrows = 60, image.tile = 32;
+  image.tiepoints = {0, 0, 0, 0, 15, 0};
+  std::vector<double> samples = Field(image, 0, 0, 3);
   samples[static_cast<std::size_t>(45 * 100 + 70)] = std::nan("");  // row 45, column 70: tile (2, 1)
   samples[static_cast<std::size_t>(50 * 100 + 10)] = std::nan("");  // later in cell order, an earlier tile
   std::vector<float> cells(samples.begin(), samples.end());
@@ -169,8 +169,8 @@ TEST_F(GeoTiffConversionTest, FailuresStopAsTheTwinsDoAndLeaveNothing) {
   WriteText(File("out.IMG"), "earlier image");
   // Decoded (Deflate), and read in place (uncompressed): a fixed range codes in one pass.
   for (const std::uint16_t compression : {kDeflate, kNone}) {
-    spec.compression = compression, spec.predictor = compression == kDeflate ? 3 : 1;
-    WriteTiff(File("bad.tif"), spec, samples);
+    image.compression = compression, image.predictor = compression == kDeflate ? 3 : 1;
+    WriteTiff(File("bad.tif"), image, samples);
     for (const int threads : {1, 2}) {
       for (const std::optional<CellRange> range : {std::optional<CellRange>{}, std::optional<CellRange>{{900, -100}}}) {
         SCOPED_TRACE(std::to_string(compression) + ", " + std::to_string(threads) +
@@ -182,8 +182,8 @@ TEST_F(GeoTiffConversionTest, FailuresStopAsTheTwinsDoAndLeaveNothing) {
       }
     }
   }
-  spec.compression = kDeflate;
-  WriteTiff(File("cut.tif"), spec, Field(spec, 0, 0, 4));
+  image.compression = kDeflate;
+  WriteTiff(File("cut.tif"), image, Field(image, 0, 0, 4));
   std::filesystem::resize_file(File("cut.tif"), std::filesystem::file_size(File("cut.tif")) / 2);
   const std::string message = Convert(File("cut.tif"), "out.IMG", 2);
   EXPECT_TRUE(message.starts_with(File("cut.tif") + " is ")) << message;

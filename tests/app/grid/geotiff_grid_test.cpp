@@ -32,19 +32,19 @@ constexpr std::uint16_t kUnsigned = 1, kSigned = 2, kReal = 3;
 constexpr std::uint16_t kHorizontal = 2, kFloatingPoint = 3;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-// Values every sample type of spec holds exactly, different in every cell.
-std::vector<double> Ramp(const TiffImage& spec) {
-  std::vector<double> values(static_cast<std::size_t>(spec.ncols) * static_cast<std::size_t>(spec.nrows));
+// Values every sample type of image holds exactly, different in every cell.
+std::vector<double> Ramp(const TiffImage& image) {
+  std::vector<double> values(static_cast<std::size_t>(image.ncols) * static_cast<std::size_t>(image.nrows));
   for (std::size_t i = 0; i < values.size(); ++i) {
     const auto n = static_cast<double>(i);
-    if (spec.format == kReal) {
+    if (image.format == kReal) {
       values[i] = n * 0.25 - 300;
-    } else if (spec.bits == 8) {
-      values[i] = static_cast<double>(i % 251) - (spec.format == kSigned ? 125 : 0);
-    } else if (spec.bits == 16) {
-      values[i] = static_cast<double>(i * 257 % 65536) - (spec.format == kSigned ? 32768 : 0);
+    } else if (image.bits == 8) {
+      values[i] = static_cast<double>(i % 251) - (image.format == kSigned ? 125 : 0);
+    } else if (image.bits == 16) {
+      values[i] = static_cast<double>(i * 257 % 65536) - (image.format == kSigned ? 32768 : 0);
     } else {
-      values[i] = n * 1000 - (spec.format == kSigned ? 500000 : 0);
+      values[i] = n * 1000 - (image.format == kSigned ? 500000 : 0);
     }
   }
   return values;
@@ -84,8 +84,8 @@ std::vector<float> DecodeAll(GeoTiffReader& reader) {
 class GeoTiffFiles : public ::testing::Test {
  protected:
   std::string Path() const { return dir_.File("dem.tif"); }
-  void Write(const TiffImage& spec, const std::vector<double>& samples) const {
-    testing_support::WriteTiff(Path(), spec, samples);
+  void Write(const TiffImage& image, const std::vector<double>& samples) const {
+    testing_support::WriteTiff(Path(), image, samples);
   }
   GeoTiffReader Open() const { return GeoTiffReader(Path(), "dem.tif"); }
   // What opening the file raises, or "".
@@ -139,20 +139,20 @@ TEST_F(GeoTiffFiles, EveryLayoutCompressionSampleAndByteOrderDecodesToItsCells) 
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TiffImage spec;
-    spec.ncols = 37;
-    spec.nrows = 23;
-    spec.tile = c.tile;
-    spec.rows_per_strip = c.rows_per_strip;
-    spec.compression = c.compression;
-    spec.predictor = c.predictor;
-    spec.format = c.format;
-    spec.bits = c.bits;
-    spec.big_endian = c.big_endian;
-    spec.bigtiff = c.bigtiff;
-    spec.overview = c.overview;
-    const std::vector<double> samples = Ramp(spec);
-    Write(spec, samples);
+    TiffImage image;
+    image.ncols = 37;
+    image.nrows = 23;
+    image.tile = c.tile;
+    image.rows_per_strip = c.rows_per_strip;
+    image.compression = c.compression;
+    image.predictor = c.predictor;
+    image.format = c.format;
+    image.bits = c.bits;
+    image.big_endian = c.big_endian;
+    image.bigtiff = c.bigtiff;
+    image.overview = c.overview;
+    const std::vector<double> samples = Ramp(image);
+    Write(image, samples);
     const std::vector<float> expected = Singles(samples);
 
     GeoTiffReader reader = Open();
@@ -219,12 +219,12 @@ TEST_F(GeoTiffFiles, EverySampleTypeBecomesTheNearestSingle) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.bits) + "-bit, format " + std::to_string(c.format));
-    TiffImage spec;
-    spec.format = c.format;
-    spec.bits = c.bits;
-    spec.ncols = static_cast<std::int32_t>(c.samples.size());
-    spec.nrows = 1;
-    Write(spec, c.samples);
+    TiffImage image;
+    image.format = c.format;
+    image.bits = c.bits;
+    image.ncols = static_cast<std::int32_t>(c.samples.size());
+    image.nrows = 1;
+    Write(image, c.samples);
     GeoTiffReader reader = Open();
     EXPECT_EQ(reader.Info().sample, c.sample);
     ExpectSameCells(DecodeAll(reader), c.expected);
@@ -262,13 +262,13 @@ TEST_F(GeoTiffFiles, GeoreferenceFormsGiveTheCornerAndSpacings) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TiffImage spec;  // 4 x 3 cells
-    spec.pixel_scale = c.scale;
-    spec.tiepoints = c.ties;
-    spec.transformation = c.matrix;
-    spec.short_keys = c.keys;
-    spec.double_keys = c.double_keys;
-    Write(spec, Ramp(spec));
+    TiffImage image;  // 4 x 3 cells
+    image.pixel_scale = c.scale;
+    image.tiepoints = c.ties;
+    image.transformation = c.matrix;
+    image.short_keys = c.keys;
+    image.double_keys = c.double_keys;
+    Write(image, Ramp(image));
     const GridHeader header = Open().Info().header;
     EXPECT_EQ(std::tuple(header.xllcorner, header.yllcorner, header.cellsize, header.cell_height),
               std::tuple(c.xll, c.yll, c.cellsize, c.cell_height));
@@ -295,9 +295,9 @@ TEST_F(GeoTiffFiles, NoDataTagIsRoundedToSingleAndNanMakesNanCellsNoData) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.tag.value_or("no tag"));
-    TiffImage spec;
-    spec.nodata = c.tag;
-    Write(spec, Ramp(spec));
+    TiffImage image;
+    image.nodata = c.tag;
+    Write(image, Ramp(image));
     const GeoTiffInfo info = Open().Info();
     ASSERT_EQ(info.header.nodata_single.has_value(), c.nodata.has_value());
     if (c.nan) {
@@ -311,15 +311,15 @@ TEST_F(GeoTiffFiles, NoDataTagIsRoundedToSingleAndNanMakesNanCellsNoData) {
 
 TEST_F(GeoTiffFiles, WhatIsNoGridOrNotInLatitudeAndLongitudeIsRefused) {
   const auto with = [](auto change) {
-    TiffImage spec;
-    change(spec);
-    return spec;
+    TiffImage image;
+    change(image);
+    return image;
   };
   const std::string not_lat_lon = "dem.tif is not in latitude and longitude (";
   const std::string rotated = "dem.tif is rotated; only north-up grids can be converted";
   const struct {
     const char* name;
-    TiffImage spec;
+    TiffImage image;
     std::string message;
   } cases[] = {
       {"three bands", with([](TiffImage& s) { s.bands = 3; }),
@@ -383,18 +383,18 @@ TEST_F(GeoTiffFiles, WhatIsNoGridOrNotInLatitudeAndLongitudeIsRefused) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Write(c.spec, std::vector<double>(static_cast<std::size_t>(c.spec.ncols * c.spec.nrows * c.spec.bands), 1));
+    Write(c.image, std::vector<double>(static_cast<std::size_t>(c.image.ncols * c.image.nrows * c.image.bands), 1));
     EXPECT_EQ(OpenMessage(), c.message);
   }
 }
 
 TEST_F(GeoTiffFiles, DamagedTruncatedAndShrinkingFilesSayWhatIsWrong) {
   const auto starts_with = [](const std::string& text, const std::string& start) { return text.rfind(start, 0) == 0; };
-  TiffImage spec;
-  spec.ncols = 37;
-  spec.nrows = 23;
-  spec.compression = kDeflate;
-  spec.predictor = kFloatingPoint;
+  TiffImage image;
+  image.ncols = 37;
+  image.nrows = 23;
+  image.compression = kDeflate;
+  image.predictor = kFloatingPoint;
   std::vector<double> noise(37 * 23);
   std::mt19937 random(7);
   for (double& v : noise) v = std::uniform_real_distribution<double>(-1000, 1000)(random);
@@ -406,28 +406,28 @@ TEST_F(GeoTiffFiles, DamagedTruncatedAndShrinkingFilesSayWhatIsWrong) {
 
   // Cut short where the directory comes last, as libtiff writes it: in the directory, or in the values
   // of its last tags (which libtiff alone would drop unseen).
-  Write(spec, noise);
+  Write(image, noise);
   const auto whole_file = std::filesystem::file_size(Path());
   const std::vector<std::uint8_t> head = testing_support::ReadBytes(Path());
   const std::uint32_t directory = head[4] | head[5] << 8 | head[6] << 16 | head[7] << 24;
   std::filesystem::resize_file(Path(), directory + 1);
   EXPECT_EQ(OpenMessage(), "dem.tif is truncated: its directory reaches byte " + std::to_string(directory + 2) +
                                " of a file of " + std::to_string(directory + 1) + " bytes");
-  Write(spec, noise);
+  Write(image, noise);
   std::filesystem::resize_file(Path(), whole_file - 1);
   EXPECT_EQ(OpenMessage(), "dem.tif is truncated: its directory reaches byte " + std::to_string(whole_file) +
                                " of a file of " + std::to_string(whole_file - 1) + " bytes");
 
   // Cut short where the directory comes first (as cloud-optimised files have it): the cells are missing.
-  spec.directory_first = true;
-  Write(spec, noise);
+  image.directory_first = true;
+  Write(image, noise);
   const auto whole = std::filesystem::file_size(Path());
   std::filesystem::resize_file(Path(), whole - 10);
   EXPECT_EQ(OpenMessage(), "dem.tif is truncated: its data reaches byte " + std::to_string(whole) + " of a file of " +
                                std::to_string(whole - 10) + " bytes");
 
   // Compressed data overwritten: decoding says so.
-  Write(spec, noise);
+  Write(image, noise);
   {
     std::vector<std::uint8_t> bytes = testing_support::ReadBytes(Path());
     std::fill(bytes.end() - 200, bytes.end() - 100, 0xA5);
@@ -441,9 +441,9 @@ TEST_F(GeoTiffFiles, DamagedTruncatedAndShrinkingFilesSayWhatIsWrong) {
   }
 
   // The file shrinks after it was opened: the mapping's pages are gone.
-  spec.directory_first = false;
-  spec.tile = 16;
-  Write(spec, noise);
+  image.directory_first = false;
+  image.tile = 16;
+  Write(image, noise);
   {
     GeoTiffReader reader = Open();
     std::filesystem::resize_file(Path(), 16);
@@ -455,22 +455,22 @@ TEST_F(GeoTiffFiles, DamagedTruncatedAndShrinkingFilesSayWhatIsWrong) {
 
 // Blocks a sparse file gives no bytes are no-data; without a no-data value they cannot be read.
 TEST_F(GeoTiffFiles, BlocksWithoutBytesAreNoData) {
-  TiffImage spec;
-  spec.ncols = 20;
-  spec.nrows = 20;
-  spec.tile = 16;
-  spec.compression = kDeflate;
-  spec.skipped_blocks = {1};
-  spec.nodata = "-5";
-  Write(spec, Ramp(spec));
+  TiffImage image;
+  image.ncols = 20;
+  image.nrows = 20;
+  image.tile = 16;
+  image.compression = kDeflate;
+  image.skipped_blocks = {1};
+  image.nodata = "-5";
+  Write(image, Ramp(image));
   GeoTiffReader reader = Open();
   EXPECT_FALSE(reader.Info().layout.in_place);
   std::vector<float> block(4 * 16);
   reader.DecodeBlock(1, 0, block.data());
   ExpectSameCells(block, std::vector<float>(4 * 16, -5));
 
-  spec.nodata.reset();
-  Write(spec, Ramp(spec));
+  image.nodata.reset();
+  Write(image, Ramp(image));
   GeoTiffReader without = Open();
   EXPECT_EQ(testing_support::MessageOf([&] { without.DecodeBlock(1, 0, block.data()); }),
             "dem.tif is damaged: block 1 has no data and there is no no-data value");
@@ -479,13 +479,13 @@ TEST_F(GeoTiffFiles, BlocksWithoutBytesAreNoData) {
 // A strip too large to decode at once comes in runs of rows, read in order by one reader; a run above
 // the last one read starts the strip again and is still right.
 TEST_F(GeoTiffFiles, OneHugeStripIsReadAsRunsOfRows) {
-  TiffImage spec;
-  spec.ncols = 1100;
-  spec.nrows = 1000;
-  spec.compression = kDeflate;
-  spec.predictor = kFloatingPoint;
-  const std::vector<double> samples = Ramp(spec);
-  Write(spec, samples);
+  TiffImage image;
+  image.ncols = 1100;
+  image.nrows = 1000;
+  image.compression = kDeflate;
+  image.predictor = kFloatingPoint;
+  const std::vector<double> samples = Ramp(image);
+  Write(image, samples);
   const std::vector<float> expected = Singles(samples);
   GeoTiffReader reader = Open();
   const GeoTiffLayout& layout = reader.Info().layout;
@@ -498,26 +498,26 @@ TEST_F(GeoTiffFiles, OneHugeStripIsReadAsRunsOfRows) {
 }
 
 GeoTiffGridDescription WriterSpec() {
-  GeoTiffGridDescription spec;
-  spec.ncols = 300;
-  spec.nrows = 270;
-  spec.left = -10.5;
-  spec.top = 60.25;
-  spec.column_spacing = 0.5;
-  spec.row_spacing = 0.25;
-  spec.nodata = -9999;
-  spec.epsg_code = 4269;
-  return spec;
+  GeoTiffGridDescription image;
+  image.ncols = 300;
+  image.nrows = 270;
+  image.left = -10.5;
+  image.top = 60.25;
+  image.column_spacing = 0.5;
+  image.row_spacing = 0.25;
+  image.nodata = -9999;
+  image.epsg_code = 4269;
+  return image;
 }
 
 // The writer's tags as libtiff and libgeotiff read them, and its cells as the reader decodes them.
 TEST_F(GeoTiffFiles, WrittenGridReadsBackWithItsTagsAndCells) {
-  const GeoTiffGridDescription spec = WriterSpec();
+  const GeoTiffGridDescription image = WriterSpec();
   std::vector<float> cells(300 * 270);
   for (std::size_t i = 0; i < cells.size(); ++i)
     cells[i] = i % 97 == 0 ? -9999.0f : static_cast<float>(i) * 0.125f - 77;
   {
-    GeoTiffWriter writer(Path(), spec);
+    GeoTiffWriter writer(Path(), image);
     std::int64_t row = 0;
     for (const std::int64_t count : {1, 100, 169}) {  // bands of 256 rows filled across calls
       writer.WriteRows(row, count, cells.data() + row * 300);
