@@ -497,27 +497,27 @@ TEST_F(GeoTiffFiles, OneHugeStripIsReadAsRunsOfRows) {
   ExpectSameCells(rows, std::vector<float>(expected.begin() + 5 * 1100, expected.begin() + 7 * 1100));
 }
 
-GeoTiffGridDescription WriterSpec() {
-  GeoTiffGridDescription image;
-  image.ncols = 300;
-  image.nrows = 270;
-  image.left = -10.5;
-  image.top = 60.25;
-  image.column_spacing = 0.5;
-  image.row_spacing = 0.25;
-  image.nodata = -9999;
-  image.epsg_code = 4269;
-  return image;
+GeoTiffGridDescription GridToWrite() {
+  GeoTiffGridDescription grid;
+  grid.ncols = 300;
+  grid.nrows = 270;
+  grid.left = -10.5;
+  grid.top = 60.25;
+  grid.column_spacing = 0.5;
+  grid.row_spacing = 0.25;
+  grid.nodata = -9999;
+  grid.epsg_code = 4269;
+  return grid;
 }
 
 // The writer's tags as libtiff and libgeotiff read them, and its cells as the reader decodes them.
 TEST_F(GeoTiffFiles, WrittenGridReadsBackWithItsTagsAndCells) {
-  const GeoTiffGridDescription image = WriterSpec();
+  const GeoTiffGridDescription grid = GridToWrite();
   std::vector<float> cells(300 * 270);
   for (std::size_t i = 0; i < cells.size(); ++i)
     cells[i] = i % 97 == 0 ? -9999.0f : static_cast<float>(i) * 0.125f - 77;
   {
-    GeoTiffWriter writer(Path(), image);
+    GeoTiffWriter writer(Path(), grid);
     std::int64_t row = 0;
     for (const std::int64_t count : {1, 100, 169}) {  // bands of 256 rows filled across calls
       writer.WriteRows(row, count, cells.data() + row * 300);
@@ -555,7 +555,7 @@ TEST_F(GeoTiffFiles, WriterStoppedByTheFileSizeLimitRaisesDiskFull) {
   int code = 0;
   std::string path;
   try {
-    GeoTiffWriter writer(Path(), WriterSpec());
+    GeoTiffWriter writer(Path(), GridToWrite());
     writer.WriteRows(0, 270, noise.data());
     writer.Finish();
   } catch (const EInOutError& e) {
