@@ -18,8 +18,9 @@ struct Command {
   int (*run)(const std::vector<std::string>&, Streams&);
 };
 
-constexpr std::array<Command, 5> kCommands{{
+constexpr std::array<Command, 6> kCommands{{
     {"convert", "convert float grids, ASCII grids and GeoTIFFs to Miradel images", RunConvert},
+    {"mosaic", "one image from many grids, cut to a box, with coarser cells", RunMosaic},
     {"info", "print the header fields and extent of an image", RunInfo},
     {"locate", "latitude and longitude of pixel positions", RunLocate},
     {"preview", "write a grey-scale PNG quick-look of an image", RunPreview},
