@@ -254,3 +254,90 @@ TEST(MosaicTest, RandomTileSetsGiveTheImageOfTheirMergedTwin) {
 
 }  // namespace
 }  // namespace kavrimo
+
+namespace kavrimo {
+namespace {
+
+// A host that gives up at the first progress of the second pass, as the window does when it is closed.
+class CancellingHost : public RecordingHost {
+ public:
+  void SetProgress(int position) override {
+    RecordingHost::SetProgress(position);
+    if (statuses.back() == "Step 2 of 2" && position > 0) throw ConversionCancelled();
+  }
+};
+
+// Every refusal comes before any cell is read, and grids the image does not reach are read no further than
+// their headers: here they have no cells at all. A grid that fails while it is read is named; nothing is
+// left behind and an earlier image stays.
+TEST(MosaicTest, RefusalsFailuresAndWhatIsNotRead) {
+  TempDir dir;
+  const auto grid = [&](const std::string& name, float xll, float yll, float size, int ncols = 4) {
+    WriteGrid(dir.File(name), ncols, 4, std::vector<float>(static_cast<std::size_t>(ncols) * 4, 5),
+              "NODATA_value -9999\n", false, xll, yll, size);
+    return dir.File(name);
+  };
+  const std::string a = grid("a", 10, 48, 0.5f), half = grid("half", 10.25f, 48, 0.5f);
+  const std::string coarse = grid("coarse", 12, 48, 1.5f), huge = grid("huge", 12, 48, 0.5f, 70000);
+  const std::string far = grid("far", 40, 48, 0.5f), nan = grid("nan", 12, 48, 0.5f);
+  std::remove((far + ".flt").c_str());  // never read: the box does not reach it
+  WriteText(dir.File("far.asc"), "ncols 4\nnrows 4\nxllcorner 50\nyllcorner 48\ncellsize 0.5\n1 2 3 zz\n");
+  WriteText(nan + ".flt", CellBytes({5, 5, std::nanf(""), 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5}, false));
+  WriteText(dir.File("mosaic.IMG"), "earlier");
+  const MosaicBounds box{10, 48, 11, 50, "10 48 11 50"};
+  const struct {
+    const char* name;
+    std::vector<std::string> inputs;
+    std::optional<MosaicBounds> bounds;
+    int k;
+    std::string message;
+  } cases[] = {
+      {"half a cell off",
+       {a, half},
+       std::nullopt,
+       1,
+       half + " is not on the lattice of " + a + ": its left edge is 0.5 cells off"},
+      {"other cells", {a, coarse}, std::nullopt, 1, coarse + " has cells of 1.5 where " + a + " has 0.5"},
+      {"not a multiple", {a}, std::nullopt, 0, "--cell-size S is not a whole multiple of 0.5, the cell size of " + a},
+      {"no grid in the box",
+       {a},
+       MosaicBounds{20, 48, 21, 50, "20 48 21 50"},
+       1,
+       "No grid covers the bounds 20 48 21 50"},
+      {"too large",
+       {a, huge},
+       std::nullopt,
+       1,
+       "The mosaic would be 70004 x 4 cells; an image holds at most 32767 x 32767: use --bounds or --cell-size"},
+      {"a missing header", {a, dir.File("none")}, std::nullopt, 1, "Cannot open file " + dir.File("none.hdr")},
+      {"a NaN cell", {a, nan}, std::nullopt, 1, nan + ": Invalid floating point operation"},
+      {"grids outside the box", {a, far, dir.File("far.asc"), huge}, box, 1, ""},
+      {"a large grid coarsened", {huge}, std::nullopt, 3, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ConversionRequest request{c.inputs.front(), dir.File("mosaic.IMG"), TemplatePath(), 2};
+    request.mosaic.emplace();
+    request.mosaic->inputs = c.inputs;
+    request.mosaic->bounds = c.bounds;
+    if (c.k != 1) request.mosaic->cell_size = c.k == 0 ? 0.75 : 0.5 * c.k;
+    request.mosaic->cell_size_text = "S";
+    RecordingHost host;
+    EXPECT_EQ(ConvertMessage(request, host), c.message);
+    if (!c.message.empty()) {
+      EXPECT_EQ(ReadText(dir.File("mosaic.IMG")), "earlier");
+    }
+    WriteText(dir.File("mosaic.IMG"), "earlier");
+  }
+  CancellingHost host;
+  ConversionRequest request{a, dir.File("mosaic.IMG"), TemplatePath(), 2};
+  request.mosaic.emplace();
+  request.mosaic->inputs = {a, grid("b", 12, 48, 0.5f)};
+  const std::vector<std::string> before = ListFolder(dir.Path());
+  EXPECT_EQ(ConvertMessage(request, host), "Conversion cancelled");
+  EXPECT_EQ(ListFolder(dir.Path()), before);
+  EXPECT_EQ(ReadText(dir.File("mosaic.IMG")), "earlier");
+}
+
+}  // namespace
+}  // namespace kavrimo
