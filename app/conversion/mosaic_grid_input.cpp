@@ -1,5 +1,6 @@
 #include "app/conversion/mosaic_grid_input.h"
 
+#include "app/conversion/grid_input_factory.h"
 #include "runtime/errors.h"
 
 namespace kavrimo {

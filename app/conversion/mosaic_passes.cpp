@@ -95,7 +95,7 @@ MosaicPasses::MosaicPasses(const LatticeRect& extent, std::int64_t k, std::vecto
 void MosaicPasses::Walk(const ProgressSink& progress, const PassOptions& options, const BandWork& work,
                         const std::function<void(std::int64_t)>& after) {
   PassProgress steps(progress, static_cast<std::int32_t>(extent_.cols), static_cast<std::int32_t>(extent_.rows));
-  const int threads = WorkerCount(options.threads, bands_);
+  const int threads = options.Workers(bands_);
   std::vector<Worker> workers(static_cast<std::size_t>(threads));
   const std::int64_t stripe = kStripeBands * threads;
   for (std::int64_t first = 0; first < bands_; first += stripe) {
