@@ -3,7 +3,10 @@
 #pragma once
 
 #include <sys/types.h>
+
 #include <string>
+
+#include "app/conversion/conversion.h"
 
 namespace kavrimo::bench {
 
@@ -17,6 +20,9 @@ struct EngineRun {
 // way the command line does, and reports its time and VmHWM through a pipe.
 EngineRun RunEngineInChild(const std::string& input, const std::string& output, const std::string& template_path,
                            int threads);
+
+// The same for any request (a mosaic, say).
+EngineRun RunRequestInChild(const ConversionRequest& request);
 
 // The same conversion in this process (for small grids).
 void RunEngine(const std::string& input, const std::string& output, const std::string& template_path, int threads);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "app/conversion/chunk_runner.h"
 #include "app/conversion/pass_runner.h"
@@ -13,8 +14,9 @@
 namespace kavrimo {
 namespace {
 
-// Fine cells a band gathers at most (but one coarse row): a few MiB per thread.
-constexpr std::int64_t kBandCells = std::int64_t{1} << 19;
+// Fine cells a band gathers at most (but one coarse row): a few MiB per thread. Bands are tall, so that
+// each grid's part of a band is read at once.
+constexpr std::int64_t kBandCells = std::int64_t{1} << 21;
 // Bands per stripe, per thread: the grids of a stripe's rows are open together.
 constexpr std::int64_t kStripeBands = 4;
 constexpr float kMissing = std::numeric_limits<float>::quiet_NaN();
@@ -46,25 +48,84 @@ void Merge(const float* block, std::int64_t rows, std::int64_t cols, CellNoData 
   }
 }
 
-// The coarse cells of k fine rows (stride cells apart, cols coarse cells across): the mean of each block's
-// valid cells, NaN for a block without one.
-void Coarsen(const float* fine, std::int64_t stride, std::int64_t k, std::int64_t cols, std::vector<double>& sums,
-             std::vector<std::int64_t>& counts, float* coarse) {
-  std::fill(sums.begin(), sums.begin() + cols, 0.0);
-  std::fill(counts.begin(), counts.begin() + cols, 0);
-  for (std::int64_t r = 0; r < k; ++r) {
-    const float* row = fine + r * stride;
-    for (std::int64_t c = 0; c < cols; ++c) {
-      for (std::int64_t i = c * k; i < (c + 1) * k; ++i) {
-        if (std::isnan(row[i])) continue;
-        sums[static_cast<std::size_t>(c)] += row[i];
-        ++counts[static_cast<std::size_t>(c)];
-      }
+// Copies n cells to to, each missing one as NaN; true when a cell is a NaN that is not missing.
+bool CopyMarkedRun(const float* from, std::int64_t n, float* to, CellNoData nodata) {
+  if (nodata.nan) {  // the NaN cells are the missing ones, and no other
+    std::copy(from, from + n, to);
+    return false;
+  }
+  int invalid = 0;
+  const float value = nodata.value;
+  if (nodata.possible) {
+    for (std::int64_t i = 0; i < n; ++i) {
+      const float v = from[i];
+      invalid |= static_cast<int>(v != v);
+      to[i] = v == value ? kMissing : v;
+    }
+  } else {
+    for (std::int64_t i = 0; i < n; ++i) {
+      const float v = from[i];
+      invalid |= static_cast<int>(v != v);
+      to[i] = v;
     }
   }
-  for (std::int64_t c = 0; c < cols; ++c) {
-    const auto n = counts[static_cast<std::size_t>(c)];
-    coarse[c] = n == 0 ? kMissing : static_cast<float>(sums[static_cast<std::size_t>(c)] / static_cast<double>(n));
+  return invalid != 0;
+}
+
+// Copies count cells of a block cols cells wide, from its cell first on, to their places in fine (stride
+// cells a row, at the block's first cell), each missing one as NaN.
+void CopyMarked(const float* cells, std::int64_t count, std::int64_t first, std::int64_t cols, float* fine,
+                std::int64_t stride, CellNoData nodata, const MosaicTile& grid) {
+  for (std::int64_t at = first; at < first + count;) {
+    const std::int64_t r = at / cols, c = at % cols, n = std::min(cols - c, first + count - at);
+    if (CopyMarkedRun(cells + (at - first), n, fine + r * stride + c, nodata)) RaiseInvalidCell(grid);
+    at += n;
+  }
+}
+
+double Valid(float v) { return v == v ? static_cast<double>(v) : 0.0; }
+float Mean(double sum, std::int64_t count) {
+  return count == 0 ? kMissing : static_cast<float>(sum / static_cast<double>(count));
+}
+
+// The coarse cells of k fine rows (stride cells apart, cols coarse cells across): the mean of each block's
+// valid cells, summed row after row, NaN for a block without one. Four blocks are summed side by side,
+// each in its own order, so that their sums do not wait for one another.
+void Coarsen(const float* fine, std::int64_t stride, std::int64_t k, std::int64_t cols, float* coarse) {
+  std::int64_t c = 0;
+  for (; c + 4 <= cols; c += 4) {
+    double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+    std::int64_t n0 = 0, n1 = 0, n2 = 0, n3 = 0;
+    for (std::int64_t r = 0; r < k; ++r) {
+      const float* cells = fine + r * stride + c * k;
+      for (std::int64_t i = 0; i < k; ++i) {
+        const float a = cells[i], b = cells[k + i], d = cells[2 * k + i], e = cells[3 * k + i];
+        s0 += Valid(a);
+        s1 += Valid(b);
+        s2 += Valid(d);
+        s3 += Valid(e);
+        n0 += a == a;
+        n1 += b == b;
+        n2 += d == d;
+        n3 += e == e;
+      }
+    }
+    coarse[c] = Mean(s0, n0);
+    coarse[c + 1] = Mean(s1, n1);
+    coarse[c + 2] = Mean(s2, n2);
+    coarse[c + 3] = Mean(s3, n3);
+  }
+  for (; c < cols; ++c) {
+    double sum = 0;
+    std::int64_t count = 0;
+    for (std::int64_t r = 0; r < k; ++r) {
+      const float* cells = fine + r * stride + c * k;
+      for (std::int64_t i = 0; i < k; ++i) {
+        sum += Valid(cells[i]);
+        count += cells[i] == cells[i];
+      }
+    }
+    coarse[c] = Mean(sum, count);
   }
 }
 
@@ -79,16 +140,15 @@ T* Sized(std::vector<T>& buffer, std::int64_t count) {
 struct MosaicPasses::Worker {
   std::vector<float> block;  // one grid's cells of a band
   std::vector<float> fine;   // a band's gathered fine cells
-  std::vector<double> sums;
-  std::vector<std::int64_t> counts;
   std::vector<float> coarse;
   std::vector<std::uint8_t> bytes;  // a band's coded bytes
+  std::optional<BlockBuffer<float>> reads;
 };
 
 MosaicPasses::MosaicPasses(const LatticeRect& extent, std::int64_t k, std::vector<MosaicSource>& sources)
     : extent_(extent), k_(k), fine_(FineCells(extent, k)), sources_(sources) {
-  // Rows per band: at most kBandCells fine cells and 1 % of the rows, but one row.
-  band_rows_ = std::max<std::int64_t>(1, std::min(kBandCells / (k * k * extent.cols), (extent.rows + 99) / 100));
+  // Rows per band: at most kBandCells fine cells and a 32nd of the rows, but one row.
+  band_rows_ = std::max<std::int64_t>(1, std::min(kBandCells / (k * k * extent.cols), (extent.rows + 31) / 32));
   bands_ = (extent.rows + band_rows_ - 1) / band_rows_;
 }
 
@@ -136,42 +196,57 @@ void MosaicPasses::Band(std::int64_t band, Worker& worker, const std::vector<Mos
     blocks.push_back(block);
   }
   if (overlap || k_ != 1) {
-    Gathered(band, worker, reaching, blocks, sink);
+    Gathered(band, worker, reaching, blocks, overlap, sink);
     return;
   }
+  if (!worker.reads) worker.reads.emplace(kPassBlockCells);
   for (std::size_t i = 0; i < reaching.size(); ++i) {
     const LatticeRect& b = blocks[i];
     const MosaicTile& grid = reaching[i]->Tile();
-    float* cells = Sized(worker.block, b.cols * b.rows);
-    reaching[i]->Read(b.row - grid.place.row, b.rows, b.col - grid.place.col, b.cols, cells);
-    sink({b.row - fine_.row, b.col - fine_.col, cells, b.cols, b.rows, reaching[i]->NoData(), &grid});
+    const CellNoData nodata = reaching[i]->NoData();
+    reaching[i]->Visit(b.row - grid.place.row, b.rows, b.col - grid.place.col, b.cols, worker.block, *worker.reads,
+                       [&](const float* cells, std::size_t count, std::size_t offset) {
+                         sink({b.row - fine_.row, b.col - fine_.col, b.cols, static_cast<std::int64_t>(offset), cells,
+                               static_cast<std::int64_t>(count), nodata, &grid});
+                       });
   }
 }
 
 void MosaicPasses::Gathered(std::int64_t band, Worker& worker, const std::vector<MosaicSource*>& reaching,
-                            const std::vector<LatticeRect>& blocks, const Sink& sink) const {
+                            const std::vector<LatticeRect>& blocks, bool overlap, const Sink& sink) const {
   const std::int64_t first_row = BandStart(band), rows = BandEnd(band) - first_row;
-  const std::int64_t top = fine_.row + first_row * k_, stride = fine_.cols;
-  float* fine = Sized(worker.fine, rows * k_ * stride);
-  std::fill(fine, fine + rows * k_ * stride, kMissing);
+  const std::int64_t top = fine_.row + first_row * k_, stride = fine_.cols, cells = rows * k_ * stride;
+  float* fine = Sized(worker.fine, cells);
+  std::int64_t covered = 0;
+  for (const LatticeRect& b : blocks) covered += b.cols * b.rows;
+  if (overlap || covered != cells) std::fill(fine, fine + cells, kMissing);
   for (std::size_t i = 0; i < reaching.size(); ++i) {
     const LatticeRect& b = blocks[i];
-    const MosaicTile& grid = reaching[i]->Tile();
-    float* cells = Sized(worker.block, b.cols * b.rows);
-    reaching[i]->Read(b.row - grid.place.row, b.rows, b.col - grid.place.col, b.cols, cells);
-    Merge(cells, b.rows, b.cols, reaching[i]->NoData(), grid, fine + (b.row - top) * stride + (b.col - fine_.col),
-          stride);
+    const MosaicSource& source = *reaching[i];
+    const MosaicTile& grid = source.Tile();
+    float* at = fine + (b.row - top) * stride + (b.col - fine_.col);
+    if (overlap) {
+      float* block = Sized(worker.block, b.cols * b.rows);
+      source.Read(b.row - grid.place.row, b.rows, b.col - grid.place.col, b.cols, block);
+      Merge(block, b.rows, b.cols, source.NoData(), grid, at, stride);
+      continue;
+    }
+    // No other grid here: the cells go where they belong, missing ones as NaN.
+    if (!worker.reads) worker.reads.emplace(kPassBlockCells);
+    source.Visit(b.row - grid.place.row, b.rows, b.col - grid.place.col, b.cols, worker.block, *worker.reads,
+                 [&](const float* from, std::size_t count, std::size_t offset) {
+                   CopyMarked(from, static_cast<std::int64_t>(count), static_cast<std::int64_t>(offset), b.cols, at,
+                              stride, source.NoData(), grid);
+                 });
   }
   if (k_ == 1) {
-    sink({first_row, 0, fine, stride, rows, CellNoData::NotANumber(), nullptr});
+    sink({first_row, 0, stride, 0, fine, cells, CellNoData::NotANumber(), nullptr});
     return;
   }
-  Sized(worker.sums, extent_.cols);
-  Sized(worker.counts, extent_.cols);
   float* coarse = Sized(worker.coarse, extent_.cols);
   for (std::int64_t r = 0; r < rows; ++r) {
-    Coarsen(fine + r * k_ * stride, stride, k_, extent_.cols, worker.sums, worker.counts, coarse);
-    sink({first_row + r, 0, coarse, extent_.cols, 1, CellNoData::NotANumber(), nullptr});
+    Coarsen(fine + r * k_ * stride, stride, k_, extent_.cols, coarse);
+    sink({first_row + r, 0, extent_.cols, 0, coarse, extent_.cols, CellNoData::NotANumber(), nullptr});
   }
 }
 
@@ -183,8 +258,7 @@ CellRange MosaicPasses::Scan(const ProgressSink& progress, const PassOptions& op
       [&](std::int64_t band, Worker& worker, const std::vector<MosaicSource*>& active) {
         CellRange& part = parts[static_cast<std::size_t>(band)];
         Band(band, worker, active, [&](const Run& run) {
-          NamingGrid(run.grid,
-                     [&] { ScanCells(run.cells, static_cast<std::size_t>(run.count * run.rows), run.nodata, part); });
+          NamingGrid(run.grid, [&] { ScanCells(run.cells, static_cast<std::size_t>(run.count), run.nodata, part); });
         });
       },
       [&](std::int64_t band) { range.Widen(parts[static_cast<std::size_t>(band)]); });
@@ -203,9 +277,13 @@ void MosaicPasses::CodeWith(ImagePixels& output, const ProgressSink& progress, c
         std::memset(bytes, kNoDataByte, static_cast<std::size_t>(cells));
         Band(band, worker, active, [&](const Run& run) {
           NamingGrid(run.grid, [&] {
-            for (std::int64_t r = 0; r < run.rows; ++r) {
-              code(run.cells + r * run.count, static_cast<std::size_t>(run.count), run.nodata,
-                   bytes + (run.row - first_row + r) * width + run.col, band);
+            // The run's pieces of each row go to their places in the band's rows.
+            for (std::int64_t at = run.first; at < run.first + run.count;) {
+              const std::int64_t r = at / run.cols, c = at % run.cols;
+              const std::int64_t count = std::min(run.cols - c, run.first + run.count - at);
+              code(run.cells + (at - run.first), static_cast<std::size_t>(count), run.nodata,
+                   bytes + (run.row - first_row + r) * width + run.col + c, band);
+              at += count;
             }
           });
         });

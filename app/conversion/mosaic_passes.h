@@ -42,14 +42,16 @@ class MosaicPasses {
                      const PassOptions& options);
 
   struct Worker;
-  // Cells of the image, rows x count of them one row after another, from image row row and column col,
-  // missing where nodata matches; grid: the grid they come from, or null for gathered cells.
+  // Cells of the image: count cells of a block of rows of cols cells each whose first cell lies at image
+  // row row and column col, from the block's cell first on; missing where nodata matches; grid: the grid
+  // they come from, or null for gathered cells.
   struct Run {
     std::int64_t row;
     std::int64_t col;
+    std::int64_t cols;
+    std::int64_t first;
     const float* cells;
     std::int64_t count;
-    std::int64_t rows;
     CellNoData nodata;
     const MosaicTile* grid;
   };
@@ -64,7 +66,7 @@ class MosaicPasses {
             const std::function<void(std::int64_t)>& after);
   void Band(std::int64_t band, Worker& worker, const std::vector<MosaicSource*>& active, const Sink& sink) const;
   void Gathered(std::int64_t band, Worker& worker, const std::vector<MosaicSource*>& reaching,
-                const std::vector<LatticeRect>& blocks, const Sink& sink) const;
+                const std::vector<LatticeRect>& blocks, bool overlap, const Sink& sink) const;
   template <typename Coding>
   void CodeWith(ImagePixels& output, const ProgressSink& progress, const PassOptions& options, Coding code,
                 const std::function<void(std::int64_t)>& after);

@@ -112,6 +112,21 @@ void MosaicSource::Read(std::int64_t row, std::int64_t rows, std::int64_t col, s
   }
 }
 
+void MosaicSource::Visit(std::int64_t row, std::int64_t rows, std::int64_t col, std::int64_t cols,
+                         std::vector<float>& block, BlockBuffer<float>& reads, const CellVisitor& visit) const {
+  const std::int64_t count = rows * cols;
+  if (tile_.kind == MosaicKind::kFloat && cols == tile_.header.ncols) {
+    const GridStream stream(data_, tile_.Cells(), tile_.header.big_endian);
+    if (stream.Visit(row * cols, static_cast<std::size_t>(count), reads, visit) < static_cast<std::size_t>(count)) {
+      throw EInOutError(100, data_.Path());
+    }
+    return;
+  }
+  if (block.size() < static_cast<std::size_t>(count)) block.resize(static_cast<std::size_t>(count));
+  Read(row, rows, col, cols, block.data());
+  visit(block.data(), static_cast<std::size_t>(count), 0);
+}
+
 void MosaicSource::ReadGrid(const BinaryFile& file, std::int64_t base, std::int64_t row, std::int64_t rows,
                             std::int64_t col, std::int64_t cols, float* out) const {
   const std::int64_t ncols = tile_.header.ncols;

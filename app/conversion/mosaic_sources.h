@@ -8,12 +8,14 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/conversion/cell_coding.h"
 #include "app/conversion/mosaic_lattice.h"
 #include "app/conversion/passes.h"
 #include "app/grid/geotiff_grid.h"
 #include "app/grid/grid_header.h"
+#include "app/grid/grid_stream.h"
 #include "runtime/file.h"
 
 namespace kavrimo {
@@ -53,6 +55,13 @@ class MosaicSource {
   // row. Safe on several threads at once. Raises EInOutError 100 (naming the data file) for a file that
   // ends early, EGeoTiffError for a truncated GeoTIFF, and the system's read errors.
   void Read(std::int64_t row, std::int64_t rows, std::int64_t col, std::int64_t cols, float* out) const;
+
+  // Hands the same cells to visit in runs, row after row (cells[0..count) are the block's cells
+  // offset..): whole rows of a float grid, which lie one after another, where they lie (a short-lived
+  // mapping, as a float grid's passes read them; reads through reads where it cannot be mapped), any
+  // other block read into block. Raises as Read does, and what visit raises.
+  void Visit(std::int64_t row, std::int64_t rows, std::int64_t col, std::int64_t cols, std::vector<float>& block,
+             BlockBuffer<float>& reads, const CellVisitor& visit) const;
 
  private:
   void ReadGrid(const BinaryFile& file, std::int64_t base, std::int64_t row, std::int64_t rows, std::int64_t col,
