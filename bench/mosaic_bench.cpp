@@ -61,6 +61,7 @@ std::vector<std::string> CutIntoTiles(const ScratchFolder& folder, const std::st
       BinaryFile cells = BinaryFile::Create(name + ".flt");
       cells.WriteExactly(tile.data(), tile.size() * sizeof(float));
       cells.Close();
+      SettleLikeSyntheticGrids(name + ".flt");  // cached as the grid is, so that both map alike
     }
   }
   return TileNames(folder, prefix, n);

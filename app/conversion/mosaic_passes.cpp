@@ -148,7 +148,9 @@ struct MosaicPasses::Worker {
 MosaicPasses::MosaicPasses(const LatticeRect& extent, std::int64_t k, std::vector<MosaicSource>& sources)
     : extent_(extent), k_(k), fine_(FineCells(extent, k)), sources_(sources) {
   // Rows per band: at most kBandCells fine cells and a 32nd of the rows, but one row.
-  band_rows_ = std::max<std::int64_t>(1, std::min(kBandCells / (k * k * extent.cols), (extent.rows + 31) / 32));
+  const double fine_row = static_cast<double>(k) * static_cast<double>(k) * static_cast<double>(extent.cols);
+  band_rows_ = std::max<std::int64_t>(
+      1, std::min(static_cast<std::int64_t>(static_cast<double>(kBandCells) / fine_row), (extent.rows + 31) / 32));
   bands_ = (extent.rows + band_rows_ - 1) / band_rows_;
 }
 
@@ -183,22 +185,34 @@ void MosaicPasses::Walk(const ProgressSink& progress, const PassOptions& options
 
 void MosaicPasses::Band(std::int64_t band, Worker& worker, const std::vector<MosaicSource*>& active,
                         const Sink& sink) const {
-  const LatticeRect rows{fine_.col, fine_.row + BandStart(band) * k_, fine_.cols,
-                         (BandEnd(band) - BandStart(band)) * k_};
-  std::vector<MosaicSource*> reaching;
-  std::vector<LatticeRect> blocks;  // each grid's cells in the band
-  bool overlap = false;
-  for (MosaicSource* source : active) {
-    const LatticeRect block = Intersection(source->Tile().place, rows);
-    if (block.cols == 0) continue;
-    for (const LatticeRect& other : blocks) overlap = overlap || Intersection(block, other).cols != 0;
-    reaching.push_back(source);
-    blocks.push_back(block);
+  const std::int64_t fine_rows = (BandEnd(band) - BandStart(band)) * k_;
+  // Coarse cells go in strips of columns, so that a band's fine cells stay within kBandCells however
+  // large k is (but one coarse cell).
+  const std::int64_t strip =
+      k_ == 1 ? extent_.cols : std::clamp<std::int64_t>(kBandCells / (fine_rows * k_), 1, extent_.cols);
+  for (std::int64_t first_col = 0; first_col < extent_.cols; first_col += strip) {
+    const LatticeRect area{fine_.col + first_col * k_, fine_.row + BandStart(band) * k_,
+                           std::min(strip, extent_.cols - first_col) * k_, fine_rows};
+    std::vector<MosaicSource*> reaching;
+    std::vector<LatticeRect> blocks;  // each grid's cells in the area
+    bool overlap = false;
+    for (MosaicSource* source : active) {
+      const LatticeRect block = Intersection(source->Tile().place, area);
+      if (block.cols == 0) continue;
+      for (const LatticeRect& other : blocks) overlap = overlap || Intersection(block, other).cols != 0;
+      reaching.push_back(source);
+      blocks.push_back(block);
+    }
+    if (overlap || k_ != 1) {
+      Gathered(band, area, worker, reaching, blocks, overlap, sink);
+    } else {
+      Direct(worker, reaching, blocks, sink);
+    }
   }
-  if (overlap || k_ != 1) {
-    Gathered(band, worker, reaching, blocks, overlap, sink);
-    return;
-  }
+}
+
+void MosaicPasses::Direct(Worker& worker, const std::vector<MosaicSource*>& reaching,
+                          const std::vector<LatticeRect>& blocks, const Sink& sink) const {
   if (!worker.reads) worker.reads.emplace(kPassBlockCells);
   for (std::size_t i = 0; i < reaching.size(); ++i) {
     const LatticeRect& b = blocks[i];
@@ -212,10 +226,10 @@ void MosaicPasses::Band(std::int64_t band, Worker& worker, const std::vector<Mos
   }
 }
 
-void MosaicPasses::Gathered(std::int64_t band, Worker& worker, const std::vector<MosaicSource*>& reaching,
-                            const std::vector<LatticeRect>& blocks, bool overlap, const Sink& sink) const {
-  const std::int64_t first_row = BandStart(band), rows = BandEnd(band) - first_row;
-  const std::int64_t top = fine_.row + first_row * k_, stride = fine_.cols, cells = rows * k_ * stride;
+void MosaicPasses::Gathered(std::int64_t band, const LatticeRect& area, Worker& worker,
+                            const std::vector<MosaicSource*>& reaching, const std::vector<LatticeRect>& blocks,
+                            bool overlap, const Sink& sink) const {
+  const std::int64_t stride = area.cols, cells = area.rows * stride;
   float* fine = Sized(worker.fine, cells);
   std::int64_t covered = 0;
   for (const LatticeRect& b : blocks) covered += b.cols * b.rows;
@@ -224,7 +238,7 @@ void MosaicPasses::Gathered(std::int64_t band, Worker& worker, const std::vector
     const LatticeRect& b = blocks[i];
     const MosaicSource& source = *reaching[i];
     const MosaicTile& grid = source.Tile();
-    float* at = fine + (b.row - top) * stride + (b.col - fine_.col);
+    float* at = fine + (b.row - area.row) * stride + (b.col - area.col);
     if (overlap) {
       float* block = Sized(worker.block, b.cols * b.rows);
       source.Read(b.row - grid.place.row, b.rows, b.col - grid.place.col, b.cols, block);
@@ -239,14 +253,16 @@ void MosaicPasses::Gathered(std::int64_t band, Worker& worker, const std::vector
                               stride, source.NoData(), grid);
                  });
   }
+  const std::int64_t first_row = BandStart(band), first_col = (area.col - fine_.col) / k_;
   if (k_ == 1) {
-    sink({first_row, 0, stride, 0, fine, cells, CellNoData::NotANumber(), nullptr});
+    sink({first_row, first_col, stride, 0, fine, cells, CellNoData::NotANumber(), nullptr});
     return;
   }
-  float* coarse = Sized(worker.coarse, extent_.cols);
-  for (std::int64_t r = 0; r < rows; ++r) {
-    Coarsen(fine + r * k_ * stride, stride, k_, extent_.cols, coarse);
-    sink({first_row + r, 0, extent_.cols, 0, coarse, extent_.cols, CellNoData::NotANumber(), nullptr});
+  const std::int64_t cols = stride / k_;
+  float* coarse = Sized(worker.coarse, cols);
+  for (std::int64_t r = 0; r < area.rows / k_; ++r) {
+    Coarsen(fine + r * k_ * stride, stride, k_, cols, coarse);
+    sink({first_row + r, first_col, cols, 0, coarse, cols, CellNoData::NotANumber(), nullptr});
   }
 }
 

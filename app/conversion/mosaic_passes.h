@@ -65,7 +65,11 @@ class MosaicPasses {
   void Walk(const ProgressSink& progress, const PassOptions& options, const BandWork& work,
             const std::function<void(std::int64_t)>& after);
   void Band(std::int64_t band, Worker& worker, const std::vector<MosaicSource*>& active, const Sink& sink) const;
-  void Gathered(std::int64_t band, Worker& worker, const std::vector<MosaicSource*>& reaching,
+  // The cells of area (fine cells of a band) read grid by grid, each scanned or coded with its own no-data.
+  void Direct(Worker& worker, const std::vector<MosaicSource*>& reaching, const std::vector<LatticeRect>& blocks,
+              const Sink& sink) const;
+  // The cells of area gathered first, then coarsened.
+  void Gathered(std::int64_t band, const LatticeRect& area, Worker& worker, const std::vector<MosaicSource*>& reaching,
                 const std::vector<LatticeRect>& blocks, bool overlap, const Sink& sink) const;
   template <typename Coding>
   void CodeWith(ImagePixels& output, const ProgressSink& progress, const PassOptions& options, Coding code,

@@ -217,6 +217,9 @@ TEST(MosaicTest, TilesGiveTheImageOfTheirMergedTwin) {
        .tiles = {a, holes, T(40, 0, 6, 3, 'f', -9999, 1.0)},
        .k = 3},
       {.name = "coarse cells within a box", .tiles = {a, b}, .k = 4, .box = Extent{1, 0, 6, 5}, .nudge = -0.3},
+      {.name = "coarse cells of 512 x 512 fine ones, a band taken in strips of them",
+       .tiles = {T(0, 0, 4608, 600, 'f'), T(100, 512, 700, 100, 'a')},
+       .k = 512},
   };
   for (const Case& c : cases) {
     for (int threads : {1, 3}) Check(c, threads);
