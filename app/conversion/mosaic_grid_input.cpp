@@ -1,5 +1,7 @@
 #include "app/conversion/mosaic_grid_input.h"
 
+#include <limits>
+
 #include "app/conversion/grid_input_factory.h"
 #include "runtime/errors.h"
 
@@ -79,11 +81,21 @@ void MosaicGridInput::OpenData() {
 }
 
 CellRange MosaicGridInput::ScanRange(const ProgressSink& progress, const PassOptions& options) {
-  return Scratched([&] { return passes_->Scan(progress, options); });
+  if (k_ > 1) coarse_.emplace(output_, "the mosaic's coarse cells", extent_.cols * extent_.rows, swept_);
+  return Scratched([&] {
+    if (!coarse_) return passes_->Scan(progress, options);
+    return coarse_->NamingOutput([&] { return passes_->Scan(progress, options, &coarse_->File()); });
+  });
 }
 
 void MosaicGridInput::CodeGrid(const CellScale& scale, ImagePixels& output, const ProgressSink& progress,
                                const PassOptions& options) {
+  if (coarse_) {
+    GridHeader cells = header_;
+    cells.nodata_single = std::numeric_limits<float>::quiet_NaN();  // the missing cells were kept as NaN
+    coarse_->NamingOutput([&] { kavrimo::CodeGrid(coarse_->File(), cells, scale, output, progress, options); });
+    return;
+  }
   Scratched([&] { passes_->Code(scale, output, progress, options); });
 }
 
@@ -95,6 +107,7 @@ OutsideCounts MosaicGridInput::CodeGrid(const FixedScale& fixed, ImagePixels& ou
 void MosaicGridInput::Close() {
   for (MosaicSource& source : sources_) source.Close();
   if (scratch_) scratch_->Close();
+  if (coarse_) coarse_->Close();
 }
 
 }  // namespace kavrimo

@@ -41,6 +41,8 @@ class MosaicGridInput : public GridInput {
 
   // Sets aside the scratch space of the grids the image reaches that are parsed or decoded.
   void OpenData() override;
+  // Pass 1; of coarse cells, it keeps them in a scratch file of their own (4 bytes per cell of the image,
+  // set aside before any cell is read), so that pass 2 codes them as a float grid's.
   CellRange ScanRange(const ProgressSink& progress, const PassOptions& options) override;
   void CodeGrid(const CellScale& scale, ImagePixels& output, const ProgressSink& progress,
                 const PassOptions& options) override;
@@ -61,6 +63,7 @@ class MosaicGridInput : public GridInput {
   LatticeRect extent_;
   std::int64_t k_ = 1;
   std::optional<ScratchFile> scratch_;
+  std::optional<ScratchFile> coarse_;  // the coarse cells pass 1 found, which pass 2 codes
   std::vector<MosaicSource> sources_;
   std::unique_ptr<MosaicPasses> passes_;
 };

@@ -266,7 +266,7 @@ void MosaicPasses::Gathered(std::int64_t band, const LatticeRect& area, Worker& 
   }
 }
 
-CellRange MosaicPasses::Scan(const ProgressSink& progress, const PassOptions& options) {
+CellRange MosaicPasses::Scan(const ProgressSink& progress, const PassOptions& options, BinaryFile* keep) {
   std::vector<CellRange> parts(static_cast<std::size_t>(bands_));
   CellRange range;
   Walk(
@@ -275,6 +275,10 @@ CellRange MosaicPasses::Scan(const ProgressSink& progress, const PassOptions& op
         CellRange& part = parts[static_cast<std::size_t>(band)];
         Band(band, worker, active, [&](const Run& run) {
           NamingGrid(run.grid, [&] { ScanCells(run.cells, static_cast<std::size_t>(run.count), run.nodata, part); });
+          if (keep != nullptr) {  // a coarse row, or a part of one
+            keep->WriteExactlyAt((run.row * extent_.cols + run.col) * std::int64_t{sizeof(float)}, run.cells,
+                                 static_cast<std::size_t>(run.count) * sizeof(float));
+          }
         });
       },
       [&](std::int64_t band) { range.Widen(parts[static_cast<std::size_t>(band)]); });

@@ -35,7 +35,9 @@ class MosaicPasses {
 
   // Pass 1: the range of the image's valid cells. A valid NaN cell of a grid raises "<grid>: Invalid
   // floating point operation"; a grid's read errors leave as they are.
-  CellRange Scan(const ProgressSink& progress, const PassOptions& options);
+  // keep (coarse cells only, k > 1): where the image's cells go as they are found, laid out as a float
+  // grid's data (host order, NaN where missing), so that pass 2 need not gather them again; or null.
+  CellRange Scan(const ProgressSink& progress, const PassOptions& options, BinaryFile* keep = nullptr);
   // Pass 2: codes every cell of the image into output's pixels (cells no grid covers: 255).
   void Code(const CellScale& scale, ImagePixels& output, const ProgressSink& progress, const PassOptions& options);
   OutsideCounts Code(const FixedScale& fixed, ImagePixels& output, const ProgressSink& progress,

@@ -93,7 +93,8 @@ int FloorDiv(int a, int k) { return a >= 0 ? a / k : -((-a + k - 1) / k); }
 
 // The merged twin's image: the first valid cell of the tiles in order, coarsened, written as a float grid
 // and converted.
-std::vector<std::uint8_t> TwinImage(const TempDir& dir, const std::vector<Tile>& tiles, Extent e, int k) {
+std::vector<std::uint8_t> TwinImage(const TempDir& dir, const std::vector<Tile>& tiles, Extent e, int k,
+                                    std::optional<CellRange> fixed) {
   const int cols = e.col_end - e.col, rows = e.row_end - e.row;
   std::vector<float> twin;
   for (int r = 0; r < rows; ++r) {
@@ -119,7 +120,9 @@ std::vector<std::uint8_t> TwinImage(const TempDir& dir, const std::vector<Tile>&
   WriteGrid(dir.File("twin"), cols, rows, twin, "NODATA_value -9999\n", false, static_cast<float>(10 + e.col * size),
             static_cast<float>(50 - e.row_end * size), static_cast<float>(size));
   RecordingHost host;
-  EXPECT_EQ(ConvertMessage({dir.File("twin"), dir.File("twin.IMG"), TemplatePath()}, host), "");
+  ConversionRequest request{dir.File("twin"), dir.File("twin.IMG"), TemplatePath()};
+  request.fixed_range = fixed;
+  EXPECT_EQ(ConvertMessage(request, host), "");
   return ReadBytes(dir.File("twin.IMG"));
 }
 
@@ -130,8 +133,9 @@ struct Mosaic {
 };
 
 Mosaic MakeMosaic(const TempDir& dir, const std::vector<std::string>& inputs, std::optional<MosaicBounds> bounds, int k,
-                  int threads) {
+                  int threads, std::optional<CellRange> fixed) {
   ConversionRequest request{inputs.front(), dir.File("mosaic.IMG"), TemplatePath(), threads};
+  request.fixed_range = fixed;
   request.mosaic.emplace();
   request.mosaic->inputs = inputs;
   request.mosaic->bounds = bounds;
@@ -160,7 +164,8 @@ struct Case {
   double nudge = 0;                          // how far each box edge lies outside the box's cells, in cells
 };
 
-void Check(const Case& c, int threads) {
+// fixed: the range both images are scaled over, or none for their own.
+void Check(const Case& c, int threads, std::optional<CellRange> fixed = std::nullopt) {
   SCOPED_TRACE(std::string(c.name) + ", threads " + std::to_string(threads));
   TempDir dir;
   std::vector<std::string> inputs;
@@ -182,9 +187,9 @@ void Check(const Case& c, int threads) {
     e.row_end = e.row + (e.row_end - e.row + c.k - 1) / c.k * c.k;
     e = {e.col / c.k, e.row / c.k, e.col_end / c.k, e.row_end / c.k};  // tiles[0] lies at a multiple of k
   }
-  const Mosaic m = MakeMosaic(dir, inputs, bounds, c.k, threads);
+  const Mosaic m = MakeMosaic(dir, inputs, bounds, c.k, threads, fixed);
   ASSERT_EQ(m.message, "");
-  const std::vector<std::uint8_t> twin = TwinImage(dir, c.tiles, e, c.k);
+  const std::vector<std::uint8_t> twin = TwinImage(dir, c.tiles, e, c.k, fixed);
   std::string tiles;
   for (const Tile& t : c.tiles) {
     tiles += std::string(1, t.format) + " " + std::to_string(t.col) + "," + std::to_string(t.row) + " " +
@@ -223,6 +228,7 @@ TEST(MosaicTest, TilesGiveTheImageOfTheirMergedTwin) {
   };
   for (const Case& c : cases) {
     for (int threads : {1, 3}) Check(c, threads);
+    Check(c, 2, CellRange{500, -20});  // in one pass, over a fixed range
   }
 }
 
