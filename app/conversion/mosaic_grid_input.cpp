@@ -34,6 +34,7 @@ MosaicGridInput::MosaicGridInput(const MosaicRequest& request, const std::string
   for (const std::string& input : request.inputs) tiles.push_back(ReadTileHeader(input));
   const MosaicLattice lattice(tiles.front().name, tiles.front().header);
   std::vector<LatticeRect> places;
+  places.reserve(tiles.size());
   for (MosaicTile& tile : tiles) places.push_back(tile.place = lattice.Place(tile.name, tile.header));
   const auto [cell_size, k] = CellsOf(request, lattice);
   k_ = k;
