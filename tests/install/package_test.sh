@@ -39,8 +39,8 @@ grep -qx "Image created succesfully" "$work/convert.out" || fail "no success lin
 timeout 60 "$build/bin/kavrimo-cli" convert "$work/dem.flt" "$work/build.IMG" >/dev/null
 cmp "$work/dem.IMG" "$work/build.IMG" || fail "the unpacked program's image differs from the build's"
 echo "unpacked kavrimo-cli converts with usr/share/kavrimo/header.bin"
-# The command line needs no GUI module: a headless install pulls none in for it.
-if ldd "$root/usr/bin/kavrimo-cli" | grep -E "libQt6(Gui|Widgets|DBus)"; then fail "kavrimo-cli links a Qt GUI module"; fi
+# The command line needs no toolkit: a headless install starts it without Qt.
+if ldd "$root/usr/bin/kavrimo-cli" | grep -E "libQt6"; then fail "kavrimo-cli links Qt"; fi
 for page in kavrimo-cli kavrimo; do
   file=$root/usr/share/man/man1/$page.1.gz
   [[ -f $file ]] || continue
