@@ -8,7 +8,7 @@
 #include "app/cli/options.h"
 #include "app/cli/terminal_host.h"
 #include "app/conversion/image_export.h"
-#include "app/grid/coordinate_system.h"
+#include "app/grid/geotiff_library.h"
 
 namespace kavrimo::cli {
 namespace {
@@ -38,7 +38,7 @@ std::string CheckCode(const std::vector<std::string>& values) {
   const std::optional<int> code = ParseCode(values.front());
   if (!code) return "--epsg needs the whole number of a geographic coordinate system, such as 4326";
   try {
-    LookUpGeographicSystem(*code);
+    GeographicSystemOf(*code);
   } catch (const ECoordinateSystemError& e) {
     return "--epsg: " + e.Message();
   }

@@ -195,16 +195,6 @@ int MapProc(thandle_t handle, void** base, toff_t* size) {
 
 }  // namespace
 
-bool IsGeoTiffName(const std::string& name) { return HasExtension(name, ".tif") || HasExtension(name, ".tiff"); }
-
-std::int64_t GeoTiffLayout::WidthOf(std::int64_t block_x) const {
-  return std::min(block_width, ncols - block_x * block_width);
-}
-
-std::int64_t GeoTiffLayout::HeightOf(std::int64_t block_y) const {
-  return std::min(block_height, nrows - block_y * block_height);
-}
-
 struct GeoTiffReader::State {
   std::string name;
   Source source;
