@@ -108,6 +108,7 @@ void ExportImage(const std::string& image_path, const std::string& grid, std::in
     throw ECommandError(grid + " is not a regular file");
   }
   const GeographicSystem system = GeographicSystemOf(epsg_code);
+  CheckDegreesFromGreenwich(system);  // the image's coordinates are degrees from Greenwich
   // Every output is checked before the image is read: never a special file, never the image itself.
   const bool geotiff = IsGeoTiffName(grid);
   std::vector<std::unique_ptr<TemporaryOutput>> outputs;

@@ -3,9 +3,7 @@
 
 #include <proj.h>
 
-#include <cmath>
 #include <memory>
-#include <numbers>
 
 namespace kavrimo {
 namespace {
@@ -64,17 +62,23 @@ GeographicSystem LookUpGeographicSystem(int code) {
 
   const Object axes(proj_crs_get_coordinate_system(context.get(), crs.get()));
   double unit = 0;
-  if (!axes || !proj_cs_get_axis_info(context.get(), axes.get(), 0, nullptr, nullptr, nullptr, &unit, nullptr, nullptr,
-                                      nullptr)) {
+  const char* unit_name = nullptr;
+  if (!axes || !proj_cs_get_axis_info(context.get(), axes.get(), 0, nullptr, nullptr, nullptr, &unit, &unit_name,
+                                      nullptr, nullptr)) {
     throw ECoordinateSystemError(Named(code) + " has no axes in PROJ's database");
   }
   system.unit_radians = unit;
-  return system;
-}
+  if (unit_name != nullptr) system.unit_name = unit_name;
 
-bool IsDegree(double unit_radians) {
-  constexpr double kDegree = std::numbers::pi / 180;
-  return std::fabs(unit_radians - kDegree) <= 1e-12 * kDegree;
+  const Object meridian(proj_get_prime_meridian(context.get(), crs.get()));
+  double longitude = 0, longitude_unit = 0;
+  if (!meridian || !proj_prime_meridian_get_parameters(context.get(), meridian.get(), &longitude, &longitude_unit,
+                                                       nullptr)) {
+    throw ECoordinateSystemError(Named(code) + " has no prime meridian in PROJ's database");
+  }
+  if (const char* name = proj_get_name(meridian.get())) system.prime_meridian = name;
+  system.prime_meridian_radians = longitude * longitude_unit;
+  return system;
 }
 
 }  // namespace kavrimo

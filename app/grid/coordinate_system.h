@@ -20,6 +20,9 @@ struct GeographicSystem {
   std::string name;         // "WGS 84"
   std::string esri_wkt;     // one line, no line break: GEOGCS["GCS_WGS_1984",DATUM["D_WGS_1984",...]]
   double unit_radians = 0;  // the size of its angular unit in radians (a degree: pi / 180)
+  std::string unit_name;    // "degree", "grad"
+  std::string prime_meridian;         // the name of the meridian of longitude 0: "Greenwich", "Paris"
+  double prime_meridian_radians = 0;  // its longitude east of Greenwich, in radians
 };
 
 // Looks up EPSG code in PROJ's database and returns its name, its ESRI well-known text and its angular
@@ -32,5 +35,10 @@ GeographicSystem LookUpGeographicSystem(int code);
 
 // True when unit_radians is the size of a degree (to within rounding in its last digits).
 bool IsDegree(double unit_radians);
+
+// Refuses a system whose coordinates are not those of an image (degrees east of Greenwich and north):
+// ECoordinateSystemError "EPSG code <code> (<name>) is in <unit>s, not degrees" or "EPSG code <code>
+// (<name>) counts longitudes from <meridian>, not Greenwich".
+void CheckDegreesFromGreenwich(const GeographicSystem& system);
 
 }  // namespace kavrimo
