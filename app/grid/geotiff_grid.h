@@ -118,15 +118,11 @@ class GeoTiffReader {
 
   // Decodes block (block_x, block_y) of Info().layout into out, which holds WidthOf(block_x) x
   // HeightOf(block_y) singles: its rows, clipped to the grid, one after another. For rows_in_order
-  // layouts the block is a run of rows (DecodeRows). Raises EGeoTiffError "<name> is damaged: ..." for
-  // data libtiff cannot decode and "<name> changed while it was read" when the file shrank under the
-  // mapping; std::out_of_range for a block outside the layout.
+  // layouts the block is a run of rows, read with libtiff's scanline reading: fastest top to bottom, a run
+  // above the last one read starts its strip again. Raises EGeoTiffError "<name> is damaged: ..." for
+  // data libtiff cannot decode, EFileChanged "<name> changed while it was read" when the file shrank under
+  // the mapping; std::out_of_range for a block outside the layout.
   void DecodeBlock(std::int64_t block_x, std::int64_t block_y, float* out);
-
-  // Decodes count whole rows from first_row on into out (count x ncols singles), reading each strip's
-  // rows with libtiff's scanline reading: fastest in increasing order, rows above the last one read
-  // start their strip again. Stripped layouts only (std::logic_error for tiles); errors as DecodeBlock.
-  void DecodeRows(std::int64_t first_row, std::int64_t count, float* out);
 
  private:
   struct State;
