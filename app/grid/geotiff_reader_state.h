@@ -50,6 +50,7 @@ struct GeoTiffReader::State {
   GeoTiffInfo info;
   std::size_t sample_bytes = 4;
   std::int64_t rows_per_strip = 0;
+  std::optional<std::uint16_t> key_directory_type;    // the stored type of the GeoKey directory, when there is one
   bool has_empty_blocks = false;                      // blocks without bytes (filled with the no-data value)
   std::optional<BlockBuffer<std::uint64_t>> scratch;  // one block's samples as stored (one row's for runs)
   std::uint64_t decoded_bytes = 0;                    // mapped bytes decoded since the pages were last released
@@ -86,7 +87,10 @@ struct GeoTiffReader::State {
   void ReadNoData();
   // The georeference (geotiff_georeference.cpp).
   void ReadGeoreference();
-  void CheckCoordinateSystem(GTIF* keys);
+  GTIF* OpenGeoKeys();
+  bool CheckCoordinateSystem(GTIF* keys);
+  void CheckPrimeMeridian(GTIF* keys);
+  void CheckDegrees(const GeoTiffPlacement& placement);
   GeoTiffPlacement ReadPlacement();
   void PlaceHeader(const GeoTiffPlacement& placement);
   // Decoding (geotiff_decoding.cpp).

@@ -117,6 +117,7 @@ void GeoTiffReader::State::CheckDirectoryInside() {
     const unsigned char* entry = table.data() + i * entry_bytes;
     static constexpr std::uint64_t kTypeBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4, 0, 0, 8, 8, 8};
     const std::uint64_t type = number(entry + 2, 2);
+    if (number(entry, 2) == tiff::kGeoKeyDirectoryTag) key_directory_type = static_cast<std::uint16_t>(type);
     const std::uint64_t type_bytes = type < std::size(kTypeBytes) ? kTypeBytes[type] : 0;
     const std::uint64_t values = number(entry + 4, field_bytes);
     if (type_bytes == 0) continue;  // a type libtiff ignores

@@ -248,6 +248,9 @@ TEST_F(GeoTiffFiles, GeoreferenceFormsGiveTheCornerAndSpacings) {
       {"transformation", {}, {}, corner_matrix, {{1024, 2}}, {}, 10, 49.25f, 0.5f, 0.25f},
       {"transformation, PixelIsPoint", {}, {}, centre_matrix, point, {}, 10, 49.25f, 0.5f, 0.25f},
       {"no GeoKeys: latitude and longitude", {0.5, 0.25, 0}, {0, 0, 0, 10, 50, 0}, {}, {}, {}, 10, 49.25f, 0.5f, 0.25f},
+      {"no GeoKeys: longitudes up to 360, latitudes down to -90", {90, 60, 0}, {0, 0, 0, 0, 90, 0}, {}, {{1025, 1}}, {}, 0, -90, 90, 60},
+      {"the prime meridian of Greenwich", {0.5, 0.25, 0}, {0, 0, 0, 10, 50, 0}, {}, {{1024, 2}, {2048, 32767}, {2051, 8901}},
+       {}, 10, 49.25f, 0.5f, 0.25f},
       {"user-defined unit of a degree", {0.5, 0.25, 0}, {0, 0, 0, 10, 50, 0}, {}, {{1024, 2}, {2054, 32767}},
        {{2055, std::numbers::pi / 180}}, 10, 49.25f, 0.5f, 0.25f},
       // The bottom edge rounded once from double: in single arithmetic it would come out 59.9990311.
@@ -373,6 +376,50 @@ TEST_F(GeoTiffFiles, WhatIsNoGridOrNotInLatitudeAndLongitudeIsRefused) {
          s.short_keys = {{1024, 2}, {2048, 4807}};
        }),
        not_lat_lon + "geographic coordinate system EPSG:4807 in an angular unit other than the degree)"},
+      {"no GeoKeys, corners in metres", with([](TiffImage& s) {
+         s.short_keys = {};
+         s.pixel_scale = {30, 30, 0};
+         s.tiepoints = {0, 0, 0, 500000, 4649776, 0};
+       }),
+       "dem.tif names no coordinate system and its corners are not degrees (left 500000, bottom 4649686, right "
+       "500120, top 4649776)"},
+      {"no GeoKeys, a latitude past the pole", with([](TiffImage& s) {
+         s.short_keys = {{1025, 1}};
+         s.tiepoints = {0, 0, 0, 10, 90.5, 0};
+       }),
+       "dem.tif names no coordinate system and its corners are not degrees (left 10, bottom 89.75, right 12, top "
+       "90.5)"},
+      {"a GeoKey directory libtiff drops", with([](TiffImage& s) { s.key_directory_type = 2; }),
+       "dem.tif is damaged: its GeoKeys cannot be read (their directory, tag 34735, is of type 2, not 3)"},
+      {"the prime meridian of Jakarta", with([](TiffImage& s) {
+         s.short_keys = {{1024, 2}, {2048, 4804}};
+       }),
+       not_lat_lon + "geographic coordinate system EPSG:4804 on the prime meridian of Jakarta)"},
+      {"the prime meridian of Bern", with([](TiffImage& s) {
+         s.short_keys = {{1024, 2}, {2048, 4801}};
+       }),
+       not_lat_lon + "geographic coordinate system EPSG:4801 on the prime meridian of Bern)"},
+      {"a prime meridian by its code", with([](TiffImage& s) {
+         s.short_keys = {{1024, 2}, {2048, 32767}, {2051, 8908}};
+       }),
+       not_lat_lon + "prime meridian EPSG:8908, Jakarta)"},
+      {"a prime meridian by its longitude", with([](TiffImage& s) {
+         s.short_keys = {{1024, 2}, {2048, 32767}, {2051, 32767}};
+         s.double_keys = {{2061, 106.807719444444}};
+       }),
+       not_lat_lon + "a prime meridian 106.807719444444 degrees east of Greenwich)"},
+      {"a cell size that is 0 in single", with([](TiffImage& s) {
+         s.pixel_scale = {1e-50, 0.25, 0};
+       }),
+       "dem.tif has a georeference that cannot be used (a cell size of 1e-50, which is 0 in single precision)"},
+      {"a corner beyond the single range", with([](TiffImage& s) { s.tiepoints = {0, 0, 0, 1e39, 50, 0}; }),
+       "dem.tif has a georeference that cannot be used (a left edge of 1e+39, beyond the range of single "
+       "precision)"},
+      {"a cell size beyond the single range", with([](TiffImage& s) {
+         s.pixel_scale = {0.5, 1e39, 0};
+       }),
+       "dem.tif has a georeference that cannot be used (a row spacing of 1e+39, beyond the range of single "
+       "precision)"},
       {"no-data tag of text", with([](TiffImage& s) { s.nodata = "none"; }),
        "dem.tif has a no-data tag that is not a number ('none')"},
   };
