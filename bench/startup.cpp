@@ -36,7 +36,9 @@ StartupTimes RunProcess(const std::string& program, const std::vector<std::strin
   rusage usage{};
   ::wait4(pid, &status, 0, &usage);
   const double seconds = SecondsSince(start);
-  const auto in_seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec); };
+  const auto in_seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec);
+  };
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     throw std::runtime_error(program + " " + (args.empty() ? "" : args.front()) + " failed: status " +
                              std::to_string(status));
@@ -58,8 +60,7 @@ StartupTimes MedianOf(int runs, const std::string& program, const std::vector<st
 }  // namespace
 
 StartupResult MeasureStartup(const ScratchFolder& folder, const std::string& template_path, int runs) {
-  const std::string cli =
-      (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "kavrimo-cli").string();
+  const std::string cli = (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "kavrimo-cli").string();
   const std::string sample = KAVRIMO_SAMPLE_GRID;
   const std::string image = folder.File("startup.IMG"), tif = folder.File("startup.tif");
   RunProcess(cli, {"convert", "-q", "--template", template_path, sample, image});

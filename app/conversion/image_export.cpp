@@ -153,14 +153,15 @@ void ExportImage(const std::string& image_path, const std::string& grid, std::in
     TemporaryOutput& file = *outputs.front();
     file.Reserve();
     file.Build([&] {
-      const std::unique_ptr<GeoTiffEncoder> writer = CreateGeoTiff(file.Path(), {.ncols = columns,
-                                         .nrows = rows,
-                                         .left = static_cast<double>(fp::Finite(left)),
-                                         .top = static_cast<double>(fp::Finite(top)),
-                                         .column_spacing = image.ColumnSpacing(),
-                                         .row_spacing = image.RowSpacing(),
-                                         .nodata = static_cast<double>(nodata),
-                                         .epsg_code = system.code});
+      const std::unique_ptr<GeoTiffEncoder> writer =
+          CreateGeoTiff(file.Path(), {.ncols = columns,
+                                      .nrows = rows,
+                                      .left = static_cast<double>(fp::Finite(left)),
+                                      .top = static_cast<double>(fp::Finite(top)),
+                                      .column_spacing = image.ColumnSpacing(),
+                                      .row_spacing = image.RowSpacing(),
+                                      .nodata = static_cast<double>(nodata),
+                                      .epsg_code = system.code});
       ForEachRun(pixels, image_path, table, rows, columns,
                  [&](std::int64_t first_row, std::int64_t count, const float* cells) {
                    writer->WriteRows(first_row, count, cells);

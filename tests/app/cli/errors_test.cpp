@@ -64,7 +64,8 @@ TEST_F(CliTest, UsageErrorsSayWhatIsWrongAndEndWithStatusTwo) {
        "--epsg '4979': EPSG code 4979 names a geographic 3D coordinate system, not a geographic 2D coordinate system."},
       {{"export", "--epsg", "0", "a", "g"}, "--epsg '0': EPSG code 0 is not in the coordinate system database."},
       {{"export", "--epsg", "4807", "a", "g"}, "--epsg '4807': EPSG code 4807 (NTF (Paris)) is in grads, not degrees."},
-      {{"export", "--epsg", "04807", "a", "g"}, "--epsg '04807': EPSG code 4807 (NTF (Paris)) is in grads, not degrees."},
+      {{"export", "--epsg", "04807", "a", "g"},
+       "--epsg '04807': EPSG code 4807 (NTF (Paris)) is in grads, not degrees."},
       {{"export", "--epsg", "4801", "a", "g"},
        "--epsg '4801': EPSG code 4801 (Bern 1898 (Bern)) counts longitudes from Bern, not Greenwich."},
       // An empty name where a file is needed is a usage error in every command.

@@ -101,16 +101,17 @@ TEST_F(CliTest, InfoJsonTextIsExact) {
   WriteText(File("c.IMG"), std::string(bytes.begin(), bytes.end()));
   const CliResult r = Cli({"info", "--json", File("c.IMG")});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "{\n    \"CellWidthKm\": 41.589454650878906,\n    \"ColumnSpacing\": 0.5,\n    \"Columns\": 20,\n"
-            "    \"Comment\": \"\\u001b\\\"\\\\ \xc3\xa9\xc3\xbf/\x7f tab\\there"
-            ".............................................................. \",\n"
-            "    \"Decimals\": 2,\n    \"Gain\": 0.011857707053422928,\n    \"ImageType\": 200,\n"
-            "    \"MaxLatitude\": 40,\n    \"MaxLongitude\": 39.5,\n    \"MaxValue\": 253,\n    \"MinLatitude\": 35.5,\n"
-            "    \"MinLongitude\": 30,\n    \"MinValue\": 0,\n    \"MissingValue\": 254,\n    \"Offset\": 0,\n"
-            "    \"ProjParam1\": 0,\n    \"ProjParam2\": 0,\n    \"Projection\": 3,\n    \"RefColumn\": 0,\n"
-            "    \"RefLatitude\": 40,\n    \"RefLongitude\": 30,\n    \"RefRow\": 0,\n    \"RowSpacing\": 0.5,\n"
-            "    \"Rows\": 10,\n    \"State\": \"ValidImage\"\n}\n");
+  EXPECT_EQ(
+      r.out,
+      "{\n    \"CellWidthKm\": 41.589454650878906,\n    \"ColumnSpacing\": 0.5,\n    \"Columns\": 20,\n"
+      "    \"Comment\": \"\\u001b\\\"\\\\ \xc3\xa9\xc3\xbf/\x7f tab\\there"
+      ".............................................................. \",\n"
+      "    \"Decimals\": 2,\n    \"Gain\": 0.011857707053422928,\n    \"ImageType\": 200,\n"
+      "    \"MaxLatitude\": 40,\n    \"MaxLongitude\": 39.5,\n    \"MaxValue\": 253,\n    \"MinLatitude\": 35.5,\n"
+      "    \"MinLongitude\": 30,\n    \"MinValue\": 0,\n    \"MissingValue\": 254,\n    \"Offset\": 0,\n"
+      "    \"ProjParam1\": 0,\n    \"ProjParam2\": 0,\n    \"Projection\": 3,\n    \"RefColumn\": 0,\n"
+      "    \"RefLatitude\": 40,\n    \"RefLongitude\": 30,\n    \"RefRow\": 0,\n    \"RowSpacing\": 0.5,\n"
+      "    \"Rows\": 10,\n    \"State\": \"ValidImage\"\n}\n");
 }
 
 // Numbers as the object has always written them: the shortest digits, decimal or exponent form

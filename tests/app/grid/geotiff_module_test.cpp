@@ -37,8 +37,9 @@ TEST(GeoTiffModule, OpenedOnFirstUseOnly) {
               RecordingHost host;
               const std::string message = ConvertMessage({dir.File("dem"), dir.File("dem.IMG"), TemplatePath()}, host);
               seen += "; float grid converted (" + message + "): " + MappedModuleLibraries();
-              auto writer = CreateGeoTiff(dir.File("g.tif"), {.ncols = 2, .nrows = 1, .column_spacing = 1,
-                                                              .row_spacing = 1, .nodata = {}, .epsg_code = 4326});
+              auto writer = CreateGeoTiff(
+                  dir.File("g.tif"),
+                  {.ncols = 2, .nrows = 1, .column_spacing = 1, .row_spacing = 1, .nodata = {}, .epsg_code = 4326});
               const float cells[] = {1, 2};
               writer->WriteRows(0, 1, cells);
               writer->Finish();
@@ -77,9 +78,14 @@ TEST(GeoTiffModule, ErrorsRaisedInTheModuleKeepTheirTypesAndTexts) {
 // What the module writes, it reads back: cells, georeference and the coordinate system's lookup.
 TEST(GeoTiffModule, WrittenGridsReadBack) {
   const TempDir dir;
-  auto writer = CreateGeoTiff(dir.File("g.tif"),
-                              {.ncols = 3, .nrows = 2, .left = 10, .top = 50, .column_spacing = 0.5, .row_spacing = 0.5,
-                               .nodata = {}, .epsg_code = 4326});
+  auto writer = CreateGeoTiff(dir.File("g.tif"), {.ncols = 3,
+                                                  .nrows = 2,
+                                                  .left = 10,
+                                                  .top = 50,
+                                                  .column_spacing = 0.5,
+                                                  .row_spacing = 0.5,
+                                                  .nodata = {},
+                                                  .epsg_code = 4326});
   const float cells[] = {1, 2, 3, 4, 5, 6};
   writer->WriteRows(0, 2, cells);
   writer->Finish();
@@ -87,7 +93,8 @@ TEST(GeoTiffModule, WrittenGridsReadBack) {
   const GridHeader& header = reader->Info().header;
   EXPECT_EQ(std::tuple(header.ncols, header.nrows, header.xllcorner, header.yllcorner, header.cellsize),
             std::tuple(3, 2, 10.0f, 49.0f, 0.5f));
-  std::vector<float> block(static_cast<std::size_t>(reader->Info().layout.WidthOf(0) * reader->Info().layout.HeightOf(0)));
+  std::vector<float> block(
+      static_cast<std::size_t>(reader->Info().layout.WidthOf(0) * reader->Info().layout.HeightOf(0)));
   reader->DecodeBlock(0, 0, block.data());
   EXPECT_EQ(std::vector<float>(block.begin(), block.begin() + 6), std::vector<float>(cells, cells + 6));
   EXPECT_EQ(GeographicSystemOf(4326).name, "WGS 84");
