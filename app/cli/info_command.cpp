@@ -80,6 +80,7 @@ int RunInfo(const std::vector<std::string>& args, Streams& io) {
   const std::vector<Field> fields = Fields(image);
   if (parsed.IsSet("json")) {
     std::vector<std::pair<std::string, JsonValue>> members;
+    members.reserve(fields.size());
     for (const Field& f : fields) {
       members.emplace_back(f.name, f.kind == FieldKind::Text ? JsonValue(f.text) : JsonValue(f.number));
     }

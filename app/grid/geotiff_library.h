@@ -57,6 +57,6 @@ struct GeoTiffModule {
   GeographicSystem (*look_up)(int code);
 };
 // The module's one entry point, by this name.
-inline constexpr const char* kGeoTiffModuleEntry = "kavrimo_geotiff_module";
+inline constexpr const char* kGeoTiffModuleEntry = "KavrimoGeoTiffModule";
 
 }  // namespace kavrimo

@@ -44,6 +44,6 @@ const GeoTiffModule kModule{
 }  // namespace
 }  // namespace kavrimo
 
-extern "C" __attribute__((visibility("default"))) const kavrimo::GeoTiffModule* kavrimo_geotiff_module() {
+extern "C" __attribute__((visibility("default"))) const kavrimo::GeoTiffModule* KavrimoGeoTiffModule() {
   return &kavrimo::kModule;
 }
