@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "app/grid/geotiff_writer.h"
+#include "app/grid/geotiff_library.h"
 #include "bench/engine_child.h"
 #include "bench/measure.h"
 #include "bench/plain_passes.h"
@@ -156,10 +156,11 @@ std::vector<std::string> WriteLargeTiles(const ScratchFolder& folder, bool geoti
       const double left = -180 + tx * kTile * kCell, bottom = -60 + (kTiles - 1 - ty) * kTile * kCell;
       if (geotiff) {
         BinaryFile::Create(base + ".tif").Close();
-        GeoTiffWriter writer(base + ".tif", {kTile, kTile, left, bottom + kTile * kCell, kCell, kCell,
-                                             static_cast<double>(kNoData), 4326});
-        writer.WriteRows(0, kTile, cells.data());
-        writer.Finish();
+        const std::unique_ptr<GeoTiffEncoder> writer = CreateGeoTiff(
+            base + ".tif",
+            {kTile, kTile, left, bottom + kTile * kCell, kCell, kCell, static_cast<double>(kNoData), 4326});
+        writer->WriteRows(0, kTile, cells.data());
+        writer->Finish();
         names.push_back(base + ".tif");
       } else {
         WriteTileHeader(base, kTile, left, bottom);

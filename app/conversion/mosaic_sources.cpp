@@ -8,6 +8,7 @@
 #include "app/conversion/ascii_passes.h"
 #include "app/conversion/geotiff_passes.h"
 #include "app/grid/ascii_grid.h"
+#include "app/grid/geotiff_library.h"
 #include "app/grid/grid_stream.h"
 #include "runtime/errors.h"
 #include "runtime/path.h"
@@ -42,9 +43,9 @@ MosaicTile ReadTileHeader(const std::string& name) {
     tile.header = ReadAsciiGridHeader(text, name).grid;
     text.Close();
   } else if (IsGeoTiffName(name)) {
-    const GeoTiffReader reader(name);
-    tile.header = reader.Info().header;
-    tile.kind = reader.Info().layout.in_place ? MosaicKind::kGeoTiffInPlace : MosaicKind::kGeoTiffDecoded;
+    const std::unique_ptr<GeoTiffDecoder> reader = OpenGeoTiff(name);
+    tile.header = reader->Info().header;
+    tile.kind = reader->Info().layout.in_place ? MosaicKind::kGeoTiffInPlace : MosaicKind::kGeoTiffDecoded;
   } else {
     try {
       tile.header = ReadGridHeader(name);
@@ -64,10 +65,10 @@ void MosaicSource::Open(const PassOptions& options) {
       data_ = BinaryFile::OpenExisting(ReplaceExtension(tile_.name, ".flt"), OpenMode::ReadOnly);
       break;
     case MosaicKind::kGeoTiffInPlace: {
-      const GeoTiffReader reader(tile_.name);
-      CheckSame(tile_, reader.Info().header);
-      if (!reader.Info().layout.in_place) RaiseChanged(tile_.name);
-      layout_ = reader.Info().layout;
+      const std::unique_ptr<GeoTiffDecoder> reader = OpenGeoTiff(tile_.name);
+      CheckSame(tile_, reader->Info().header);
+      if (!reader->Info().layout.in_place) RaiseChanged(tile_.name);
+      layout_ = reader->Info().layout;
       data_ = BinaryFile::OpenExisting(tile_.name, OpenMode::ReadOnly);
       break;
     }
@@ -87,7 +88,7 @@ void MosaicSource::Decode(const PassOptions& options) {
     ScanAsciiValues(values, header.grid, *scratch_, quiet, options, base_);
     text.Close();
   } else {
-    GeoTiffSource source(tile_.name, std::make_unique<GeoTiffReader>(tile_.name));
+    GeoTiffSource source(tile_.name, OpenGeoTiff(tile_.name));
     CheckSame(tile_, source.Info().header);
     if (source.Layout().in_place) RaiseChanged(tile_.name);
     layout_ = source.Layout();
