@@ -3,7 +3,7 @@
 // sixteenth of the 1024 tiles against their whole mosaic; cells four times as large against converting
 // the grid; every image checked against the grid's own. Then the peak memory of 32000 x 32000 mosaics
 // of 1024 tiles of 1000 x 1000, float grids (in order and shuffled) and GeoTIFFs (Deflate), where the disk
-// has room.
+// has space for them.
 #pragma once
 
 #include <string>
