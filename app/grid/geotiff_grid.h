@@ -45,8 +45,9 @@ enum class GeoTiffSample { kUnsigned8, kSigned8, kUnsigned16, kSigned16, kUnsign
 // A block larger than this many cells (a strip of a grid written as one strip, say) is never decoded
 // whole: its rows come in runs of at most this many cells.
 inline constexpr std::int64_t kGeoTiffMaxBlockCells = std::int64_t{1} << 20;
-// Tiles larger than this many cells are refused (a tile is always decoded whole).
-inline constexpr std::int64_t kGeoTiffMaxTileCells = std::int64_t{1} << 22;
+// Tiles that take more than this many bytes decoded are refused: a tile is always decoded whole, and a
+// reader holds one at a time (8192 x 8192 cells of 8, 16 or 32 bits, 8192 x 4096 of 64 bits).
+inline constexpr std::int64_t kGeoTiffMaxTileBytes = std::int64_t{256} << 20;
 
 // How the cells are cut into blocks. Blocks are numbered across, then down; block (x, y) covers the
 // columns x * block_width ... and the rows y * block_height ..., clipped to the grid.
@@ -68,6 +69,7 @@ struct GeoTiffLayout {
   // block_offsets[b] + 4 * (r * block_width + c), r and c counted inside the block. Empty otherwise.
   bool in_place = false;
   std::vector<std::uint64_t> block_offsets;  // when in_place, the offset of each block's first cell
+  std::uint64_t largest_stored_block = 0;    // the most bytes any block takes in the file
 
   std::int64_t Blocks() const { return blocks_across * blocks_down; }
   // The columns of the blocks in column block_x and the rows of those in row block_y, clipped.
@@ -85,6 +87,10 @@ struct GeoTiffInfo {
   bool nan_is_nodata = false;
   GeoTiffSample sample = GeoTiffSample::kReal32;
   GeoTiffLayout layout;
+
+  // The memory a reader holds to decode one block: its buffer (the block's samples as stored, which
+  // become singles in place) and the block's stored bytes, which libtiff reads whole.
+  std::int64_t DecodingBytes() const;
 };
 
 class GeoTiffReader {
@@ -99,7 +105,8 @@ class GeoTiffReader {
   //   "<name> holds <what> samples, which cannot be converted" (what: "1-bit unsigned integer",
   //   "16-bit floating-point", "32-bit complex floating-point", ...),
   //   "<name> is compressed by method <n>, which this system cannot decode",
-  //   "<name> has tiles of <w> x <h> cells, more than <kGeoTiffMaxTileCells> cells each",
+  //   "<name> has tiles of <w> x <h> cells, too large to decode (more than <kGeoTiffMaxTileBytes> bytes
+  //   each); write it again in smaller tiles (512 x 512 cells, say) or in strips",
   //   "<name> has no georeference", "<name> is rotated; only north-up grids can be converted",
   //   "<name> is placed by <n> tie points; only one tie point with a cell size can be converted",
   //   "<name> has a georeference that cannot be used (<why>)" (also for a spacing that is 0 in single
@@ -120,13 +127,17 @@ class GeoTiffReader {
 
   const GeoTiffInfo& Info() const;
 
-  // Decodes block (block_x, block_y) of Info().layout into out, which holds WidthOf(block_x) x
-  // HeightOf(block_y) singles: its rows, clipped to the grid, one after another. For rows_in_order
+  // Decodes block (block_x, block_y) of Info().layout and returns its WidthOf(block_x) x HeightOf(block_y)
+  // singles: its rows, clipped to the grid, one after another, held by the reader until its next
+  // decoding (one block's buffer, whatever the grid's size). For rows_in_order
   // layouts the block is a run of rows, read with libtiff's scanline reading: fastest top to bottom, a run
   // above the last one read starts its strip again. Raises EGeoTiffError "<name> is damaged: ..." for
   // data libtiff cannot decode, EFileChanged "<name> changed while it was read" when the file shrank under
   // the mapping; std::out_of_range for a block outside the layout.
-  void DecodeBlock(std::int64_t block_x, std::int64_t block_y, float* out);
+  const float* DecodeBlock(std::int64_t block_x, std::int64_t block_y);
+
+  // Gives back the buffers decoding holds; the next decoding takes them again.
+  void FreeBuffers();
 
  private:
   struct State;

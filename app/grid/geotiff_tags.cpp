@@ -17,20 +17,6 @@ namespace {
 // More entries than this in a directory and libtiff takes it for no directory at all.
 constexpr std::uint64_t kMaxDirectoryEntries = 4096;
 
-std::size_t SampleBytes(GeoTiffSample sample) {
-  switch (sample) {
-    case GeoTiffSample::kUnsigned8:
-    case GeoTiffSample::kSigned8: return 1;
-    case GeoTiffSample::kUnsigned16:
-    case GeoTiffSample::kSigned16: return 2;
-    case GeoTiffSample::kUnsigned32:
-    case GeoTiffSample::kSigned32:
-    case GeoTiffSample::kReal32: return 4;
-    case GeoTiffSample::kReal64: return 8;
-  }
-  return 8;
-}
-
 std::optional<GeoTiffSample> SampleOf(std::uint16_t bits, std::uint16_t format) {
   if (format == SAMPLEFORMAT_UINT) {
     if (bits == 8) return GeoTiffSample::kUnsigned8;
@@ -63,6 +49,20 @@ std::string DescribeSamples(std::uint16_t bits, std::uint16_t format) {
 }
 
 }  // namespace
+
+std::size_t GeoTiffSampleBytes(GeoTiffSample sample) {
+  switch (sample) {
+    case GeoTiffSample::kUnsigned8:
+    case GeoTiffSample::kSigned8: return 1;
+    case GeoTiffSample::kUnsigned16:
+    case GeoTiffSample::kSigned16: return 2;
+    case GeoTiffSample::kUnsigned32:
+    case GeoTiffSample::kSigned32:
+    case GeoTiffSample::kReal32: return 4;
+    case GeoTiffSample::kReal64: return 8;
+  }
+  return 8;
+}
 
 bool IsGeoTiffName(const std::string& name) { return HasExtension(name, ".tif") || HasExtension(name, ".tiff"); }
 
@@ -141,7 +141,7 @@ void GeoTiffReader::State::ReadInfo() {
   const std::optional<GeoTiffSample> sample = SampleOf(bits, format);
   if (!sample) Fail("holds " + DescribeSamples(bits, format) + " samples, which cannot be converted");
   info.sample = *sample;
-  sample_bytes = SampleBytes(*sample);
+  sample_bytes = GeoTiffSampleBytes(*sample);
 
   std::uint32_t width = 0;
   std::uint32_t length = 0;
@@ -176,9 +176,11 @@ std::uint64_t GeoTiffReader::State::ReadBlockShape() {
     TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tile_width);
     TIFFGetField(tif, TIFFTAG_TILELENGTH, &tile_height);
     if (tile_width == 0 || tile_height == 0) Fail("is damaged: its tiles have no size");
-    if (std::int64_t{tile_width} * tile_height > kGeoTiffMaxTileCells) {
-      Fail("has tiles of " + std::to_string(tile_width) + " x " + std::to_string(tile_height) + " cells, more than " +
-           std::to_string(kGeoTiffMaxTileCells) + " cells each");
+    if (std::int64_t{tile_width} * tile_height * static_cast<std::int64_t>(std::max<std::size_t>(sample_bytes, 4)) >
+        kGeoTiffMaxTileBytes) {
+      Fail("has tiles of " + std::to_string(tile_width) + " x " + std::to_string(tile_height) +
+           " cells, too large to decode (more than " + std::to_string(kGeoTiffMaxTileBytes) +
+           " bytes each); write it again in smaller tiles (512 x 512 cells, say) or in strips");
     }
     layout.block_width = tile_width;
     layout.block_height = tile_height;
@@ -227,6 +229,7 @@ void GeoTiffReader::State::CheckBlocksInside(std::uint64_t needed) {
       in_place = false;
       continue;
     }
+    layout.largest_stored_block = std::max(layout.largest_stored_block, bytes);
     if (offset > source.size || bytes > source.size - offset) {
       Fail("is truncated: its data reaches byte " + std::to_string(offset + bytes) + " of a file of " +
            std::to_string(source.size) + " bytes");
