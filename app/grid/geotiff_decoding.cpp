@@ -107,15 +107,19 @@ void GeoTiffReader::State::Open() {
   tiff::Initialize();
   CheckDirectoryInside();
 
-  if (!source.in_memory && BusErrorGuardAvailable()) {
+  // libtiff decodes straight from a mapping, but copies a whole block out of it to reverse its bits, and
+  // a whole strip when it reads its rows one after another. Read instead, it reads the bytes a block
+  // needs, and a strip's rows a piece at a time: memory bounded by the block in either fill order.
+  const bool mapped = !bits_reversed;
+  if (mapped && !source.in_memory && BusErrorGuardAvailable()) {
     source.window.emplace(source.file, 0, static_cast<std::size_t>(source.size));
     if (!source.window->Ok()) source.window.reset();
   }
   const tiff::Options options = tiff::OptionsFor(messages);
   Guarded([&] {
-    tif = TIFFClientOpenExt(name.c_str(), "r", &source, ReadProc, WriteProc, tiff::SeekStream<GeoTiffSourceBytes>,
-                            tiff::CloseNothing, tiff::StreamSize<GeoTiffSourceBytes>, MapProc, tiff::UnmapNothing,
-                            options.get());
+    tif = TIFFClientOpenExt(name.c_str(), mapped ? "r" : "rm", &source, ReadProc, WriteProc,
+                            tiff::SeekStream<GeoTiffSourceBytes>, tiff::CloseNothing,
+                            tiff::StreamSize<GeoTiffSourceBytes>, MapProc, tiff::UnmapNothing, options.get());
   });
   if (tif == nullptr) FailFromLibrary();
   // Errors about tags libtiff dropped while it read the directory do not make the grid unreadable; what

@@ -107,6 +107,8 @@ class GeoTiffReader {
   //   "<name> is compressed by method <n>, which this system cannot decode",
   //   "<name> has tiles of <w> x <h> cells, too large to decode (more than <kGeoTiffMaxTileBytes> bytes
   //   each); write it again in smaller tiles (512 x 512 cells, say) or in strips",
+  //   "<name> stores its bits in reverse order (FillOrder 2) in blocks of up to <n> bytes, which are read
+  //   whole: more than <kGeoTiffMaxTileBytes>; write it again in the usual fill order or in smaller strips",
   //   "<name> has no georeference", "<name> is rotated; only north-up grids can be converted",
   //   "<name> is placed by <n> tie points; only one tie point with a cell size can be converted",
   //   "<name> has a georeference that cannot be used (<why>)" (also for a spacing that is 0 in single

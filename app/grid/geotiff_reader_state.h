@@ -53,6 +53,7 @@ struct GeoTiffReader::State {
   GeoTiffInfo info;
   std::size_t sample_bytes = 4;
   std::int64_t rows_per_strip = 0;
+  bool bits_reversed = false;  // FillOrder 2: libtiff reverses the stored bytes' bits before decoding
   std::optional<std::uint16_t> key_directory_type;        // the stored type of the GeoKey directory, when there is one
   bool has_empty_blocks = false;                          // blocks without bytes (filled with the no-data value)
   std::optional<BlockBuffer<std::uint64_t>> block;        // the block decoded: its samples, then its cells

@@ -117,7 +117,11 @@ void GeoTiffReader::State::CheckDirectoryInside() {
     const unsigned char* entry = table.data() + i * entry_bytes;
     static constexpr std::uint64_t kTypeBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4, 0, 0, 8, 8, 8};
     const std::uint64_t type = number(entry + 2, 2);
-    if (number(entry, 2) == tiff::kGeoKeyDirectoryTag) key_directory_type = static_cast<std::uint16_t>(type);
+    const std::uint64_t tag = number(entry, 2);
+    if (tag == tiff::kGeoKeyDirectoryTag) key_directory_type = static_cast<std::uint16_t>(type);
+    if (tag == TIFFTAG_FILLORDER && type == TIFF_SHORT) {
+      bits_reversed = number(entry + 4 + field_bytes, 2) == FILLORDER_LSB2MSB;
+    }
     const std::uint64_t type_bytes = type < std::size(kTypeBytes) ? kTypeBytes[type] : 0;
     const std::uint64_t values = number(entry + 4, field_bytes);
     if (type_bytes == 0) continue;  // a type libtiff ignores
@@ -245,6 +249,14 @@ void GeoTiffReader::State::CheckBlocksInside(std::uint64_t needed) {
   }
   layout.in_place = in_place;
   if (in_place) layout.block_offsets = std::move(offsets);
+  // libtiff reverses a block's bits in a copy of the whole block as stored (a compressed strip is not read
+  // a piece at a time then).
+  if (bits_reversed && compression != COMPRESSION_NONE &&
+      layout.largest_stored_block > static_cast<std::uint64_t>(kGeoTiffMaxTileBytes)) {
+    Fail("stores its bits in reverse order (FillOrder 2) in blocks of up to " +
+         std::to_string(layout.largest_stored_block) + " bytes, which are read whole: more than " +
+         std::to_string(kGeoTiffMaxTileBytes) + "; write it again in the usual fill order or in smaller strips");
+  }
 }
 
 void GeoTiffReader::State::ReadNoData() {

@@ -506,6 +506,23 @@ TEST_F(GeoTiffFiles, TilesTooLargeToDecodeSayHowToRetile) {
             "again in smaller tiles (512 x 512 cells, say) or in strips");
 }
 
+// libtiff reads a block whose bits are in reverse order whole: a block of more than 256 MiB stored is
+// refused for that reason, not as damaged (the file is sparse past its cells).
+TEST_F(GeoTiffFiles, HugeBlocksWithBitsInReverseOrderSayWhy) {
+  TiffImage image;
+  image.compression = kDeflate;
+  image.bits_reversed = true;
+  Write(image, Ramp(image));
+  const std::vector<std::uint8_t> head = testing_support::ReadBytes(Path());
+  const std::uint32_t offset = 8;  // libtiff writes the cells first
+  constexpr std::uint32_t kStored = (std::uint32_t{256} << 20) + 1;
+  testing_support::PatchTiffEntry(Path(), 279, 4, kStored);  // StripByteCounts, one LONG
+  std::filesystem::resize_file(Path(), std::max<std::uintmax_t>(head.size(), offset + kStored));
+  EXPECT_EQ(OpenMessage(),
+            "dem.tif stores its bits in reverse order (FillOrder 2) in blocks of up to 268435457 bytes, which are "
+            "read whole: more than 268435456; write it again in the usual fill order or in smaller strips");
+}
+
 // Blocks a sparse file gives no bytes are no-data; without a no-data value they cannot be read.
 TEST_F(GeoTiffFiles, BlocksWithoutBytesAreNoData) {
   TiffImage image;
