@@ -42,14 +42,6 @@ void ConvertSamples(GeoTiffSample sample, const unsigned char* samples, std::int
   }
 }
 
-// The cells a block's buffer holds (a run's, for runs of rows), and the bytes per cell it needs: a sample
-// as stored, and at least a single (runs of rows are read a row at a time, beside the buffer).
-std::int64_t BufferCells(const GeoTiffLayout& layout) { return layout.block_width * layout.block_height; }
-std::int64_t CellBytes(const GeoTiffInfo& info) {
-  if (info.layout.rows_in_order) return 4;
-  return std::max<std::int64_t>(4, static_cast<std::int64_t>(GeoTiffSampleBytes(info.sample)));
-}
-
 tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t size) {
   auto* source = static_cast<GeoTiffSourceBytes*>(handle);
   if (size <= 0 || source->position >= source->size) return 0;
@@ -138,14 +130,8 @@ void GeoTiffReader::State::Decoded(std::uint64_t bytes) {
   }
 }
 
-std::int64_t GeoTiffInfo::DecodingBytes() const {
-  const std::int64_t row =
-      layout.rows_in_order ? layout.ncols * static_cast<std::int64_t>(GeoTiffSampleBytes(sample)) : 0;
-  return BufferCells(layout) * CellBytes(*this) + row + static_cast<std::int64_t>(layout.largest_stored_block);
-}
-
 float* GeoTiffReader::State::Block() {
-  if (!block) block.emplace(static_cast<std::size_t>(BufferCells(info.layout) * CellBytes(info) + 7) / 8);
+  if (!block) block.emplace(static_cast<std::size_t>(info.BlockBufferBytes() + 7) / 8);
   return reinterpret_cast<float*>(block->data());
 }
 
@@ -248,8 +234,8 @@ const float* GeoTiffReader::DecodeBlock(std::int64_t block_x, std::int64_t block
   if (state.FillEmpty(strile, cells, width * height)) return cells;
   // The samples go at the end of the buffer and become singles from its start, front to back.
   const auto sample_bytes = static_cast<std::int64_t>(state.sample_bytes);
-  unsigned char* const samples =
-      reinterpret_cast<unsigned char*>(cells) + BufferCells(layout) * (CellBytes(state.info) - sample_bytes);
+  unsigned char* const samples = reinterpret_cast<unsigned char*>(cells) + state.info.BlockBufferBytes() -
+                                 layout.block_width * layout.block_height * sample_bytes;
   state.ReadStrile(strile, samples, layout.block_width * (layout.tiled ? layout.block_height : height) * sample_bytes);
   if (state.info.sample == GeoTiffSample::kReal32 && width == layout.block_width) return cells;
   for (std::int64_t r = 0; r < height; ++r) {

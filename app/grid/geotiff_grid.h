@@ -88,8 +88,13 @@ struct GeoTiffInfo {
   GeoTiffSample sample = GeoTiffSample::kReal32;
   GeoTiffLayout layout;
 
-  // The memory a reader holds to decode one block: its buffer (the block's samples as stored, which
-  // become singles in place) and the block's stored bytes, which libtiff reads whole.
+  // The bytes of one sample as stored.
+  std::int64_t SampleBytes() const;
+  // The bytes of a reader's buffer for one block: room for its samples as stored and for its cells as
+  // singles (a run's cells, for runs of rows, whose samples are read a row at a time beside it).
+  std::int64_t BlockBufferBytes() const;
+  // The memory a reader holds to decode one block: its buffer, a row's samples for runs of rows, and the
+  // block's stored bytes, which libtiff reads whole.
   std::int64_t DecodingBytes() const;
 };
 

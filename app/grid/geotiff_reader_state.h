@@ -29,9 +29,6 @@ struct GeoTiffSourceBytes {
   std::exception_ptr read_failure;  // what a read raised inside libtiff
 };
 
-// The bytes of one sample of the kind.
-std::size_t GeoTiffSampleBytes(GeoTiffSample sample);
-
 // Reads up to count bytes at offset (fewer at the end of the file) and returns how many came.
 std::size_t ReadSourceBytes(const GeoTiffSourceBytes& source, std::uint64_t offset, void* buffer, std::size_t count);
 

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "app/grid/geotiff_reader_state.h"
-#include "runtime/path.h"
 
 namespace kavrimo {
 namespace {
@@ -49,30 +48,6 @@ std::string DescribeSamples(std::uint16_t bits, std::uint16_t format) {
 }
 
 }  // namespace
-
-std::size_t GeoTiffSampleBytes(GeoTiffSample sample) {
-  switch (sample) {
-    case GeoTiffSample::kUnsigned8:
-    case GeoTiffSample::kSigned8: return 1;
-    case GeoTiffSample::kUnsigned16:
-    case GeoTiffSample::kSigned16: return 2;
-    case GeoTiffSample::kUnsigned32:
-    case GeoTiffSample::kSigned32:
-    case GeoTiffSample::kReal32: return 4;
-    case GeoTiffSample::kReal64: return 8;
-  }
-  return 8;
-}
-
-bool IsGeoTiffName(const std::string& name) { return HasExtension(name, ".tif") || HasExtension(name, ".tiff"); }
-
-std::int64_t GeoTiffLayout::WidthOf(std::int64_t block_x) const {
-  return std::min(block_width, ncols - block_x * block_width);
-}
-
-std::int64_t GeoTiffLayout::HeightOf(std::int64_t block_y) const {
-  return std::min(block_height, nrows - block_y * block_height);
-}
 
 // Checks that the first directory and every value of its tags lie inside the file. libtiff drops a tag
 // whose values it cannot read with no more than a warning, so a file cut short there would lose its
@@ -145,7 +120,7 @@ void GeoTiffReader::State::ReadInfo() {
   const std::optional<GeoTiffSample> sample = SampleOf(bits, format);
   if (!sample) Fail("holds " + DescribeSamples(bits, format) + " samples, which cannot be converted");
   info.sample = *sample;
-  sample_bytes = GeoTiffSampleBytes(*sample);
+  sample_bytes = static_cast<std::size_t>(info.SampleBytes());
 
   std::uint32_t width = 0;
   std::uint32_t length = 0;
