@@ -4,9 +4,11 @@
 // A reader holds one libtiff handle and is used by one thread at a time; threads that decode the same
 // file side by side each open a reader of their own. The file is mapped whole, read-only, and libtiff
 // decodes straight from the mapping; the mapping's resident pages are given back every few MiB decoded,
-// so memory stays that of a few blocks whatever the grid's size. A file that shrinks while it is read
-// raises an error instead of ending the process: the reader holds a BusErrorGuard while libtiff runs,
-// so its caller must not hold one of its own on the same thread then (runtime/mapped_file.h).
+// so memory stays that of a block whatever the grid's size. (A file whose bits are in reverse order,
+// FillOrder 2, is read instead of mapped: libtiff would copy its blocks out of the mapping.) A file that
+// shrinks while it is read raises an error instead of ending the process: the reader holds a
+// BusErrorGuard while libtiff runs, so its caller must not hold one of its own on the same thread then
+// (runtime/mapped_file.h).
 //
 // Cells come out as singles: integers of up to 16 bits exactly, 32-bit integers and 64-bit reals to the
 // nearest single, ties to even (a 64-bit real beyond the single range becomes an infinity of its sign,
