@@ -27,12 +27,13 @@ namespace kavrimo {
 
 inline constexpr const char* kGeoTiffModuleName = "kavrimo_geotiff.so";
 
-// A GeoTIFF open for reading (GeoTiffReader's Info and DecodeBlock).
+// A GeoTIFF open for reading (GeoTiffReader's Info, DecodeBlock and FreeBuffers).
 class GeoTiffDecoder {
  public:
   virtual ~GeoTiffDecoder() = default;
   virtual const GeoTiffInfo& Info() const = 0;
-  virtual void DecodeBlock(std::int64_t block_x, std::int64_t block_y, float* out) = 0;
+  virtual const float* DecodeBlock(std::int64_t block_x, std::int64_t block_y) = 0;
+  virtual void FreeBuffers() = 0;
 };
 
 // A GeoTIFF being written (GeoTiffWriter's WriteRows and Finish).
