@@ -83,8 +83,8 @@ LatticeRect MosaicLattice::Place(const std::string& name, const GridHeader& head
   for (const auto& [cells, edge] : {std::pair{across, "left"}, std::pair{down, "top"}}) {
     const double off = std::fabs(cells - std::nearbyint(cells));
     if (!(off <= 0.25)) {
-      throw ECommandError(name + " is not on the lattice of " + first_name_ + ": its " + edge + " edge is " +
-                          (std::isfinite(off) ? Text(off, 2) : std::string("too far")) + " cells off");
+      throw ECommandError(name + " is not on the lattice of " + first_name_ + ": its " + edge + " edge " +
+                          (std::isfinite(off) ? "is " + Text(off, 2) + " cells off" : std::string("is too far off")));
     }
   }
   return {static_cast<std::int64_t>(std::nearbyint(across)), static_cast<std::int64_t>(std::nearbyint(down)),
