@@ -16,6 +16,9 @@
 namespace kavrimo {
 namespace {
 
+// The fewest cells visited through a mapping.
+constexpr std::int64_t kMappedCells = std::int64_t{1} << 18;
+
 BinaryFile OpenText(const std::string& name) {
   try {
     return BinaryFile::OpenExisting(name, OpenMode::ReadOnly);
@@ -116,7 +119,8 @@ void MosaicSource::Read(std::int64_t row, std::int64_t rows, std::int64_t col, s
 void MosaicSource::Visit(std::int64_t row, std::int64_t rows, std::int64_t col, std::int64_t cols,
                          std::vector<float>& block, BlockBuffer<float>& reads, const CellVisitor& visit) const {
   const std::int64_t count = rows * cols;
-  if (tile_.kind == MosaicKind::kFloat && cols == tile_.header.ncols) {
+  // A mapping costs a few system calls and faults whatever its size: small blocks are cheaper read.
+  if (tile_.kind == MosaicKind::kFloat && cols == tile_.header.ncols && count >= kMappedCells) {
     const GridStream stream(data_, tile_.Cells(), tile_.header.big_endian);
     if (stream.Visit(row * cols, static_cast<std::size_t>(count), reads, visit) < static_cast<std::size_t>(count)) {
       throw EInOutError(100, data_.Path());

@@ -57,9 +57,9 @@ class MosaicSource {
   void Read(std::int64_t row, std::int64_t rows, std::int64_t col, std::int64_t cols, float* out) const;
 
   // Hands the same cells to visit in runs, row after row (cells[0..count) are the block's cells
-  // offset..): whole rows of a float grid, which lie one after another, where they lie (a short-lived
-  // mapping, as a float grid's passes read them; reads through reads where it cannot be mapped), any
-  // other block read into block. Raises as Read does, and what visit raises.
+  // offset..): a large block of whole rows of a float grid, which lie one after another, where they lie
+  // (a short-lived mapping, as a float grid's passes read them; reads through reads where it cannot be
+  // mapped), any other block read into block. Raises as Read does, and what visit raises.
   void Visit(std::int64_t row, std::int64_t rows, std::int64_t col, std::int64_t cols, std::vector<float>& block,
              BlockBuffer<float>& reads, const CellVisitor& visit) const;
 
