@@ -7,7 +7,7 @@
 #include "app/cli/cli.h"
 #include "app/cli/options.h"
 #include "app/cli/terminal_host.h"
-#include "app/conversion/image_export.h"
+#include "app/export/image_export.h"
 #include "app/grid/coordinate_system.h"
 
 namespace kavrimo::cli {

@@ -1,6 +1,6 @@
 // Exporting images back to float grids: the header and cells against formulas written out here, every
 // refusal with nothing written, and the round trip grid -> image -> grid -> image on random grids.
-#include "app/conversion/image_export.h"
+#include "app/export/image_export.h"
 
 #include <unistd.h>
 
