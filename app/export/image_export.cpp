@@ -160,9 +160,9 @@ struct FloatGridOutputs {
 };
 
 void WriteFloatGrid(FloatGridOutputs& files, const ExportSource& source, const GeographicSystem& system) {
-  BuildText(files.header, GridHeaderText({source.columns, source.rows, static_cast<double>(fp::Finite(source.left)),
-                                          static_cast<double>(fp::Finite(source.bottom)), source.spacing,
-                                          source.nodata}));
+  BuildText(files.header,
+            GridHeaderText({source.columns, source.rows, static_cast<double>(fp::Finite(source.left)),
+                            static_cast<double>(fp::Finite(source.bottom)), source.spacing, source.nodata}));
   BuildText(files.prj, system.esri_wkt);
   files.cells.Reserve();
   files.cells.Build([&] {
