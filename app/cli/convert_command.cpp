@@ -28,9 +28,8 @@ constexpr char kJobs[] = "jobs";
 // MIN and MAX of --range: reals by the number text rules with "." as separator, rounded to single.
 // Nothing when they are not numbers.
 std::optional<CellRange> ParseRange(const std::vector<std::string>& texts) {
-  SetDecimalSeparator('.');
   try {
-    return CellRange{fp::ToSingle(ParseReal(texts[1])), fp::ToSingle(ParseReal(texts[0]))};
+    return CellRange{fp::ToSingle(ParseReal(texts[1], '.')), fp::ToSingle(ParseReal(texts[0], '.'))};
   } catch (const Error&) {
   }
   return std::nullopt;
@@ -39,7 +38,7 @@ std::optional<CellRange> ParseRange(const std::vector<std::string>& texts) {
 std::string CheckRange(const std::vector<std::string>& texts) {
   const std::optional<CellRange> range = ParseRange(texts);
   // Two different numbers that become one single: say so, rather than that MIN is not less than MAX.
-  if (range && range->minimum == range->maximum && ParseReal(texts[0]) < ParseReal(texts[1])) {
+  if (range && range->minimum == range->maximum && ParseReal(texts[0], '.') < ParseReal(texts[1], '.')) {
     return "--range needs MIN less than MAX: " + texts[0] + " and " + texts[1] +
            " both round to the same single-precision value, " + ShortestText(range->minimum);
   }
@@ -200,6 +199,7 @@ int ConvertMany(const std::vector<std::string>& inputs, const std::string& dir, 
 int RunConvert(const std::vector<std::string>& args, Streams& io) {
   ParsedArgs parsed;
   if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
+  SetDecimalSeparator('.');  // the grids' headers and the status texts use the full stop, whatever the locale
   const std::vector<std::string>& inputs = parsed.Arguments();
   ConvertOptions options;
   options.quiet = parsed.IsSet("quiet");

@@ -66,8 +66,8 @@ int DefaultThreadCount();
 // above it coded 253".
 std::string OutsideCountsText(const OutsideCounts& outside);
 
-// Runs the whole command. The front end has set the decimal separator, shown the busy cursor and saved
-// what it keeps of the names before it calls. On success KelImg1 is attached to the output and the
+// Runs the whole command. The front end has set the decimal separator to "." (the engine never sets
+// it), shown the busy cursor and saved what it keeps of the names before it calls. On success KelImg1 is attached to the output and the
 // host has shown "Image created succesfully". Any failure raises the failing step's error; an earlier
 // file of the output's name is then untouched. The output is checked (runtime/temporary_output.h)
 // before the grid is read; an I/O error names the file it concerns as the user named it or as derived

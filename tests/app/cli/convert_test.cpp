@@ -48,6 +48,7 @@ TEST_F(CliTest, ConvertPrintsTheStatusLinesAndWritesTheImage) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    SetDecimalSeparator(',');  // as a comma locale gives it: the command sets the full stop itself
     const CliResult r = Cli(c.args);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, c.out);
