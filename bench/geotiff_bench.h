@@ -2,7 +2,7 @@
 // the floating-point predictor, against its floor (every tile decoded once by libtiff on one thread, the
 // file in the page cache), on one and two threads; the same cells uncompressed against converting their
 // float twin; each image against the twin's; and the peak memory of 32767 x 32767 GeoTIFFs, tiled and as
-// one strip, where the disk has room for them.
+// one strip, where the disk has space for them.
 #pragma once
 
 #include <string>

@@ -64,7 +64,7 @@ int IoCodeFromErrno(int error_number) {
     case EROFS:
     case EISDIR: return 5;
     case ENOSPC:
-    case EFBIG: return 101;  // no room for the bytes: a full disk or the file-size limit
+    case EFBIG: return 101;  // no space for the bytes: a full disk or the file-size limit
     default: return error_number;
   }
 }

@@ -85,7 +85,7 @@ class TemporaryOutput {
   void Commit();
   // Puts the content of several outputs in place together, as files that belong together must be
   // (a grid's header beside its cells): first every rewrite in place has its target opened and its
-  // room reserved and every renamed file its mode set, which is where a full disk or a refusal stops
+  // space reserved and every renamed file its mode set, which is where a full disk or a refusal stops
   // the command with every earlier file as it was; then all are put in place in one step that
   // interruptions wait for.
   static void CommitTogether(const std::vector<TemporaryOutput*>& outputs);

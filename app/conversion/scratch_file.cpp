@@ -15,7 +15,7 @@ ScratchFile::ScratchFile(const std::string& output, const std::string& input, st
 
 void ScratchFile::RaiseFor(const EInOutError& error) const {
   if (error.ErrorCode() != 101) throw EInOutError(error.ErrorCode(), output_);
-  // Not the image's room: the scratch file's, which the user may not know of.
+  // Not the image's space: the scratch file's, which the user may not know of.
   const std::int64_t bytes = cells_ * std::int64_t{sizeof(float)};
   throw Error("No room beside " + output_ + " for the scratch file of " + input_ + ": the grid needs " +
               std::to_string(bytes) + " bytes (" + std::to_string((bytes + (1 << 20) - 1) >> 20) +

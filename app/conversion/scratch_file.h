@@ -16,7 +16,7 @@ class ScratchFile {
  public:
   // A file beside output with no name: created under a temporary name (TemporaryOutput's), opened for
   // reading and writing, then the name is removed; it is gone once closed, or when the process dies.
-  // Room for cells singles is set aside at once, so that a full disk stops the conversion before the
+  // Space for cells singles is set aside at once, so that a full disk stops the conversion before the
   // input is read: "No room beside <output> for the scratch file of <input>: the grid needs <n> bytes
   // (<m> MiB, 4 bytes per cell) there until its image is complete". swept: a batch's record of the
   // folders swept for leftovers, or null.
