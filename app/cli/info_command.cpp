@@ -73,25 +73,21 @@ std::string AsText(const Field& f) {
 }  // namespace
 
 int RunInfo(const std::vector<std::string>& args, Streams& io) {
-  ParsedArgs parsed;
-  if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
-  const std::vector<std::string>& positionals = parsed.Arguments();
-
-  InspectedImage inspected(io, positionals[0]);
-  TKelImg& image = inspected.Image();
-  const std::vector<Field> fields = Fields(image);
-  if (parsed.IsSet("json")) {
-    QJsonObject object;
-    for (const Field& f : fields) {
-      object.insert(f.name, f.kind == FieldKind::Text
-                                ? QJsonValue(QString::fromLatin1(f.text.data(), static_cast<qsizetype>(f.text.size())))
-                                : QJsonValue(f.number));
+  return RunOnImage(kSpec, args, io, [&](const ParsedArgs& parsed, TKelImg& image) {
+    const std::vector<Field> fields = Fields(image);
+    if (parsed.IsSet("json")) {
+      QJsonObject object;
+      for (const Field& f : fields) {
+        object.insert(f.name, f.kind == FieldKind::Text ? QJsonValue(QString::fromLatin1(
+                                                              f.text.data(), static_cast<qsizetype>(f.text.size())))
+                                                        : QJsonValue(f.number));
+      }
+      io.out << QJsonDocument(object).toJson(QJsonDocument::Indented).toStdString();
+    } else {
+      for (const Field& f : fields) io.out << f.name << ": " << AsText(f) << "\n";
     }
-    io.out << QJsonDocument(object).toJson(QJsonDocument::Indented).toStdString();
-  } else {
-    for (const Field& f : fields) io.out << f.name << ": " << AsText(f) << "\n";
-  }
-  return 0;
+    return 0;
+  });
 }
 
 }  // namespace kavrimo::cli

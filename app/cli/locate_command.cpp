@@ -55,16 +55,8 @@ bool ReadLine(std::istream& in, std::string& line) {
   return true;
 }
 
-}  // namespace
-
-int RunLocate(const std::vector<std::string>& args, Streams& io) {
-  ParsedArgs parsed;
-  if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
-  const std::vector<std::string>& positionals = parsed.Arguments();
-
-  InspectedImage inspected(io, positionals[0]);
-  TKelImg& image = inspected.Image();
-
+// The image's positions, from the arguments or else one pair a line from standard input.
+int Locate(const std::vector<std::string>& positionals, TKelImg& image, Streams& io) {
   auto locate = [&](const std::string& column_text, const std::string& row_text) {
     double column = 0, row = 0;
     if (!ParsePosition(column_text, column) || !ParsePosition(row_text, row)) {
@@ -89,6 +81,13 @@ int RunLocate(const std::vector<std::string>& args, Streams& io) {
     locate(column, row);
   }
   return 0;
+}
+
+}  // namespace
+
+int RunLocate(const std::vector<std::string>& args, Streams& io) {
+  return RunOnImage(kSpec, args, io,
+                    [&](const ParsedArgs& parsed, TKelImg& image) { return Locate(parsed.Arguments(), image, io); });
 }
 
 }  // namespace kavrimo::cli
