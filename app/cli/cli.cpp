@@ -19,11 +19,13 @@ struct Command {
 };
 
 constexpr std::array<Command, 5> kCommands{{
-    {"convert", "convert float grids, ASCII grids and GeoTIFFs to Miradel images", RunConvert},
-    {"info", "print the header fields and extent of an image", RunInfo},
-    {"locate", "latitude and longitude of pixel positions", RunLocate},
-    {"preview", "write a grey-scale PNG quick-look of an image", RunPreview},
-    {"export", "write an image back as a float grid or a GeoTIFF", RunExport},
+    {.name = "convert",
+     .summary = "convert float grids, ASCII grids and GeoTIFFs to Miradel images",
+     .run = RunConvert},
+    {.name = "info", .summary = "print the header fields and extent of an image", .run = RunInfo},
+    {.name = "locate", .summary = "latitude and longitude of pixel positions", .run = RunLocate},
+    {.name = "preview", .summary = "write a grey-scale PNG quick-look of an image", .run = RunPreview},
+    {.name = "export", .summary = "write an image back as a float grid or a GeoTIFF", .run = RunExport},
 }};
 
 void PrintUsage(std::ostream& out) {

@@ -13,11 +13,11 @@
 namespace kavrimo::cli {
 namespace {
 
-const CommandSpec kSpec{"info",
-                        "[--json] IMAGE",
-                        "Prints every header field of a Miradel image and the extent of its corners.",
-                        {{"json", 0, nullptr, 0, "Print one JSON object."}},
-                        {.min = 1, .max = 1}};
+const CommandSpec kSpec{.name = "info",
+                        .synopsis = "[--json] IMAGE",
+                        .description = "Prints every header field of a Miradel image and the extent of its corners.",
+                        .options = {{.name = "json", .help = "Print one JSON object."}},
+                        .arguments = {.min = 1, .max = 1}};
 
 enum class FieldKind { Text, Integer, Real };
 

@@ -18,16 +18,14 @@
 namespace kavrimo::cli {
 namespace {
 
-const CommandSpec kSpec{"locate",
-                        "IMAGE [COLUMN ROW]...",
-                        "Prints the latitude and longitude of pixel positions (in cells, real-valued) of a\n"
-                        "Miradel image; with no positions given, reads COLUMN ROW pairs from standard input.",
-                        {},
-                        {.min = 1, .step = 2},
-                        nullptr,
-                        {},
-                        1,
-                        true};
+const CommandSpec kSpec{.name = "locate",
+                        .synopsis = "IMAGE [COLUMN ROW]...",
+                        .description =
+                            "Prints the latitude and longitude of pixel positions (in cells, real-valued) of a\n"
+                            "Miradel image; with no positions given, reads COLUMN ROW pairs from standard input.",
+                        .arguments = {.min = 1, .step = 2},
+                        .file_arguments = 1,
+                        .numbers = true};
 
 // A finite number written out whole ("nan" and "inf" are no positions).
 bool ParsePosition(const std::string& text, double& value) {

@@ -23,15 +23,20 @@ namespace {
 
 constexpr char kMaxSize[] = "max-size";
 
-const CommandSpec kSpec{"preview",
-                        "[--max-size N] IMAGE PNG",
-                        "Writes a quick-look of a Miradel image as a PNG: grey from MinValue to MaxValue, every\n"
-                        "byte above MaxValue (no-data) in magenta. PNG \"-\" writes it to standard output, which must\n"
-                        "not be a terminal. With --max-size, every k-th row and column is shown, k the smallest\n"
-                        "whole number that brings both sides to at most N.",
-                        {{kMaxSize, 0, "N", 1, "Make the PNG at most N pixels wide and high.", nullptr, nullptr,
-                          CheckPositiveWholeNumber<kMaxSize>}},
-                        {.min = 2, .max = 2}};
+const CommandSpec kSpec{
+    .name = "preview",
+    .synopsis = "[--max-size N] IMAGE PNG",
+    .description =
+        "Writes a quick-look of a Miradel image as a PNG: grey from MinValue to MaxValue, every\n"
+        "byte above MaxValue (no-data) in magenta. PNG \"-\" writes it to standard output, which must\n"
+        "not be a terminal. With --max-size, every k-th row and column is shown, k the smallest\n"
+        "whole number that brings both sides to at most N.",
+    .options = {{.name = kMaxSize,
+                 .value_name = "N",
+                 .values = 1,
+                 .help = "Make the PNG at most N pixels wide and high.",
+                 .check = CheckPositiveWholeNumber<kMaxSize>}},
+    .arguments = {.min = 2, .max = 2}};
 
 // The palette: grey from low (black) to high (white), magenta above high.
 std::array<PaletteColour, 256> Palette(int low, int high) {
