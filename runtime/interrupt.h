@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <string>
 
+#include "runtime/no_copy.h"
+
 namespace kavrimo {
 
 // Installs the handlers of SIGINT, SIGTERM, SIGHUP and SIGPIPE, except for those the program was
@@ -26,12 +28,10 @@ void UnregisterTemporaryFile(int slot);
 
 // Holds off interruptions while it lives: this thread blocks them, and a handler running on another
 // thread waits for the hold to end before it removes anything and exits.
-class InterruptHold {
+class InterruptHold : NoCopy {
  public:
   InterruptHold();
   ~InterruptHold();
-  InterruptHold(const InterruptHold&) = delete;
-  InterruptHold& operator=(const InterruptHold&) = delete;
 
  private:
   bool blocked_;
