@@ -90,6 +90,11 @@ class TemporaryOutput {
   // interruptions wait for.
   static void CommitTogether(const std::vector<TemporaryOutput*>& outputs);
 
+  // A test seam: observer(output) runs on the committing thread after each output of a commit is put in
+  // place, before the next, within the commit's hold on interruptions (so a test can raise a signal
+  // there). None is set in the programs.
+  static void ObserveCommitsForTests(void (*observer)(const std::string& output));
+
  private:
   void Prepare();  // everything that can fail before a file is replaced
   void Finish();   // the replacement itself

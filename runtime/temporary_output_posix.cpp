@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -217,10 +218,22 @@ void TemporaryOutput::Reserve() {
 
 void TemporaryOutput::Commit() { CommitTogether({this}); }
 
+namespace {
+std::atomic<void (*)(const std::string&)> g_commit_observer{nullptr};
+}  // namespace
+
+void TemporaryOutput::ObserveCommitsForTests(void (*observer)(const std::string& output)) {
+  g_commit_observer.store(observer);
+}
+
 void TemporaryOutput::CommitTogether(const std::vector<TemporaryOutput*>& outputs) {
   for (TemporaryOutput* output : outputs) output->Prepare();
   const InterruptHold hold;  // an interruption waits until every file is in place
-  for (TemporaryOutput* output : outputs) output->Finish();
+  for (TemporaryOutput* output : outputs) {
+    output->Finish();
+    if (auto* const observer = g_commit_observer.load()) observer(output->output_);
+  }
+  NoteOutputsCommitted();
 }
 
 void TemporaryOutput::Prepare() {
