@@ -59,7 +59,7 @@ void OnInterrupt(int signal) {
     WaitForHolds();  // a commit under way on another thread ends first
     if (g_committed.load()) {
       if (g_waiting.exchange(signal) != 0) ::_exit(0);  // asked again: the output is in place
-      if (!AnyRegistered()) return;  // the command finishes; a later registration ends it
+      if (!AnyRegistered()) return;                     // the command finishes; a later registration ends it
     }
   }
   EndInterrupted(signal);
