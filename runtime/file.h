@@ -98,6 +98,9 @@ class BinaryFile {
   // shorter), so that later writes there cannot find the disk full. Raises 101 "Disk full" when there is
   // no space.
   void Reserve(std::int64_t size);
+  // The bytes this process may still write on the file's file system (root's share included for root);
+  // -1 when the system cannot say.
+  std::int64_t SpaceLeft() const;
   // Tells the system that bytes [offset, offset + length) will be read from start to end (a hint;
   // failures are ignored).
   void AdviseSequential(std::int64_t offset, std::int64_t length) const;
