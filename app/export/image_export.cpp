@@ -8,11 +8,10 @@
 #include <bit>
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <vector>
 
-#include "app/grid/coordinate_system.h"
-#include "app/grid/geotiff_grid.h"
-#include "app/grid/geotiff_writer.h"
+#include "app/grid/geotiff_library.h"
 #include "app/grid/grid_header.h"
 #include "image/image_pixels.h"
 #include "image/kel_img.h"
@@ -179,18 +178,19 @@ void WriteFloatGrid(FloatGridOutputs& files, const ExportSource& source, const G
 void WriteGeoTiff(TemporaryOutput& file, const ExportSource& source, const GeographicSystem& system) {
   file.Reserve();
   file.Build([&] {
-    GeoTiffWriter writer(file.Path(), {.ncols = source.columns,
-                                       .nrows = source.rows,
-                                       .left = static_cast<double>(fp::Finite(source.left)),
-                                       .top = static_cast<double>(fp::Finite(source.top)),
-                                       .column_spacing = source.spacing,
-                                       .row_spacing = source.spacing,
-                                       .nodata = static_cast<double>(source.nodata),
-                                       .epsg_code = system.code});
+    const std::unique_ptr<GeoTiffEncoder> writer =
+        CreateGeoTiff(file.Path(), {.ncols = source.columns,
+                                    .nrows = source.rows,
+                                    .left = static_cast<double>(fp::Finite(source.left)),
+                                    .top = static_cast<double>(fp::Finite(source.top)),
+                                    .column_spacing = source.spacing,
+                                    .row_spacing = source.spacing,
+                                    .nodata = static_cast<double>(source.nodata),
+                                    .epsg_code = system.code});
     source.Runs([&](std::int64_t first_row, std::int64_t count, const float* cells) {
-      writer.WriteRows(first_row, count, cells);
+      writer->WriteRows(first_row, count, cells);
     });
-    writer.Finish();
+    writer->Finish();
   });
   file.Commit();
 }
@@ -216,7 +216,8 @@ void ExportImage(const std::string& image_path, const std::string& grid, std::in
     throw Error(std::to_string(nodata) + " is no whole number that a single holds exactly");
   }
   CheckGridName(grid);
-  const GeographicSystem system = LookUpGeographicSystem(epsg_code);
+  const GeographicSystem system = GeographicSystemOf(epsg_code);
+  CheckDegreesFromGreenwich(system);  // the image's coordinates are degrees from Greenwich
   // Every output is checked before the image is read: never a special file, never the image itself.
   const std::vector<std::string> reads{image_path};
   TKelImg image(ui);
