@@ -18,17 +18,14 @@ ScratchFile::ScratchFile(const std::string& output, const std::string& input, st
   if (left >= 0 && left < ImageBytes()) RaiseFor(EInOutError(101, path_));
 }
 
-std::int64_t ScratchFile::ImageBytes() const {
-  return static_cast<std::int64_t>(header_format::kHeaderSize) + cells_;
-}
+std::int64_t ScratchFile::ImageBytes() const { return static_cast<std::int64_t>(header_format::kHeaderSize) + cells_; }
 
 void ScratchFile::RaiseFor(const EInOutError& error) const {
   if (error.ErrorCode() != 101) throw EInOutError(error.ErrorCode(), output_);
   // The scratch file's space as well as the image's, which the user may not know of.
   const std::int64_t bytes = cells_ * std::int64_t{sizeof(float)} + ImageBytes();
   throw Error("Not enough space beside " + output_ + " for the image and the scratch file of " + input_ +
-              ": the grid needs " + std::to_string(bytes) + " bytes (" +
-              std::to_string((bytes + (1 << 20) - 1) >> 20) +
+              ": the grid needs " + std::to_string(bytes) + " bytes (" + std::to_string((bytes + (1 << 20) - 1) >> 20) +
               " MiB, 5 bytes per cell) there until its image is complete");
 }
 
