@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/conversion/conversion.h"
+#include "runtime/no_copy.h"
 
 namespace kavrimo::bench {
 
@@ -28,12 +29,10 @@ EngineRun RunRequestInChild(const ConversionRequest& request);
 void RunEngine(const std::string& input, const std::string& output, const std::string& template_path, int threads);
 
 // A child process spinning on the CPU until it is stopped; stopping kills and reaps that one process.
-class BusyLoop {
+class BusyLoop : NoCopy {
  public:
   BusyLoop();
   ~BusyLoop();
-  BusyLoop(const BusyLoop&) = delete;
-  BusyLoop& operator=(const BusyLoop&) = delete;
 
  private:
   pid_t pid_ = -1;

@@ -284,14 +284,9 @@ bool ReportGeoTiff(const GeoTiffResult& r) {
       r.identical ? "identical" : "DIFFER");
   std::printf("GeoTIFF, uncompressed, tiles of 512: engine1 %.3f s, its float twin %.3f s: %.2f x\n", r.plain1, r.twin1,
               r.plain1 / r.twin1);
-  const bool one = r.engine1 <= 1.3 * r.floor;
-  const bool two = r.engine2 <= 0.8 * r.floor;
   const bool plain = r.plain1 <= 1.2 * r.twin1;
   std::printf("GeoTIFF targets (floor: every tile decoded once by libtiff, one thread, from the page cache):\n");
-  std::printf("  one thread <= 1.3 x floor: %s  two threads <= 0.8 x floor: %s%s\n", Verdict(one), Verdict(two),
-              r.others < 0.25 ? "" : "  (other programs kept a processor busy)");
-  if (r.others >= 0.25)
-    std::printf("  other programs used %.2f processors on average while the engine ran\n", r.others);
+  const bool threads = PrintThreadTargets(r.floor, r.engine1, r.engine2, r.others);
   std::printf("  uncompressed within 1.2 x of its float twin: %s\n", Verdict(plain));
   std::printf("  images identical to the float twin's: %s\n", Verdict(r.identical));
   const double* wide = r.wide_tile_peaks;
@@ -307,7 +302,7 @@ bool ReportGeoTiff(const GeoTiffResult& r) {
                 r.large_side, Verdict(large), r.large_tiled_peak, r.large_strip_peak, r.large_tiled_seconds,
                 r.large_strip_seconds);
   }
-  return one && two && plain && r.identical && budget && large;
+  return threads && plain && r.identical && budget && large;
 }
 
 }  // namespace kavrimo::bench

@@ -3,7 +3,7 @@
 // file in the page cache), on one and two threads; the same cells uncompressed against converting their
 // float twin; each image against the twin's; the peak memory of float64 tiles of 2048 x 2048 on 1, 2, 4 and
 // 8 threads (the threads hold their blocks within one budget); and the peak memory of 32767 x 32767
-// GeoTIFFs, tiled and as one strip, where the disk has room for them.
+// GeoTIFFs, tiled and as one strip, where the disk has space for them.
 #pragma once
 
 #include <string>

@@ -12,9 +12,8 @@ namespace {
 
 // A finite real by the number text rules, "." as decimal separator; nothing for any other text.
 std::optional<double> Finite(const std::string& text) {
-  SetDecimalSeparator('.');
   try {
-    const auto value = static_cast<double>(ParseReal(text));
+    const auto value = static_cast<double>(ParseReal(text, '.'));
     if (std::isfinite(value)) return value;
   } catch (const Error&) {
   }
@@ -24,9 +23,8 @@ std::optional<double> Finite(const std::string& text) {
 }  // namespace
 
 std::optional<CellRange> ParseRange(const std::vector<std::string>& texts) {
-  SetDecimalSeparator('.');
   try {
-    return CellRange{fp::ToSingle(ParseReal(texts[1])), fp::ToSingle(ParseReal(texts[0]))};
+    return CellRange{fp::ToSingle(ParseReal(texts[1], '.')), fp::ToSingle(ParseReal(texts[0], '.'))};
   } catch (const Error&) {
   }
   return std::nullopt;
@@ -35,7 +33,7 @@ std::optional<CellRange> ParseRange(const std::vector<std::string>& texts) {
 std::string CheckRange(const std::vector<std::string>& texts) {
   const std::optional<CellRange> range = ParseRange(texts);
   // Two different numbers that become one single: say so, rather than that MIN is not less than MAX.
-  if (range && range->minimum == range->maximum && ParseReal(texts[0]) < ParseReal(texts[1])) {
+  if (range && range->minimum == range->maximum && ParseReal(texts[0], '.') < ParseReal(texts[1], '.')) {
     return "--range needs MIN less than MAX: " + texts[0] + " and " + texts[1] +
            " both round to the same single-precision value, " + ShortestText(range->minimum);
   }
@@ -72,15 +70,11 @@ OptionSpec BoundsOption(const char* excludes) {
 }
 
 OptionSpec CellSizeOption() {
-  return {"cell-size",
-          0,
-          "SIZE",
-          1,
-          "Cells of SIZE, a whole multiple of the grids' cell size: each the mean of "
-          "the valid cells it holds.",
-          nullptr,
-          nullptr,
-          CheckCellSize};
+  return {.name = "cell-size",
+          .value_name = "SIZE",
+          .values = 1,
+          .help = "Cells of SIZE, a whole multiple of the grids' cell size: each the mean of the valid cells it holds.",
+          .check = CheckCellSize};
 }
 
 MosaicRequest AreaRequest(const ParsedArgs& parsed, std::vector<std::string> inputs) {

@@ -12,6 +12,7 @@
 #include "app/program_files/program_files.h"
 #include "runtime/errors.h"
 #include "runtime/file.h"
+#include "runtime/number_text.h"
 
 namespace kavrimo::cli {
 namespace {
@@ -19,28 +20,44 @@ namespace {
 constexpr char kThreads[] = "threads";
 
 const CommandSpec kSpec{
-    "mosaic",
-    "[-q] [--template FILE] [--range MIN MAX] [--threads N] [--bounds WEST SOUTH EAST NORTH] "
-    "[--cell-size SIZE] [--inputs-from FILE] INPUT... OUTPUT",
-    "Makes one Miradel image of many grids: float grids, ESRI ASCII grids and GeoTIFFs, each named as\n"
-    "convert names it. The first grid sets the lattice: every other must have its cell size and lie on\n"
-    "its lines. A cell takes the value of the first grid, in the order given, whose cell there is valid;\n"
-    "cells no grid covers are no-data. The image is the one convert makes of the merged grid. --bounds\n"
-    "keeps the cells that overlap a box, --cell-size coarsens to cells of SIZE (a whole multiple of the\n"
-    "grids' cell size, anchored at the first grid's upper-left corner), each the mean of its valid cells.\n"
-    "The grids are streamed, never held in memory; those outside the box are not read past their headers.",
-    {{"quiet", 'q', nullptr, 0, "No status lines, success line or progress; errors still on standard error."},
-     {"template", 0, "FILE", 1, "Header template (default: header.bin beside the program or in ../share/kavrimo)."},
-     {"range", 0, "MIN MAX", 2, "Scale over MIN to MAX (reals, MIN < MAX, \".\" as decimal separator).", nullptr,
-      nullptr, CheckRange},
-     {"threads", 0, "N", 1, "Threads (default: the number of processors).", nullptr, nullptr,
-      CheckPositiveWholeNumber<kThreads>},
-     BoundsOption(),
-     CellSizeOption(),
-     {"inputs-from", 0, "FILE", 1,
-      "More INPUTs from FILE, one name a line, after those given (- reads standard input; empty lines skipped).",
-      nullptr, nullptr, nullptr, true}},
-    {.min = 1}};
+    .name = "mosaic",
+    .synopsis =
+        "[-q] [--template FILE] [--range MIN MAX] [--threads N] [--bounds WEST SOUTH EAST NORTH] "
+        "[--cell-size SIZE] [--inputs-from FILE] INPUT... OUTPUT",
+    .description =
+        "Makes one Miradel image of many grids: float grids, ESRI ASCII grids and GeoTIFFs, each named as\n"
+        "convert names it. The first grid sets the lattice: every other must have its cell size and lie on\n"
+        "its lines. A cell takes the value of the first grid, in the order given, whose cell there is valid;\n"
+        "cells no grid covers are no-data. The image is the one convert makes of the merged grid. --bounds\n"
+        "keeps the cells that overlap a box, --cell-size coarsens to cells of SIZE (a whole multiple of the\n"
+        "grids' cell size, anchored at the first grid's upper-left corner), each the mean of its valid cells.\n"
+        "The grids are streamed, never held in memory; those outside the box are not read past their headers.",
+    .options = {{.name = "quiet",
+                 .letter = 'q',
+                 .help = "No status lines, success line or progress; errors still on standard error."},
+                {.name = "template",
+                 .value_name = "FILE",
+                 .values = 1,
+                 .help = "Header template (default: header.bin beside the program or in ../share/kavrimo)."},
+                {.name = "range",
+                 .value_name = "MIN MAX",
+                 .values = 2,
+                 .help = "Scale over MIN to MAX (reals, MIN < MAX, \".\" as decimal separator).",
+                 .check = CheckRange},
+                {.name = "threads",
+                 .value_name = "N",
+                 .values = 1,
+                 .help = "Threads (default: the number of processors).",
+                 .check = CheckPositiveWholeNumber<kThreads>},
+                BoundsOption(),
+                CellSizeOption(),
+                {.name = "inputs-from",
+                 .value_name = "FILE",
+                 .values = 1,
+                 .help = "More INPUTs from FILE, one name a line, after those given (- reads standard input; empty "
+                         "lines skipped).",
+                 .once = true}},
+    .arguments = {.min = 1}};
 
 // The names in the text of an --inputs-from file: one a line, byte for byte, empty lines skipped.
 std::vector<std::string> NamesIn(const std::string& text) {
@@ -66,6 +83,7 @@ std::string ReadNames(const std::string& path, std::istream& in) {
 int RunMosaic(const std::vector<std::string>& args, Streams& io) {
   ParsedArgs parsed;
   if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
+  SetDecimalSeparator('.');  // the grids' headers and the status texts use the full stop, whatever the locale
   std::vector<std::string> inputs = parsed.Arguments();
   const std::string output = inputs.back();
   inputs.pop_back();

@@ -41,7 +41,7 @@ class GeoTiffSource {
   const GeoTiffInfo& Info() const { return first_->Info(); }
   const GeoTiffLayout& Layout() const { return first_->Info().layout; }
   const std::string& Path() const { return path_; }
-  // Makes room for workers readers; call before a pass, on the calling thread.
+  // Makes places for workers readers; call before a pass, on the calling thread.
   void PrepareWorkers(int workers);
   // The reader of worker (0 to workers - 1), opened on first use on that worker's thread.
   GeoTiffDecoder& Reader(int worker);

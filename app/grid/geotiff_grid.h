@@ -92,7 +92,7 @@ struct GeoTiffInfo {
 
   // The bytes of one sample as stored.
   std::int64_t SampleBytes() const;
-  // The bytes of a reader's buffer for one block: room for its samples as stored and for its cells as
+  // The bytes of a reader's buffer for one block: space for its samples as stored and for its cells as
   // singles (a run's cells, for runs of rows, whose samples are read a row at a time beside it).
   std::int64_t BlockBufferBytes() const;
   // The memory a reader holds to decode one block: its buffer, a row's samples for runs of rows, and the
