@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "app/conversion/chunk_runner.h"
+#include "app/conversion/mosaic_coarsening.h"
 #include "app/conversion/pass_runner.h"
 #include "runtime/errors.h"
 
@@ -80,52 +81,6 @@ void CopyMarked(const float* cells, std::int64_t count, std::int64_t first, std:
     const std::int64_t r = at / cols, c = at % cols, n = std::min(cols - c, first + count - at);
     if (CopyMarkedRun(cells + (at - first), n, fine + r * stride + c, nodata)) RaiseInvalidCell(grid);
     at += n;
-  }
-}
-
-double Valid(float v) { return v == v ? static_cast<double>(v) : 0.0; }
-float Mean(double sum, std::int64_t count) {
-  return count == 0 ? kMissing : static_cast<float>(sum / static_cast<double>(count));
-}
-
-// The coarse cells of k fine rows (stride cells apart, cols coarse cells across): the mean of each block's
-// valid cells, summed row after row, NaN for a block without one. Four blocks are summed side by side,
-// each in its own order, so that their sums do not wait for one another.
-void Coarsen(const float* fine, std::int64_t stride, std::int64_t k, std::int64_t cols, float* coarse) {
-  std::int64_t c = 0;
-  for (; c + 4 <= cols; c += 4) {
-    double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-    std::int64_t n0 = 0, n1 = 0, n2 = 0, n3 = 0;
-    for (std::int64_t r = 0; r < k; ++r) {
-      const float* cells = fine + r * stride + c * k;
-      for (std::int64_t i = 0; i < k; ++i) {
-        const float a = cells[i], b = cells[k + i], d = cells[2 * k + i], e = cells[3 * k + i];
-        s0 += Valid(a);
-        s1 += Valid(b);
-        s2 += Valid(d);
-        s3 += Valid(e);
-        n0 += a == a;
-        n1 += b == b;
-        n2 += d == d;
-        n3 += e == e;
-      }
-    }
-    coarse[c] = Mean(s0, n0);
-    coarse[c + 1] = Mean(s1, n1);
-    coarse[c + 2] = Mean(s2, n2);
-    coarse[c + 3] = Mean(s3, n3);
-  }
-  for (; c < cols; ++c) {
-    double sum = 0;
-    std::int64_t count = 0;
-    for (std::int64_t r = 0; r < k; ++r) {
-      const float* cells = fine + r * stride + c * k;
-      for (std::int64_t i = 0; i < k; ++i) {
-        sum += Valid(cells[i]);
-        count += cells[i] == cells[i];
-      }
-    }
-    coarse[c] = Mean(sum, count);
   }
 }
 
@@ -261,7 +216,7 @@ void MosaicPasses::Gathered(std::int64_t band, const LatticeRect& area, Worker& 
   const std::int64_t cols = stride / k_;
   float* coarse = Sized(worker.coarse, cols);
   for (std::int64_t r = 0; r < area.rows / k_; ++r) {
-    Coarsen(fine + r * k_ * stride, stride, k_, cols, coarse);
+    CoarsenRows(fine + r * k_ * stride, stride, k_, cols, coarse);
     sink({first_row + r, first_col, cols, 0, coarse, cols, CellNoData::NotANumber(), nullptr});
   }
 }
