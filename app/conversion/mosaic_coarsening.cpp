@@ -100,10 +100,11 @@ __attribute__((target("avx2"))) std::int64_t CoarsenAvx2(const float* fine, std:
 
 }  // namespace
 
-void CoarsenRows(const float* fine, std::int64_t stride, std::int64_t k, std::int64_t cols, float* coarse) {
+void CoarsenRows(const float* fine, std::int64_t stride, std::int64_t k, std::int64_t cols, float* coarse,
+                 CellPath path) {
 #if defined(__x86_64__)
   // The gather's offsets are 32-bit: three blocks of k cells must fit.
-  if (HasAvx2() && k <= (std::int64_t{1} << 28)) {
+  if (path == CellPath::Best && HasAvx2() && k <= (std::int64_t{1} << 28)) {
     CoarsenEach(fine, stride, k, CoarsenAvx2(fine, stride, k, cols, coarse), cols, coarse);
     return;
   }

@@ -1,6 +1,13 @@
-// The lattice arithmetic of a mosaic: grids placed on the first grid's lattice or refused, the factor of
-// coarser cells, the cells a box overlaps, the extent and the image's corner.
+// The arithmetic of a mosaic: grids placed on the first grid's lattice or refused, the factor of coarser
+// cells, the cells a box overlaps, the extent and the image's corner; the means of coarse cells.
 #include "app/conversion/mosaic_lattice.h"
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "app/conversion/mosaic_coarsening.h"
 
 #include <gtest/gtest.h>
 
@@ -130,6 +137,45 @@ TEST(MosaicLatticeTest, ExtentSizeAndCorner) {
             "The mosaic would be 86400 x 43200 cells; an image holds at most 32767 x 32767: use --bounds or "
             "--cell-size");
   EXPECT_EQ(MessageOf([] { CheckMosaicSize({0, 0, 32767, 32767}); }), "no error");
+}
+
+// Coarse means on both paths, against the sums written out: blocks of k from 1 to 6, some with no valid
+// cell, and a width that leaves blocks beyond the last four.
+TEST(MosaicCoarseningTest, BothPathsGiveTheMeansInRowOrder) {
+  std::mt19937 random(5);
+  const float missing = std::numeric_limits<float>::quiet_NaN();
+  for (std::int64_t k = 1; k <= 6; ++k) {
+    const std::int64_t cols = 7, stride = cols * k + 3;
+    std::vector<float> fine(static_cast<std::size_t>(stride * k));
+    for (float& v : fine) {
+      v = random() % 3 == 0 ? missing : std::uniform_real_distribution<float>(-1e6f, 1e6f)(random);
+    }
+    for (std::int64_t r = 0; r < k; ++r) {  // block 2 holds no valid cell
+      for (std::int64_t i = 0; i < k; ++i) fine[static_cast<std::size_t>(r * stride + 2 * k + i)] = missing;
+    }
+    std::vector<float> expected;
+    for (std::int64_t c = 0; c < cols; ++c) {
+      double sum = 0;
+      int count = 0;
+      for (std::int64_t r = 0; r < k; ++r) {
+        for (std::int64_t i = 0; i < k; ++i) {
+          const float v = fine[static_cast<std::size_t>(r * stride + c * k + i)];
+          if (std::isnan(v)) continue;
+          sum += v;
+          ++count;
+        }
+      }
+      expected.push_back(count == 0 ? missing : static_cast<float>(sum / count));
+    }
+    for (const CellPath path : {CellPath::Best, CellPath::Portable}) {
+      std::vector<float> coarse(static_cast<std::size_t>(cols));
+      CoarsenRows(fine.data(), stride, k, cols, coarse.data(), path);
+      for (std::size_t c = 0; c < coarse.size(); ++c) {
+        EXPECT_TRUE(coarse[c] == expected[c] || (std::isnan(coarse[c]) && std::isnan(expected[c])))
+            << "k " << k << ", block " << c;
+      }
+    }
+  }
 }
 
 }  // namespace
