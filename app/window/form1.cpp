@@ -214,6 +214,14 @@ void TForm1::Button3Click() {
 }
 
 void TForm1::SaveNames(const std::string& input, const std::string& output) {
+  // Both names are checked before either is written: a name saved cut would name another file after
+  // a restart.
+  for (const auto& [which, name] : {std::pair{"input", &input}, std::pair{"output", &output}}) {
+    if (!TIniFile::CanKeep(*name)) {
+      throw ECommandError(std::string("The ") + which +
+                          " name holds a line break, which the settings file cannot keep");
+    }
+  }
   IniFile->WriteString("files", "input", input);
   IniFile->WriteString("files", "output", output);
 }

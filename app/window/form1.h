@@ -74,6 +74,8 @@ class TForm1 : public QWidget {
   // Runs a handler; an error that escapes it goes to the default error display.
   template <typename Handler>
   void Guarded(Handler handler);
+  // Writes both names to the settings file; a name it cannot keep (a line break) is refused before
+  // either is written.
   void SaveNames(const std::string& input, const std::string& output);
 
   ProgramFiles files_;
