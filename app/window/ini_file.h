@@ -4,8 +4,8 @@
 // Sections and keys match without regard to ASCII letter case; every line the writer does not
 // replace is kept byte for byte, and every value written is read back byte for byte: a value that
 // begins or ends with a blank, or is itself in double quotes, is stored in double quotes, and reading
-// takes the quotes off a value stored in them. A write replaces the file as a whole, as every output is replaced
-// (runtime/temporary_output.h), so a failure never leaves a half-written settings file.
+// takes the quotes off a value stored in them. A write replaces the file as a whole, as every output
+// is replaced (runtime/temporary_output.h), so a failure never leaves a half-written settings file.
 #pragma once
 
 #include <string>
