@@ -86,7 +86,7 @@ struct PieceFailure {
 void ParsePieces(const AsciiValues& values, const GridHeader& header, const ProgressSink& progress,
                  const PassOptions& options, const Digest& digest, const Place& place,
                  const std::function<void(std::int64_t)>& after) {
-  const int threads = WorkerCount(options.threads, values.Pieces());
+  const int threads = options.Workers(values.Pieces());
   const std::int64_t cells = std::int64_t{header.ncols} * header.nrows;
   PieceOrder order(values.Pieces());
   PassProgress steps(progress, header.ncols, header.nrows);
@@ -135,7 +135,7 @@ CellRange ScanAsciiValues(const AsciiValues& values, const GridHeader& header, B
                           const ProgressSink& progress, const PassOptions& options) {
   const CellNoData nodata = NoDataOf(header);
   std::vector<CellRange> parts(static_cast<std::size_t>(values.Pieces()));
-  std::vector<const float*> parsed(static_cast<std::size_t>(WorkerCount(options.threads, values.Pieces())));
+  std::vector<const float*> parsed(static_cast<std::size_t>(options.Workers(values.Pieces())));
   CellRange range;
   ParsePieces(
       values, header, progress, options,
@@ -156,7 +156,7 @@ OutsideCounts CodeAsciiValues(const AsciiValues& values, const GridHeader& heade
   const CellNoData nodata = NoDataOf(header);
   std::vector<OutsideCounts> parts(static_cast<std::size_t>(values.Pieces()));
   std::vector<std::optional<BlockBuffer<std::uint8_t>>> bytes(
-      static_cast<std::size_t>(WorkerCount(options.threads, values.Pieces())));
+      static_cast<std::size_t>(options.Workers(values.Pieces())));
   OutsideCounts total;
   ParsePieces(
       values, header, progress, options,

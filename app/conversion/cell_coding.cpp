@@ -1,7 +1,6 @@
 // The reference arithmetic of the coding: the scale and the byte of one cell, in extended precision.
 // The fast loops over whole blocks (cell_coding_fast.cpp) must give exactly these results.
 #include "app/conversion/cell_coding.h"
-#include "app/conversion/cell_coding_one_by_one.h"
 
 #include <algorithm>
 #include <cmath>
@@ -45,32 +44,6 @@ std::uint8_t CodeCellClampedReference(float value, CellNoData nodata, const Fixe
   // slope), so its rounding to single cannot overflow.
   const long double q = fp::Div(static_cast<long double>(value) - scale.intercept, scale.slope);
   return static_cast<std::uint8_t>(std::clamp<std::int64_t>(RoundHalfEven(fp::ToSingle(q)), 0, kTopByte));
-}
-
-void ScanCellsOneByOne(const float* cells, std::size_t count, CellNoData nodata, CellRange& range) {
-  for (std::size_t i = 0; i < count; ++i) {
-    const float v = cells[i];
-    if (nodata.Matches(v)) continue;
-    if (std::isnan(v)) fp::RaiseInvalidOp();
-    if (v > range.maximum) range.maximum = v;
-    if (v < range.minimum) range.minimum = v;
-  }
-}
-
-void CodeCellsOneByOne(const float* cells, std::size_t count, CellNoData nodata, const CellScale& scale,
-                       std::uint8_t* out) {
-  for (std::size_t i = 0; i < count; ++i) out[i] = CodeCellReference(cells[i], nodata, scale);
-}
-
-void CodeCellsClampedOneByOne(const float* cells, std::size_t count, CellNoData nodata, const FixedScale& fixed,
-                              std::uint8_t* out, OutsideCounts& counts) {
-  for (std::size_t i = 0; i < count; ++i) {
-    const float v = cells[i];
-    out[i] = CodeCellClampedReference(v, nodata, fixed);
-    if (out[i] == kNoDataByte) continue;
-    counts.above += v > fixed.range.maximum;
-    counts.below += v < fixed.range.minimum;
-  }
 }
 
 }  // namespace kavrimo

@@ -1,6 +1,6 @@
-// The block loops of the coding written one cell at a time through the reference arithmetic: the
-// portable loops of processors without vector code, and the vector code's own fallback for scales and
-// no-data values it does not take. Private to the coding's files.
+// The block loops of the coding written one cell at a time through the reference arithmetic
+// (cell_coding_one_by_one.cpp): the portable loops of processors without vector code, and the vector
+// code's own fallback for scales and no-data values it does not take. Private to the coding's files.
 #pragma once
 
 #include <cstddef>

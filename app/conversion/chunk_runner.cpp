@@ -124,15 +124,11 @@ class ChunkRun {
 
 }  // namespace
 
-int WorkerCount(int threads, std::int64_t count) {
-  return static_cast<int>(std::max<std::int64_t>(1, std::min<std::int64_t>(threads, count)));
-}
-
-void RunChunks(std::int64_t count, int threads, const std::function<void(std::int64_t, int)>& work,
+void RunChunks(std::int64_t count, int workers, const std::function<void(std::int64_t, int)>& work,
                const std::function<void(std::int64_t)>& done) {
   if (count <= 0) return;
   ChunkRun run(count, work, done);
-  const int helpers = WorkerCount(threads, count) - 1;
+  const std::int64_t helpers = std::min<std::int64_t>(workers, count) - 1;
   {
     std::vector<std::jthread> pool;  // joined when this block ends, also when an exception leaves it
     for (int worker = 1; worker <= helpers; ++worker) {

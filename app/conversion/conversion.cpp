@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/conversion/cell_coding.h"
-#include "app/conversion/grid_input.h"
+#include "app/conversion/grid_input_factory.h"
 #include "app/conversion/passes.h"
 #include "app/grid/grid_header.h"
 #include "image/header_format.h"
@@ -79,7 +79,7 @@ ConversionResult Convert(const ConversionRequest& request, TKelImg& KelImg1, Con
   const std::unique_ptr<GridInput> grid = ReadGridInput(request.input, request.output, request.swept);
   const GridHeader& header = grid->Header();
   CheckConvertibleSize(header.ncols, header.nrows);
-  const PassOptions options{std::max(1, request.threads)};
+  const PassOptions options{request.threads};
   const ProgressSink progress = [&host](int position) { host.SetProgress(position); };
 
   grid->OpenData();

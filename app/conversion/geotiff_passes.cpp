@@ -319,9 +319,10 @@ void CodeBands(GeoTiffSource& source, const GridHeader& header, CellsFrom from, 
       after);
 }
 
-// The threads of a pass that decodes: one, where the blocks are runs of rows one reader must take in order.
-int DecodingThreads(const GeoTiffLayout& layout, const PassOptions& options) {
-  return layout.rows_in_order ? 1 : WorkerCount(options.threads, layout.blocks_down);
+// The threads of a pass: one where the pass decodes blocks that are runs of rows one reader must take in
+// order, else one a band at the most.
+int PassWorkers(const GeoTiffLayout& layout, CellsFrom from, const PassOptions& options) {
+  return from == CellsFrom::kDecoding && layout.rows_in_order ? 1 : options.Workers(layout.blocks_down);
 }
 
 }  // namespace
@@ -354,8 +355,7 @@ CellRange ScanGeoTiff(GeoTiffSource& source, const GridHeader& header, BinaryFil
                       const ProgressSink& progress, const PassOptions& options) {
   const GeoTiffLayout& layout = source.Layout();
   const CellsFrom from = layout.in_place ? CellsFrom::kPlace : CellsFrom::kDecoding;
-  const int threads =
-      from == CellsFrom::kPlace ? WorkerCount(options.threads, layout.blocks_down) : DecodingThreads(layout, options);
+  const int threads = PassWorkers(layout, from, options);
   source.PrepareWorkers(threads);
   if (from == CellsFrom::kPlace) source.File();
   std::vector<std::optional<BlockBuffer<float>>> buffers(static_cast<std::size_t>(threads));
@@ -398,7 +398,7 @@ void CodeGeoTiff(GeoTiffSource& source, const GridHeader& header, const BinaryFi
   const CellsFrom from = scratch != nullptr ? CellsFrom::kScratch : CellsFrom::kPlace;
   const CellNoData nodata = NoDataOf(header);
   CodeBands(
-      source, header, from, scratch, output, progress, WorkerCount(options.threads, layout.blocks_down),
+      source, header, from, scratch, output, progress, PassWorkers(layout, from, options),
       [&](const float* cells, std::size_t count, std::uint8_t* out, std::int64_t) {
         CodeCells(cells, count, nodata, scale, out);
       },
@@ -409,8 +409,7 @@ OutsideCounts CodeGeoTiff(GeoTiffSource& source, const GridHeader& header, const
                           const ProgressSink& progress, const PassOptions& options) {
   const GeoTiffLayout& layout = source.Layout();
   const CellsFrom from = layout.in_place ? CellsFrom::kPlace : CellsFrom::kDecoding;
-  const int threads =
-      from == CellsFrom::kPlace ? WorkerCount(options.threads, layout.blocks_down) : DecodingThreads(layout, options);
+  const int threads = PassWorkers(layout, from, options);
   const CellNoData nodata = NoDataOf(header);
   std::vector<OutsideCounts> parts(static_cast<std::size_t>(layout.blocks_down));
   OutsideCounts total;

@@ -16,7 +16,7 @@ void PassProgress::Through(std::int64_t end) {
 }
 
 void RunPass(const GridHeader& header, std::int64_t chunks, const std::function<std::int64_t(std::int64_t)>& end_cell,
-             const ProgressSink& progress, int threads, const std::function<void(std::int64_t, int)>& work,
+             const ProgressSink& progress, int workers, const std::function<void(std::int64_t, int)>& work,
              const std::function<void(std::int64_t)>& after) {
   PassProgress steps(progress, header.ncols, header.nrows);
   if (chunks == 0) {
@@ -24,7 +24,7 @@ void RunPass(const GridHeader& header, std::int64_t chunks, const std::function<
     return;
   }
   try {
-    RunChunks(chunks, threads, work, [&](std::int64_t chunk) {
+    RunChunks(chunks, workers, work, [&](std::int64_t chunk) {
       if (after) after(chunk);
       steps.Through(end_cell(chunk));
     });

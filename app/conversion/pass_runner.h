@@ -61,12 +61,12 @@ void OverCells(std::int64_t first, const float* cells, std::size_t count, Block 
   }
 }
 
-// Runs work(chunk, worker) on the chunks of a pass on up to threads threads (RunChunks); after(chunk) and
-// then the progress through end_cell(chunk), the cell after the chunk's last, run on the calling thread in
-// chunk order. A CellFailure leaving work or after moves the bar to its cell's step and raises its error;
-// any other error leaves as it is. A grid with no cells only moves the bar (when it has columns).
+// Runs work(chunk, worker) on the chunks of a pass on workers threads (PassOptions::Workers, RunChunks);
+// after(chunk) and then the progress through end_cell(chunk), the cell after the chunk's last, run on the
+// calling thread in chunk order. A CellFailure leaving work or after moves the bar to its cell's step and raises its
+// error; any other error leaves as it is. A grid with no cells only moves the bar (when it has columns).
 void RunPass(const GridHeader& header, std::int64_t chunks, const std::function<std::int64_t(std::int64_t)>& end_cell,
-             const ProgressSink& progress, int threads, const std::function<void(std::int64_t, int)>& work,
+             const ProgressSink& progress, int workers, const std::function<void(std::int64_t, int)>& work,
              const std::function<void(std::int64_t)>& after = {});
 
 }  // namespace kavrimo

@@ -62,7 +62,7 @@ CellRange ScanRange(const BinaryFile& data, const GridHeader& header, const Prog
   const ChunkPlan plan(header, options);
   const GridStream grid(data, plan.cells, header.big_endian, options.map_data);
   grid.AdviseSequential();
-  const int threads = WorkerCount(options.threads, plan.chunks);
+  const int threads = options.Workers(plan.chunks);
   std::vector<std::optional<BlockBuffer<float>>> blocks(static_cast<std::size_t>(threads));
   std::vector<CellRange> ranges(static_cast<std::size_t>(plan.chunks));
   const CellNoData nodata = NoDataOf(header);
@@ -106,7 +106,7 @@ void CodeGridWith(const BinaryFile& data, const GridHeader& header, ImagePixels&
   const ChunkPlan plan(header, options);
   const GridStream grid(data, plan.cells, header.big_endian, options.map_data);
   grid.AdviseSequential();
-  const int threads = WorkerCount(options.threads, plan.chunks);
+  const int threads = options.Workers(plan.chunks);
   struct Buffers {
     explicit Buffers(const ChunkPlan& plan) : cells(plan.BufferCells()), bytes(plan.ChunkBytes()) {}
     BlockBuffer<float> cells;

@@ -7,6 +7,7 @@
 // nrows cells and shows (i * 100) div ncols.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -26,10 +27,17 @@ inline constexpr std::size_t kPassBlockCells = std::size_t{1} << 18;  // one rea
 inline constexpr std::size_t kPassChunkCells = std::size_t{1} << 19;  // at most: one window, one share, one write
 
 struct PassOptions {
-  int threads = 1;                            // 1: the calling thread only; never more than the chunks
+  int threads = 1;                            // asked for (1: the calling thread only); see Workers
   std::size_t block_cells = kPassBlockCells;  // cells per read, where windows are read
   std::size_t chunk_cells = kPassChunkCells;  // cells per window and share of work (and per write)
   bool map_data = true;                       // false: always read, never map
+
+  // The threads that work on a pass of count chunks: threads, but at least 1 and at most count (a thread
+  // with no chunk to take would only cost its tables). Every pass asks this, and sizes its per-thread
+  // tables by it, never by threads.
+  int Workers(std::int64_t count) const {
+    return static_cast<int>(std::clamp<std::int64_t>(threads, 1, std::max<std::int64_t>(1, count)));
+  }
 };
 
 // Pass 1: the range of the valid cells of data (ncols x nrows cells from byte 0). Raises

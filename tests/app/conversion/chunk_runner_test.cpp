@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/conversion/passes.h"
 #include "tests/support/files.h"
 
 namespace kavrimo {
@@ -19,7 +20,8 @@ namespace {
 
 using testing_support::MessageOf;
 
-// Threads asked for, chunks, and the workers there are: at least one, never more than the chunks.
+// Threads asked for, chunks, and the workers there are (PassOptions::Workers, and the threads RunChunks
+// starts): at least one, never more than the chunks.
 TEST(ChunkRunner, RunsEveryChunkOnceAndReportsItInOrderOnTheCallingThread) {
   const struct {
     int threads;
@@ -28,7 +30,7 @@ TEST(ChunkRunner, RunsEveryChunkOnceAndReportsItInOrderOnTheCallingThread) {
   } cases[] = {{1, 53, 1}, {2, 53, 2}, {3, 53, 3}, {7, 53, 7}, {7, 3, 3}, {0, 5, 1}, {-2, 5, 1}, {4, 0, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.threads) + " threads, " + std::to_string(c.count) + " chunks");
-    EXPECT_EQ(WorkerCount(c.threads, c.count), c.workers);
+    EXPECT_EQ(PassOptions{c.threads}.Workers(c.count), c.workers);
     std::vector<std::int64_t> reported;
     std::vector<std::atomic<int>> runs(static_cast<std::size_t>(c.count));
     const auto caller = std::this_thread::get_id();

@@ -1,5 +1,5 @@
 // The choice of reader by the input's name.
-#include "app/conversion/grid_input.h"
+#include "app/conversion/grid_input_factory.h"
 
 #include "app/conversion/ascii_grid_input.h"
 #include "app/conversion/float_grid_input.h"
