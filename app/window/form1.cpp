@@ -227,8 +227,14 @@ void TForm1::SaveNames(const std::string& input, const std::string& output) {
 }
 
 void TForm1::ShowException(const std::exception& error) {
+  // A failed file operation carries the file's name beside its message ("File not found"): the box
+  // shows it before the message, as the command line does.
+  std::string message = error.what();
+  if (const auto* io = dynamic_cast<const EInOutError*>(&error); io != nullptr && !io->Path().empty()) {
+    message = io->Path() + ": " + message;
+  }
   dialogs_.ShowMessage(FormDialogs::Icon::Critical, QCoreApplication::applicationName(),
-                       FromNative(WithFullStop(error.what())));
+                       FromNative(WithFullStop(message)));
 }
 
 template <typename Handler>

@@ -44,7 +44,7 @@ class TForm1 : public QWidget {
   void Button3Click();
 
   // The default error display: the message with a full stop as needed, under the application title,
-  // with the error icon.
+  // with the error icon; a failed file operation names its file first ("<name>: File not found.").
   void ShowException(const std::exception& error);
 
   // The template and the settings file this window uses.

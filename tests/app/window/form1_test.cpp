@@ -1,4 +1,6 @@
 // TForm1 driven as a user would: settings at start, typing, Convert, errors, browse buttons.
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -43,7 +45,7 @@ class Form1Test : public FormTest {
     ASSERT_GT(dialogs_.messages.size(), index);
     EXPECT_EQ(dialogs_.messages[index].icon, icon);
     EXPECT_EQ(dialogs_.messages[index].title, QString::fromLatin1(title));
-    EXPECT_EQ(dialogs_.messages[index].text, QString::fromStdString(text));
+    EXPECT_EQ(dialogs_.messages[index].text.toStdString(), text);
   }
 };
 
@@ -163,6 +165,31 @@ TEST_F(Form1Test, MissingGridShowsErrorWithFullStopThenConvertWorksAgain) {
   TypeAndConvert(dir_ + "grid.flt", dir_ + "out.IMG");
   ExpectMessage(1, FormDialogs::Icon::Information, "Information", "Image created succesfully");
   EXPECT_EQ(ReadText(dir_ + "out.IMG").size(), 515u);
+}
+
+// A grid that cannot be opened is named in the box, whatever its kind: a missing GeoTIFF or data file,
+// a folder or a FIFO named like a GeoTIFF, a missing ASCII grid; no image is left.
+TEST_F(Form1Test, AGridThatCannotBeOpenedIsNamed) {
+  QDir().mkpath(QString::fromStdString(dir_ + "folder.tif"));
+  ASSERT_EQ(::mkfifo((dir_ + "fifo.tiff").c_str(), 0600), 0);
+  WriteText(dir_ + "nodata.hdr", "ncols 1\nnrows 1\n");
+  const struct {
+    const char* grid;
+    std::string message;
+  } cases[] = {{"none.tif", dir_ + "none.tif: File not found."},
+               {"folder.tif", dir_ + "folder.tif: File access denied."},
+               {"fifo.tiff", dir_ + "fifo.tiff: File access denied."},
+               {"nodata.flt", dir_ + "nodata.flt: File not found."},
+               {"none.asc", "Cannot open file " + dir_ + "none.asc."}};
+  Open();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.grid);
+    dialogs_.messages.clear();
+    TypeAndConvert(dir_ + c.grid, dir_ + "out.IMG");
+    ASSERT_EQ(dialogs_.messages.size(), 1u);
+    ExpectMessage(0, FormDialogs::Icon::Critical, "Kavrimo", c.message);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(dir_ + "out.IMG")));
+  }
 }
 
 // An installed copy: the template in ../share/kavrimo from the executable's folder, the settings in the
