@@ -33,7 +33,7 @@ constexpr int kClientWidth = 542;
 constexpr int kClientHeight = 224;
 
 const char* const kLabel1Text = "ArcGIS export raster (*.flt)";
-// Room for the longest field label: from its left edge (16) to a gap of 8 before the fields (144).
+// Space for the longest field label: from its left edge (16) to a gap of 8 before the fields (144).
 constexpr int kLabelSpace = 120;
 
 // A sans-serif at 8 points, the narrow families first. Where only a wide face is to be had, it is
