@@ -14,7 +14,7 @@ packages=(
   librsvg2-bin dpkg-dev file lintian desktop-file-utils man-db groff-base
   # the window closed through a real window manager: an X server, the window manager and the tools
   # that act as the user
-  xvfb openbox xdotool wmctrl
+  xvfb openbox xdotool wmctrl x11-utils
 )
 # The screenshot tooling is only needed for the window's visual check.
 if [[ "${KAVRIMO_SCREENSHOT:-0}" == 1 ]]; then packages+=(xauth imagemagick); fi

@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Closing the window through the window manager during Convert, as a user does: the real kavrimo on
-# an X server (Xvfb) under a real window manager (openbox), closed with Alt+F4 (the window manager's
-# key binding) or with wmctrl -c (a close request to the window manager, as a task bar sends), in
-# either pass. Each close must cancel Convert within its pass: no box, the earlier image as it was, no
+# an X server (Xvfb) under a real window manager (openbox), closed with a click on the close button of
+# the title bar, with Alt+F4 (the window manager's key binding) or with wmctrl -c (a close request to
+# the window manager, as a task bar sends), in either pass. Each close must cancel Convert within its pass: no box, the earlier image as it was, no
 # temporary file, and the program ends with status 0.
 #
 # Usage: close_from_window_manager_test.sh KAVRIMO CLOSE_DRIVER
-# Exits 77 (skipped) when Xvfb, openbox, xdotool or wmctrl is missing.
+# Exits 77 (skipped) when Xvfb, openbox, xdotool, wmctrl, xwininfo or xprop is missing.
 set -uo pipefail
 program=$1 driver=$2
-for tool in Xvfb openbox xdotool wmctrl; do
+for tool in Xvfb openbox xdotool wmctrl xwininfo xprop; do
   if ! command -v "$tool" >/dev/null; then
     echo "skipped: $tool is not installed (scripts/install-deps.sh installs it)"
     exit 77
@@ -58,6 +58,14 @@ printf 'ncols 200\nnrows 200\nxllcorner 0\nyllcorner 0\ncellsize 0.1\nNODATA_val
 head -c $((200 * 200 * 4)) /dev/zero | tr '\0' '\100' >"$work/data/big.flt"
 
 title='ArcGIS raster to Miradel image converter'
+# A click on the close button, at the right end of the title bar the window manager draws.
+cat >"$work/click-close.sh" <<'CLICK'
+window=$(xdotool search --name "$1" | head -1)
+read -r x y width < <(xwininfo -id "$window" | awk '/Absolute upper-left X/ {x = $NF}
+  /Absolute upper-left Y/ {y = $NF} /Width:/ {w = $NF} END {print x, y, w}')
+read -r _ right top _ < <(xprop -id "$window" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
+xdotool mousemove $((x + width + right - 8)) $((y - top / 2)) click 1
+CLICK
 failures=0
 # Each case: the pass in which the user acts, how, the command, and what must follow: "closed" (the
 # close cancels Convert in that pass) or "typed" (keys typed during pass 1 wait for the start of pass 2,
@@ -94,6 +102,8 @@ while IFS='|' read -r pass how command expected; do
     echo "ok   pass $pass, $how: $(grep -m1 -E '^(close|typed):' "$work/out")"
   fi
 done <<EOF
+1|close button|bash $work/click-close.sh '$title'|closed
+2|close button|bash $work/click-close.sh '$title'|closed
 1|Alt+F4|xdotool key alt+F4|closed
 2|Alt+F4|xdotool key alt+F4|closed
 1|wmctrl -c|wmctrl -c '$title'|closed
