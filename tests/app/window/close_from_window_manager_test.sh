@@ -92,7 +92,7 @@ while IFS='|' read -r pass how command expected; do
     [[ $(said typed) == 'Edit1 Step 2 of 2 at 0' ]] || problems+=("the keys did not wait for pass 2")
     [[ $image != 'earlier image' ]] || problems+=("no new image")
   fi
-  files=$(ls -A "$work/data" | tr '\n' ' ')
+  files=$(find "$work/data" -mindepth 1 -printf '%f\n' | sort | tr '\n' ' ')
   [[ $files == 'big.flt big.hdr out.IMG ' ]] || problems+=("files left beside the image: $files")
   if ((${#problems[@]})); then
     echo "FAIL pass $pass, $how: ${problems[*]}"
