@@ -73,6 +73,7 @@ MappedWindow::MappedWindow(const BinaryFile& file, std::int64_t offset, std::siz
   mapped_ = (span + PageSize() - 1) / PageSize() * PageSize();
   data_ = static_cast<const char*>(base) + (offset - start);
   length_ = length;
+  end_ = offset + static_cast<std::int64_t>(length);
 }
 
 MappedWindow::~MappedWindow() {

@@ -109,29 +109,15 @@ void WithBlock(GeoTiffSource& source, CellsFrom from, const BinaryFile* scratch,
   const auto offset =
       static_cast<std::int64_t>(layout.block_offsets[static_cast<std::size_t>(y * layout.blocks_across + x)]);
   const std::int64_t span = ((height - 1) * layout.block_width + width) * std::int64_t{sizeof(float)};
+  const auto visit_bytes = [&](const char* stored) {
+    visit(reinterpret_cast<const float*>(stored), layout.block_width);
+  };
   if (band.window && offset >= band.first && offset + span <= band.end) {
-    bool whole = false;
-    {
-      const BusErrorGuard guard(*band.window);
-      visit(reinterpret_cast<const float*>(band.window->Data() + (offset - band.first)), layout.block_width);
-      whole = !guard.CutShort();
-    }
-    if (!whole || file.Size() < band.end) throw EGeoTiffError(source.Path() + " changed while it was read");
+    VisitMappedWhole(*band.window, file, source.Path(),
+                     [&] { visit_bytes(band.window->Data() + (offset - band.first)); });
     return;
   }
-  if (file.Size() >= offset + span && BusErrorGuardAvailable()) {
-    const MappedWindow window(file, offset, static_cast<std::size_t>(span));
-    if (window.Ok()) {
-      bool whole = false;
-      {
-        const BusErrorGuard guard(window);
-        visit(reinterpret_cast<const float*>(window.Data()), layout.block_width);
-        whole = !guard.CutShort();
-      }
-      if (!whole || file.Size() < offset + span) throw EGeoTiffError(source.Path() + " changed while it was read");
-      return;
-    }
-  }
+  if (VisitWindowWhole(file, offset, static_cast<std::size_t>(span), source.Path(), visit_bytes)) return;
   for (std::int64_t r = 0; r < height; ++r) {
     const std::int64_t at = offset + r * layout.block_width * std::int64_t{sizeof(float)};
     const auto row = static_cast<std::size_t>(width) * sizeof(float);
@@ -147,16 +133,13 @@ void WithBlock(GeoTiffSource& source, CellsFrom from, const BinaryFile* scratch,
 // band then fails at its first failing cell in cell order (a block that cannot be read, at its first cell).
 void OverBand(const GeoTiffLayout& layout, std::int64_t y, const std::function<void(std::int64_t x)>& block) {
   std::optional<CellFailure> first;
-  const auto keep = [&](CellFailure failure) {
-    if (!first || failure.cell < first->cell) first = std::move(failure);
-  };
   for (std::int64_t x = 0; x < layout.blocks_across; ++x) {
     try {
       block(x);
     } catch (const CellFailure& failure) {
-      keep(failure);
+      KeepFirst(first, failure);
     } catch (...) {
-      keep({y * layout.block_height * layout.ncols + x * layout.block_width, std::current_exception()});
+      KeepFirst(first, {y * layout.block_height * layout.ncols + x * layout.block_width, std::current_exception()});
     }
   }
   if (first) throw *first;
@@ -164,7 +147,7 @@ void OverBand(const GeoTiffLayout& layout, std::int64_t y, const std::function<v
 
 // Runs run(cells, count, first_row) over rows [first_row, first_row + rows) of block (x, y), their cells one
 // after another; an error leaves as a CellFailure naming the grid's index of the first cell of the run that
-// fails one_cell (found again one cell at a time, on failure only).
+// fails one_cell (FirstFailingCell).
 template <typename Run, typename OneCell>
 void OverRun(const GeoTiffLayout& layout, std::int64_t x, std::int64_t y, const float* run_cells,
              std::int64_t first_row, std::int64_t rows, Run run, OneCell one_cell) {
@@ -174,14 +157,7 @@ void OverRun(const GeoTiffLayout& layout, std::int64_t x, std::int64_t y, const 
     run(run_cells, count, first_row);
   } catch (...) {
     const std::exception_ptr error = std::current_exception();
-    std::int64_t failing = 0;
-    for (; failing < static_cast<std::int64_t>(count); ++failing) {
-      try {
-        one_cell(run_cells[failing]);
-      } catch (...) {
-        break;
-      }
-    }
+    const auto failing = static_cast<std::int64_t>(FirstFailingCell(run_cells, count, one_cell));
     const std::int64_t row = y * layout.block_height + first_row + failing / width;
     throw CellFailure{row * layout.ncols + x * layout.block_width + failing % width, error};
   }
@@ -221,102 +197,115 @@ void OverBlockRows(const GeoTiffLayout& layout, std::int64_t x, std::int64_t y, 
     OverRun(layout, x, y, cells + r * stride, first_row + r, 1, shifted, one_cell);
 }
 
-// Pass 2 or the one pass over a fixed range: codes every row with code(cells, count, out, band) into the
-// band's bytes and writes them. one_cell codes one cell the same way, to find a failing row's cell.
+// How a pass codes: code(cells, count, out, band) codes a run of cells into bytes, one_cell codes one
+// cell the same way (to find a failing run's cell), after(band) runs in band order on the calling thread.
+struct BandCoding {
+  std::function<void(const float*, std::size_t, std::uint8_t*, std::int64_t)> code;
+  std::function<void(float)> one_cell;
+  std::function<void(std::int64_t)> after;
+};
+
+// What one thread of a coding pass holds.
+struct CodingBuffers {
+  std::optional<BlockBuffer<float>> cells;
+  std::optional<BlockBuffer<std::uint8_t>> block;  // a block's coded bytes
+  std::optional<BlockBuffer<std::uint8_t>> rows;   // a band's coded rows, or a slice of them
+  BandWindow window;
+};
+
+// Codes band y, mapped whole in own.window, a few rows at a time: each block's rows of the slice at once,
+// their bytes gathered into rows that stay in the processor's cache until they are written.
+void CodeMappedBand(GeoTiffSource& source, std::int64_t y, const BandCoding& coding, CodingBuffers& own,
+                    ImagePixels& output) {
+  const GeoTiffLayout& layout = source.Layout();
+  const std::int64_t first_row = y * layout.block_height, rows = layout.HeightOf(y);
+  const std::int64_t slice = std::max<std::int64_t>(1, std::min(layout.block_height, kSliceBytes / layout.ncols));
+  if (!own.rows) own.rows.emplace(static_cast<std::size_t>(slice * layout.ncols));
+  const BandWindow& band = own.window;
+  std::uint8_t* const coded = own.block->data();
+  std::uint8_t* const bytes = own.rows->data();
+  const auto code_slice = [&](std::int64_t r0, std::int64_t count) {
+    std::optional<CellFailure> first;  // the slice's first failing cell in cell order
+    for (std::int64_t x = 0; x < layout.blocks_across; ++x) {
+      const std::int64_t width = layout.WidthOf(x);
+      try {
+        OverBlockRows(
+            layout, x, y, r0, count, band.Rows(layout, x, r0), layout.block_width,
+            [&](const float* run, std::size_t n, std::int64_t r) { coding.code(run, n, coded + r * width, y); },
+            coding.one_cell);
+      } catch (const CellFailure& failure) {
+        KeepFirst(first, failure);
+        continue;
+      }
+      for (std::int64_t r = 0; r < count; ++r) {
+        std::memcpy(bytes + r * layout.ncols + x * layout.block_width, coded + r * width,
+                    static_cast<std::size_t>(width));
+      }
+    }
+    if (first) throw *first;
+    output.WriteAt((first_row + r0) * layout.ncols, bytes, static_cast<std::size_t>(count * layout.ncols));
+  };
+  VisitMappedWhole(*band.window, source.File(), source.Path(), [&] {
+    for (std::int64_t r0 = 0; r0 < rows; r0 += slice) code_slice(r0, std::min(slice, rows - r0));
+  });
+}
+
+// Codes band y block by block: into a band of bytes written at once, or straight to the image row by row
+// where a band would take too much memory.
+void CodeBandByBlocks(GeoTiffSource& source, CellsFrom from, const BinaryFile* scratch, int worker, std::int64_t y,
+                      const BandCoding& coding, CodingBuffers& own, ImagePixels& output) {
+  const GeoTiffLayout& layout = source.Layout();
+  const std::int64_t first_row = y * layout.block_height, rows = layout.HeightOf(y);
+  const bool whole_band = layout.block_height * layout.ncols <= kBandBytes;
+  if (!own.cells) own.cells.emplace(static_cast<std::size_t>(layout.block_width * layout.block_height));
+  if (whole_band && !own.rows) own.rows.emplace(static_cast<std::size_t>(layout.block_height * layout.ncols));
+  std::uint8_t* const coded = own.block->data();
+  OverBand(layout, y, [&](std::int64_t x) {
+    const std::int64_t width = layout.WidthOf(x);
+    WithBlock(source, from, scratch, own.window, worker, x, y, *own.cells,
+              [&](const float* cells, std::int64_t stride) {
+                OverBlock(
+                    layout, x, y, cells, stride,
+                    [&](const float* run, std::size_t count, std::int64_t r) {
+                      coding.code(run, count, coded + r * width, y);
+                    },
+                    coding.one_cell);
+              });
+    for (std::int64_t r = 0; r < rows; ++r) {
+      const std::int64_t place = r * layout.ncols + x * layout.block_width;
+      if (whole_band) {
+        std::memcpy(own.rows->data() + place, coded + r * width, static_cast<std::size_t>(width));
+      } else {
+        output.WriteAt(first_row * layout.ncols + place, coded + r * width, static_cast<std::size_t>(width));
+      }
+    }
+  });
+  if (whole_band) {
+    output.WriteAt(first_row * layout.ncols, own.rows->data(), static_cast<std::size_t>(rows * layout.ncols));
+  }
+}
+
+// Pass 2 or the one pass over a fixed range: codes every band into the image, each band mapped whole
+// where it can be, else block by block.
 void CodeBands(GeoTiffSource& source, const GridHeader& header, CellsFrom from, const BinaryFile* scratch,
-               ImagePixels& output, const ProgressSink& progress, int threads,
-               const std::function<void(const float*, std::size_t, std::uint8_t*, std::int64_t)>& code,
-               const std::function<void(float)>& one_cell, const std::function<void(std::int64_t)>& after) {
+               ImagePixels& output, const ProgressSink& progress, int threads, const BandCoding& coding) {
   const GeoTiffLayout& layout = source.Layout();
   source.PrepareWorkers(threads);
   if (from == CellsFrom::kPlace) source.File();
-  struct Buffers {
-    std::optional<BlockBuffer<float>> cells;
-    std::optional<BlockBuffer<std::uint8_t>> block;  // a block's coded bytes
-    std::optional<BlockBuffer<std::uint8_t>> rows;   // a band's coded rows, or a slice of them
-    BandWindow window;
-  };
-  std::vector<Buffers> buffers(static_cast<std::size_t>(threads));
-  const std::int64_t block_cells = layout.block_width * layout.block_height;
-  const std::int64_t band_bytes = layout.block_height * layout.ncols;
-  const std::int64_t slice = std::max<std::int64_t>(1, std::min(layout.block_height, kSliceBytes / layout.ncols));
-  const bool whole_bands = band_bytes <= kBandBytes;
+  std::vector<CodingBuffers> buffers(static_cast<std::size_t>(threads));
   RunPass(
       header, layout.blocks_down, [&](std::int64_t y) { return BandEnd(layout, y); }, progress, threads,
       [&](std::int64_t y, int worker) {
-        Buffers& own = buffers[static_cast<std::size_t>(worker)];
-        if (!own.block) own.block.emplace(static_cast<std::size_t>(block_cells));
+        CodingBuffers& own = buffers[static_cast<std::size_t>(worker)];
+        if (!own.block) own.block.emplace(static_cast<std::size_t>(layout.block_width * layout.block_height));
         if (from == CellsFrom::kPlace) own.window.Map(source, y);
-        const std::int64_t first_row = y * layout.block_height, rows = layout.HeightOf(y);
-        std::uint8_t* const coded = own.block->data();
         if (own.window.window) {
-          // A band mapped whole is coded a few rows at a time: each block's rows of the slice at once, their
-          // bytes gathered into rows that stay in the processor's cache until they are written.
-          if (!own.rows) own.rows.emplace(static_cast<std::size_t>(slice * layout.ncols));
-          const BandWindow& band = own.window;
-          std::uint8_t* const bytes = own.rows->data();
-          bool whole = false;
-          {
-            const BusErrorGuard guard(*band.window);
-            for (std::int64_t r0 = 0; r0 < rows; r0 += slice) {
-              const std::int64_t count = std::min(slice, rows - r0);
-              std::optional<CellFailure> first;  // the slice's first failing cell in cell order
-              for (std::int64_t x = 0; x < layout.blocks_across; ++x) {
-                const float* cells = band.Rows(layout, x, r0);
-                const std::int64_t width = layout.WidthOf(x);
-                try {
-                  OverBlockRows(
-                      layout, x, y, r0, count, cells, layout.block_width,
-                      [&](const float* run, std::size_t n, std::int64_t r) { code(run, n, coded + r * width, y); },
-                      one_cell);
-                } catch (const CellFailure& failure) {
-                  if (!first || failure.cell < first->cell) first = failure;
-                  continue;
-                }
-                for (std::int64_t r = 0; r < count; ++r) {
-                  std::memcpy(bytes + r * layout.ncols + x * layout.block_width, coded + r * width,
-                              static_cast<std::size_t>(width));
-                }
-              }
-              if (first) throw *first;
-              output.WriteAt((first_row + r0) * layout.ncols, bytes, static_cast<std::size_t>(count * layout.ncols));
-            }
-            whole = !guard.CutShort();
-          }
-          if (!whole || source.File().Size() < band.end) {
-            throw EGeoTiffError(source.Path() + " changed while it was read");
-          }
-          return;
-        }
-        // Block by block: into a band of bytes written at once, or straight to the image row by row where
-        // a band would take too much memory.
-        if (!own.cells) own.cells.emplace(static_cast<std::size_t>(block_cells));
-        if (whole_bands && !own.rows) own.rows.emplace(static_cast<std::size_t>(band_bytes));
-        OverBand(layout, y, [&](std::int64_t x) {
-          const std::int64_t width = layout.WidthOf(x);
-          WithBlock(source, from, scratch, own.window, worker, x, y, *own.cells,
-                    [&](const float* cells, std::int64_t stride) {
-                      OverBlock(
-                          layout, x, y, cells, stride,
-                          [&](const float* run, std::size_t count, std::int64_t r) {
-                            code(run, count, coded + r * width, y);
-                          },
-                          one_cell);
-                    });
-          for (std::int64_t r = 0; r < rows; ++r) {
-            const std::int64_t place = r * layout.ncols + x * layout.block_width;
-            if (whole_bands) {
-              std::memcpy(own.rows->data() + place, coded + r * width, static_cast<std::size_t>(width));
-            } else {
-              output.WriteAt(first_row * layout.ncols + place, coded + r * width, static_cast<std::size_t>(width));
-            }
-          }
-        });
-        if (whole_bands) {
-          output.WriteAt(first_row * layout.ncols, own.rows->data(), static_cast<std::size_t>(rows * layout.ncols));
+          CodeMappedBand(source, y, coding, own, output);
+        } else {
+          CodeBandByBlocks(source, from, scratch, worker, y, coding, own, output);
         }
       },
-      after);
+      coding.after);
 }
 
 // The threads of a pass: one where the pass decodes blocks that are runs of rows one reader must take in
@@ -397,12 +386,13 @@ void CodeGeoTiff(GeoTiffSource& source, const GridHeader& header, const BinaryFi
   const GeoTiffLayout& layout = source.Layout();
   const CellsFrom from = scratch != nullptr ? CellsFrom::kScratch : CellsFrom::kPlace;
   const CellNoData nodata = NoDataOf(header);
-  CodeBands(
-      source, header, from, scratch, output, progress, PassWorkers(layout, from, options),
-      [&](const float* cells, std::size_t count, std::uint8_t* out, std::int64_t) {
-        CodeCells(cells, count, nodata, scale, out);
-      },
-      [&](float cell) { CodeCellReference(cell, nodata, scale); }, {});
+  const BandCoding coding{
+      .code = [&](const float* cells, std::size_t count, std::uint8_t* out,
+                  std::int64_t) { CodeCells(cells, count, nodata, scale, out); },
+      .one_cell = [&](float cell) { CodeCellReference(cell, nodata, scale); },
+      .after = {},
+  };
+  CodeBands(source, header, from, scratch, output, progress, PassWorkers(layout, from, options), coding);
 }
 
 OutsideCounts CodeGeoTiff(GeoTiffSource& source, const GridHeader& header, const FixedScale& fixed, ImagePixels& output,
@@ -413,13 +403,15 @@ OutsideCounts CodeGeoTiff(GeoTiffSource& source, const GridHeader& header, const
   const CellNoData nodata = NoDataOf(header);
   std::vector<OutsideCounts> parts(static_cast<std::size_t>(layout.blocks_down));
   OutsideCounts total;
-  CodeBands(
-      source, header, from, nullptr, output, progress, threads,
-      [&](const float* cells, std::size_t count, std::uint8_t* out, std::int64_t y) {
-        CodeCellsClamped(cells, count, nodata, fixed, out, parts[static_cast<std::size_t>(y)]);
-      },
-      [&](float cell) { CodeCellClampedReference(cell, nodata, fixed); },
-      [&](std::int64_t y) { total += parts[static_cast<std::size_t>(y)]; });
+  const BandCoding coding{
+      .code =
+          [&](const float* cells, std::size_t count, std::uint8_t* out, std::int64_t y) {
+            CodeCellsClamped(cells, count, nodata, fixed, out, parts[static_cast<std::size_t>(y)]);
+          },
+      .one_cell = [&](float cell) { CodeCellClampedReference(cell, nodata, fixed); },
+      .after = [&](std::int64_t y) { total += parts[static_cast<std::size_t>(y)]; },
+  };
+  CodeBands(source, header, from, nullptr, output, progress, threads, coding);
   return total;
 }
 

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <optional>
+#include <utility>
 
 #include "app/grid/grid_header.h"
 
@@ -39,25 +41,36 @@ struct CellFailure {
   std::exception_ptr error;
 };
 
+// The index of the first of cells[0..count) for which one_cell raises; count when none does. Passes run
+// their arithmetic over many cells at once and call this only once that raised, to find the cell the
+// one-thread, one-cell order would have stopped at.
+template <typename OneCell>
+std::size_t FirstFailingCell(const float* cells, std::size_t count, OneCell one_cell) {
+  std::size_t failing = 0;
+  for (; failing < count; ++failing) {
+    try {
+      one_cell(cells[failing]);
+    } catch (...) {
+      break;
+    }
+  }
+  return failing;
+}
+
+// Keeps in first whichever of first and failure comes first in cell order.
+inline void KeepFirst(std::optional<CellFailure>& first, CellFailure failure) {
+  if (!first || failure.cell < first->cell) first = std::move(failure);
+}
+
 // Runs a block's arithmetic over cells[0..count), the cells first.. of the grid (in cell order); an error
-// leaves as a CellFailure naming the first cell that raises (found again one cell at a time, on failure
-// only).
+// leaves as a CellFailure naming the first cell that raises (FirstFailingCell).
 template <typename Block, typename OneCell>
 void OverCells(std::int64_t first, const float* cells, std::size_t count, Block block, OneCell one_cell) {
   try {
     block();
   } catch (...) {
     const std::exception_ptr error = std::current_exception();
-    std::size_t failing = 0;
-    while (failing < count) {
-      try {
-        one_cell(cells[failing]);
-      } catch (...) {
-        break;
-      }
-      ++failing;
-    }
-    throw CellFailure{first + static_cast<std::int64_t>(failing), error};
+    throw CellFailure{first + static_cast<std::int64_t>(FirstFailingCell(cells, count, one_cell)), error};
   }
 }
 

@@ -21,6 +21,15 @@ struct ObjectFree {
 using Context = std::unique_ptr<PJ_CONTEXT, ContextFree>;
 using Object = std::unique_ptr<PJ, ObjectFree>;
 
+// A PROJ context of its own, its log silenced; null when PROJ cannot start one.
+Context QuietContext() {
+  Context context(proj_context_create());
+  if (!context) return context;
+  proj_log_level(context.get(), PJ_LOG_NONE);
+  proj_log_func(context.get(), nullptr, DropLogLine);
+  return context;
+}
+
 std::string Named(int code) { return "EPSG code " + std::to_string(code); }
 
 // What the object is, in the words of the refusal.
@@ -39,10 +48,8 @@ std::string KindOf(PJ_TYPE type) {
 }  // namespace
 
 GeographicSystem LookUpGeographicSystem(int code) {
-  const Context context(proj_context_create());
+  const Context context = QuietContext();
   if (!context) throw ECoordinateSystemError("PROJ could not be started to look up " + Named(code));
-  proj_log_level(context.get(), PJ_LOG_NONE);
-  proj_log_func(context.get(), nullptr, DropLogLine);
 
   const std::string code_text = std::to_string(code);
   const Object crs(
@@ -69,7 +76,27 @@ GeographicSystem LookUpGeographicSystem(int code) {
     throw ECoordinateSystemError(Named(code) + " has no axes in PROJ's database");
   }
   system.unit_radians = unit;
+
+  const Object meridian(proj_get_prime_meridian(context.get(), crs.get()));
+  double longitude = 0;
+  double to_radians = 0;
+  if (!meridian ||
+      !proj_prime_meridian_get_parameters(context.get(), meridian.get(), &longitude, &to_radians, nullptr)) {
+    throw ECoordinateSystemError(Named(code) + " has no prime meridian in PROJ's database");
+  }
+  if (const char* name = proj_get_name(meridian.get())) system.prime_meridian = name;
+  system.prime_meridian_radians = longitude * to_radians;
   return system;
+}
+
+std::string LookUpPrimeMeridian(int code) {
+  const Context context = QuietContext();
+  if (!context || code <= 0) return {};
+  const std::string code_text = std::to_string(code);
+  const Object meridian(
+      proj_create_from_database(context.get(), "EPSG", code_text.c_str(), PJ_CATEGORY_PRIME_MERIDIAN, 0, nullptr));
+  const char* name = meridian ? proj_get_name(meridian.get()) : nullptr;
+  return name != nullptr ? name : "";
 }
 
 bool IsDegree(double unit_radians) {

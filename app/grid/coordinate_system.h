@@ -1,6 +1,6 @@
 // Geographic coordinate systems by their EPSG code, looked up in PROJ's database: what an exported grid
 // says about its datum (the GeoKeys of a GeoTIFF, the one-line text of a float grid's .prj file), and
-// the angular unit a GeoTIFF's geographic code implies.
+// the angular unit and prime meridian a GeoTIFF's geographic code implies.
 #pragma once
 
 #include <string>
@@ -16,19 +16,24 @@ class ECoordinateSystemError : public Error {
 };
 
 struct GeographicSystem {
-  int code = 0;             // its EPSG code
-  std::string name;         // "WGS 84"
-  std::string esri_wkt;     // one line, no line break: GEOGCS["GCS_WGS_1984",DATUM["D_WGS_1984",...]]
-  double unit_radians = 0;  // the size of its angular unit in radians (a degree: pi / 180)
+  int code = 0;                              // its EPSG code
+  std::string name;                          // "WGS 84"
+  std::string esri_wkt;                      // one line, no line break: GEOGCS["GCS_WGS_1984",DATUM["D_WGS_1984",...]]
+  double unit_radians = 0;                   // the size of its angular unit in radians (a degree: pi / 180)
+  std::string prime_meridian = "Greenwich";  // the name of its prime meridian
+  double prime_meridian_radians = 0;         // its prime meridian's longitude east of Greenwich, in radians
 };
 
-// Looks up EPSG code in PROJ's database and returns its name, its ESRI well-known text and its angular
-// unit. Raises ECoordinateSystemError "EPSG code <code> is not in the coordinate system database" for a
-// code PROJ does not know (0 and negative codes included) and "EPSG code <code> names a <kind>, not a
+// Looks up EPSG code in PROJ's database and returns its name, its ESRI well-known text, its angular
+// unit and its prime meridian. Raises ECoordinateSystemError "EPSG code <code> is not in the coordinate system
+// database" for a code PROJ does not know (0 and negative codes included) and "EPSG code <code> names a <kind>, not a
 // geographic 2D coordinate system" for any other kind of object (projected, geocentric, geographic 3D,
 // vertical, ...). Safe to call from several threads: each call has its own PROJ context. PROJ's own
 // log is silenced.
 GeographicSystem LookUpGeographicSystem(int code);
+
+// The name of the prime meridian of EPSG code ("Jakarta" for 8908), or "" when PROJ does not know it.
+std::string LookUpPrimeMeridian(int code);
 
 // True when unit_radians is the size of a degree (to within rounding in its last digits).
 bool IsDegree(double unit_radians);

@@ -91,8 +91,7 @@ class GeoTiffReader {
  public:
   // Opens the GeoTIFF at path (read only), reads its first image's tags and checks that it is a grid
   // that can be converted; name is the file's name in messages. Raises EInOutError when the file
-  // cannot be opened or read, CheckConvertibleSize's error, EOverflow (as a float grid's header does)
-  // for a corner or spacing beyond the single range, and EGeoTiffError:
+  // cannot be opened or read, CheckConvertibleSize's error, and EGeoTiffError:
   //   "<name> is not a TIFF file", "<name> is damaged: <what libtiff or this reader found>",
   //   "<name> is truncated: its directory reaches byte <n> of a file of <size> bytes" (also for the values
   //   of its tags) and "... its data reaches byte <n> ..." (a block's bytes),
@@ -103,8 +102,13 @@ class GeoTiffReader {
   //   "<name> has tiles of <w> x <h> cells, more than <kGeoTiffMaxTileCells> cells each",
   //   "<name> has no georeference", "<name> is rotated; only north-up grids can be converted",
   //   "<name> is placed by <n> tie points; only one tie point with a cell size can be converted",
-  //   "<name> has a georeference that cannot be used (<why>)",
-  //   "<name> is not in latitude and longitude (<the coordinate system or unit, with its code>)",
+  //   "<name> has a georeference that cannot be used (<why>)" (also for a spacing that is 0 in single
+  //   precision, and a spacing or corner beyond the single range),
+  //   "<name> is not in latitude and longitude (<the coordinate system, unit or prime meridian, with its
+  //   code>)" (a prime meridian other than Greenwich is refused as a unit other than the degree is),
+  //   "<name> names no coordinate system and its corners are not degrees (<its edges>)": without GeoKeys
+  //   naming a model or a coordinate system, the grid must lie within latitude -90 to 90 and longitude
+  //   -180 to 360,
   //   "<name> has a no-data tag that is not a number ('<text>')".
   explicit GeoTiffReader(const std::string& path);
   GeoTiffReader(const std::string& path, const std::string& name);
@@ -118,15 +122,11 @@ class GeoTiffReader {
 
   // Decodes block (block_x, block_y) of Info().layout into out, which holds WidthOf(block_x) x
   // HeightOf(block_y) singles: its rows, clipped to the grid, one after another. For rows_in_order
-  // layouts the block is a run of rows (DecodeRows). Raises EGeoTiffError "<name> is damaged: ..." for
-  // data libtiff cannot decode and "<name> changed while it was read" when the file shrank under the
-  // mapping; std::out_of_range for a block outside the layout.
+  // layouts the block is a run of rows, read with libtiff's scanline reading: fastest top to bottom, a run
+  // above the last one read starts its strip again. Raises EGeoTiffError "<name> is damaged: ..." for
+  // data libtiff cannot decode, EFileChanged "<name> changed while it was read" when the file shrank under
+  // the mapping; std::out_of_range for a block outside the layout.
   void DecodeBlock(std::int64_t block_x, std::int64_t block_y, float* out);
-
-  // Decodes count whole rows from first_row on into out (count x ncols singles), reading each strip's
-  // rows with libtiff's scanline reading: fastest in increasing order, rows above the last one read
-  // start their strip again. Stripped layouts only (std::logic_error for tiles); errors as DecodeBlock.
-  void DecodeRows(std::int64_t first_row, std::int64_t count, float* out);
 
  private:
   struct State;

@@ -51,24 +51,13 @@ std::size_t GridStream::VisitByReading(std::int64_t first, std::size_t count, Bl
 }
 
 bool GridStream::VisitMapped(std::int64_t first, std::size_t count, const CellVisitor& visit) const {
-  const std::int64_t end = (first + static_cast<std::int64_t>(count)) * static_cast<std::int64_t>(sizeof(float));
-  // A window past the end of the file is read, which reports exactly how much of it there is.
-  if (count == 0 || data_.Size() < end || !BusErrorGuardAvailable()) return false;
-  const MappedWindow window(data_, first * static_cast<std::int64_t>(sizeof(float)), count * sizeof(float));
-  if (!window.Ok()) {
-    map_.store(false, std::memory_order_relaxed);  // a file that cannot be mapped is read from now on
-    return false;
-  }
-  const auto* cells = reinterpret_cast<const float*>(window.Data());
-  bool whole = false;
-  {
-    const BusErrorGuard guard(window);
-    visit(cells, count, 0);
-    whole = !guard.CutShort();
-  }
-  // A file that shrank while its window was visited may have shown zeros past its new end without a
-  // bus error (the rest of the last page); reading again tells what the cells were.
-  return whole && data_.Size() >= end;
+  // A window past the end of the file is read, which reports exactly how much of it there is; so is a
+  // window of a file that shrank while it was visited, which tells what the cells were.
+  const WindowVisit visited =
+      VisitWindow(data_, first * static_cast<std::int64_t>(sizeof(float)), count * sizeof(float),
+                  [&](const char* bytes) { visit(reinterpret_cast<const float*>(bytes), count, 0); });
+  if (visited == WindowVisit::kRefused) map_.store(false, std::memory_order_relaxed);  // read from now on
+  return visited == WindowVisit::kWhole;
 }
 
 void GridStream::AdviseSequential() const {

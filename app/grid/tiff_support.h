@@ -20,6 +20,7 @@ inline constexpr ttag_t kNoDataTag = 42113;
 inline constexpr ttag_t kPixelScaleTag = 33550;
 inline constexpr ttag_t kTiepointTag = 33922;
 inline constexpr ttag_t kTransformationTag = 34264;
+inline constexpr ttag_t kGeoKeyDirectoryTag = 34735;
 
 // GeoKey values.
 inline constexpr unsigned short kModelTypeProjected = 1;
@@ -30,6 +31,7 @@ inline constexpr unsigned short kRasterPixelIsPoint = 2;
 inline constexpr unsigned short kUnitDegree = 9102;
 inline constexpr unsigned short kUnitDegreeSupplier = 9122;  // a degree, its representation left to the supplier
 inline constexpr unsigned short kUserDefined = 32767;
+inline constexpr unsigned short kGreenwich = 8901;
 
 // Once per process, before any handle is opened: libtiff's process-wide error and warning handlers
 // removed (nothing is printed), libgeotiff's tags and the no-data tag registered. Safe from any thread.

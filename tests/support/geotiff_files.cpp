@@ -169,6 +169,32 @@ void WriteImage(TIFF* tif, const TiffImage& image, const std::vector<double>& sa
   if (image.directory_first) Require(TIFFForceStrileArrayWriting(tif), "the block offsets were not written");
 }
 
+// Rewrites the stored type of the GeoKey directory's entry in the first directory of the file at path.
+void RetypeKeyDirectory(const std::string& path, std::uint16_t type) {
+  std::FILE* file = std::fopen(path.c_str(), "r+b");
+  Require(file != nullptr, "cannot reopen " + path);
+  std::vector<unsigned char> bytes;
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) bytes.push_back(static_cast<unsigned char>(c));
+  const bool big = bytes.at(0) == 'M';
+  const auto number = [&](std::size_t at, std::size_t count) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < count; ++i) value |= std::uint64_t{bytes.at(at + (big ? count - 1 - i : i))} << (8 * i);
+    return static_cast<std::size_t>(value);
+  };
+  const bool bigtiff = number(2, 2) == 43;
+  const std::size_t directory = bigtiff ? number(8, 8) : number(4, 4);
+  const std::size_t count_bytes = bigtiff ? 8 : 2, entry_bytes = bigtiff ? 20 : 12;
+  for (std::size_t i = 0; i < number(directory, count_bytes); ++i) {
+    const std::size_t entry = directory + count_bytes + i * entry_bytes;
+    if (number(entry, 2) != tiff::kGeoKeyDirectoryTag) continue;
+    const unsigned char stored[2] = {static_cast<unsigned char>(big ? type >> 8 : type & 0xFF),
+                                     static_cast<unsigned char>(big ? type & 0xFF : type >> 8)};
+    std::fseek(file, static_cast<long>(entry + 2), SEEK_SET);
+    std::fwrite(stored, 1, 2, file);
+  }
+  std::fclose(file);
+}
+
 }  // namespace
 
 void WriteTiff(const std::string& path, const TiffImage& image, const std::vector<double>& samples) {
@@ -194,6 +220,7 @@ void WriteTiff(const std::string& path, const TiffImage& image, const std::vecto
                swap_first);
   }
   TIFFClose(tif);
+  if (image.key_directory_type != TIFF_SHORT) RetypeKeyDirectory(path, image.key_directory_type);
 }
 
 TiffTags ReadTiffTags(const std::string& path) {

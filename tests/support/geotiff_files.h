@@ -30,6 +30,7 @@ struct TiffImage {
   // GeoKeys by number: GTModelTypeGeoKey 1024 geographic (2), GeographicTypeGeoKey 2048 WGS 84.
   std::vector<std::pair<int, int>> short_keys = {{1024, 2}, {2048, 4326}};
   std::vector<std::pair<int, double>> double_keys;
+  std::uint16_t key_directory_type = 3;       // the GeoKey directory's stored TIFF type (3, SHORT, is right)
   std::optional<std::string> nodata;          // the no-data tag's text
   std::vector<std::uint32_t> skipped_blocks;  // blocks given no bytes at all (a sparse file)
   bool overview = false;                      // a second, smaller image after the first
