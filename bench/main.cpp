@@ -22,6 +22,7 @@
 #include "bench/geotiff_bench.h"
 #include "bench/measure.h"
 #include "bench/plain_passes.h"
+#include "bench/startup.h"
 
 namespace kavrimo::bench {
 namespace {
@@ -160,7 +161,8 @@ constexpr int kAsciiSide = 8192;
 constexpr int kGeoTiffSide = 8192;
 constexpr int kLargeGeoTiffSide = 32767;
 
-int Main(const std::vector<int>& sides, bool float_grids, bool ascii_grid, bool geotiff, bool large, bool batch) {
+int Main(const std::vector<int>& sides, bool startup, bool float_grids, bool ascii_grid, bool geotiff, bool large,
+         bool batch) {
   const std::string template_path = TemplateBesideExecutable();
   if (!std::filesystem::exists(template_path)) {
     std::fprintf(stderr, "kavrimo-bench: no header template at %s\n", template_path.c_str());
@@ -174,6 +176,9 @@ int Main(const std::vector<int>& sides, bool float_grids, bool ascii_grid, bool 
       "  from the page cache (read in blocks of %zu KiB where a file cannot be mapped); plain reference: 1 MiB\n",
       kPassBlockCells * sizeof(float) / 1024, kPassChunkCells / 1024, kPassChunkCells * sizeof(float) / 1024,
       kPassBlockCells * sizeof(float) / 1024);
+
+  bool all = true;
+  if (startup) all = ReportStartup(MeasureStartup(folder, template_path, 30));
 
   std::size_t adversarial_cells = 0;
   const bool adversarial_ok = !float_grids || CheckAdversarialGrids(folder, template_path, adversarial_cells);
@@ -189,7 +194,7 @@ int Main(const std::vector<int>& sides, bool float_grids, bool ascii_grid, bool 
     results.push_back(MeasureSize(folder, side, template_path));
   }
 
-  bool all = adversarial_ok;
+  all = adversarial_ok && all;
   if (float_grids) {
     std::printf(
         "\nmedian seconds     floor  engine1  engine2  e1+busy  e2+busy    plain | e1/floor e2/floor "
@@ -260,23 +265,25 @@ int Main(const std::vector<int>& sides, bool float_grids, bool ascii_grid, bool 
 }  // namespace
 }  // namespace kavrimo::bench
 
-// kavrimo-bench [--float-only | --ascii-only | --geotiff-only | --batch-only] [--no-large] [side ...]: the
-// float grid sides to measure, 8192 and 16384 when none are given; the ASCII grid and the GeoTIFF are
-// always 8192 x 8192, and the GeoTIFF's memory is measured at 32767 x 32767 too unless --no-large; the
-// batch case 2000 grids.
+// kavrimo-bench [--startup-only | --float-only | --ascii-only | --geotiff-only | --batch-only] [--no-large]
+// [side ...]: the float grid sides to measure, 8192 and 16384 when none are given; the ASCII grid and the
+// GeoTIFF are always 8192 x 8192, and the GeoTIFF's memory is measured at 32767 x 32767 too unless
+// --no-large; the batch case 2000 grids; start-up with the sample grid.
 int main(int argc, char** argv) {
   std::vector<int> sides;
-  bool float_grids = true, ascii_grid = true, geotiff = true, large = true, batch = true;
+  bool startup = true, float_grids = true, ascii_grid = true, geotiff = true, large = true, batch = true;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--float-only") {
-      ascii_grid = geotiff = batch = false;
+    if (arg == "--startup-only") {
+      float_grids = ascii_grid = geotiff = batch = false;
+    } else if (arg == "--float-only") {
+      startup = ascii_grid = geotiff = batch = false;
     } else if (arg == "--ascii-only") {
-      float_grids = geotiff = batch = false;
+      startup = float_grids = geotiff = batch = false;
     } else if (arg == "--geotiff-only") {
-      float_grids = ascii_grid = batch = false;
+      startup = float_grids = ascii_grid = batch = false;
     } else if (arg == "--batch-only") {
-      float_grids = ascii_grid = geotiff = false;
+      startup = float_grids = ascii_grid = geotiff = false;
     } else if (arg == "--no-large") {
       large = false;
     } else {
@@ -285,7 +292,7 @@ int main(int argc, char** argv) {
   }
   if (sides.empty()) sides = {8192, 16384};
   try {
-    return kavrimo::bench::Main(sides, float_grids, ascii_grid, geotiff, large, batch);
+    return kavrimo::bench::Main(sides, startup, float_grids, ascii_grid, geotiff, large, batch);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kavrimo-bench: %s\n", e.what());
     return 1;

@@ -8,6 +8,8 @@ packages=(
   # the preview's PNG; GeoTIFF grids and their coordinate systems (proj-data, PROJ's database, comes
   # with libproj)
   libpng-dev libtiff-dev libgeotiff-dev libproj-dev
+  # the JSON of info --json (header-only)
+  nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev clang-format-14 clang-tidy-14
   # installing and packaging: the icon's sizes, the package's dependencies and checks, manual pages

@@ -8,7 +8,7 @@
 #include "app/cli/options.h"
 #include "app/cli/terminal_host.h"
 #include "app/conversion/image_export.h"
-#include "app/grid/coordinate_system.h"
+#include "app/grid/geotiff_library.h"
 
 namespace kavrimo::cli {
 namespace {
@@ -33,14 +33,20 @@ std::optional<int> ParseCode(const std::string& text) {
   return code;
 }
 
-// A code that names a geographic 2D coordinate system in the database that comes with the system.
+// A code that names a geographic 2D coordinate system in degrees from Greenwich in the database that
+// comes with the system. Each refusal repeats the code as it was typed.
 std::string CheckCode(const std::vector<std::string>& values) {
-  const std::optional<int> code = ParseCode(values.front());
-  if (!code) return "--epsg needs the whole number of a geographic coordinate system, such as 4326";
+  const std::string& typed = values.front();
+  const std::optional<int> code = ParseCode(typed);
+  if (!code) {
+    return "--epsg '" + Printable(typed) +
+           "': an EPSG code is the whole number of a geographic coordinate system in degrees from Greenwich, such as "
+           "4326";
+  }
   try {
-    LookUpGeographicSystem(*code);
+    CheckDegreesFromGreenwich(GeographicSystemOf(*code));
   } catch (const ECoordinateSystemError& e) {
-    return "--epsg: " + e.Message();
+    return "--epsg '" + Printable(typed) + "': " + e.Message();
   }
   return "";
 }
@@ -56,8 +62,8 @@ const CommandSpec kSpec{
     {{"nodata", 0, "N", 1, "The no-data value, a whole number that a single holds exactly (default -9999).", nullptr,
       nullptr, CheckNoData},
      {"epsg", 0, "CODE", 1,
-      "The grid's geographic coordinate system, by its EPSG code (default 4326, WGS 84: the image names no "
-      "datum).",
+      "The grid's geographic coordinate system in degrees from Greenwich, by its EPSG code (default 4326, WGS 84: "
+      "the image names no datum).",
       nullptr, nullptr, CheckCode}},
     {.min = 2, .max = 2}};
 

@@ -1,11 +1,9 @@
 // kavrimo-cli info [--json] IMAGE: every header property of an image, as the image component holds it
 // after attaching (type defaults applied), and the derived extent: one "Name: value" line each, or one
-// JSON object with the same keys in the same order.
-#include <QJsonDocument>
-#include <QJsonObject>
-
+// JSON object with the same keys in byte order.
 #include "app/cli/cli.h"
 #include "app/cli/image_file.h"
+#include "app/cli/json_text.h"
 #include "app/cli/options.h"
 #include "app/cli/terminal_host.h"
 #include "runtime/number_text.h"
@@ -81,13 +79,12 @@ int RunInfo(const std::vector<std::string>& args, Streams& io) {
   TKelImg& image = inspected.Image();
   const std::vector<Field> fields = Fields(image);
   if (parsed.IsSet("json")) {
-    QJsonObject object;
+    std::vector<std::pair<std::string, JsonValue>> members;
+    members.reserve(fields.size());
     for (const Field& f : fields) {
-      object.insert(f.name, f.kind == FieldKind::Text
-                                ? QJsonValue(QString::fromLatin1(f.text.data(), static_cast<qsizetype>(f.text.size())))
-                                : QJsonValue(f.number));
+      members.emplace_back(f.name, f.kind == FieldKind::Text ? JsonValue(f.text) : JsonValue(f.number));
     }
-    io.out << QJsonDocument(object).toJson(QJsonDocument::Indented).toStdString();
+    io.out << JsonObjectText(std::move(members));
   } else {
     for (const Field& f : fields) io.out << f.name << ": " << AsText(f) << "\n";
   }

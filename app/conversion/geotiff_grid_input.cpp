@@ -5,7 +5,7 @@
 namespace kavrimo {
 
 GeoTiffGridInput::GeoTiffGridInput(const std::string& input, const std::string& output, SweptFolders* swept)
-    : input_(input), output_(output), swept_(swept), source_(input, std::make_unique<GeoTiffReader>(input)) {
+    : input_(input), output_(output), swept_(swept), source_(input, OpenGeoTiff(input)) {
   header_ = source_.Info().header;
 }
 

@@ -316,17 +316,17 @@ int PassWorkers(const GeoTiffLayout& layout, CellsFrom from, const PassOptions& 
 
 }  // namespace
 
-GeoTiffSource::GeoTiffSource(std::string path, std::unique_ptr<GeoTiffReader> first)
+GeoTiffSource::GeoTiffSource(std::string path, std::unique_ptr<GeoTiffDecoder> first)
     : path_(std::move(path)), first_(std::move(first)) {}
 
 void GeoTiffSource::PrepareWorkers(int workers) {
   if (static_cast<int>(others_.size()) < workers - 1) others_.resize(static_cast<std::size_t>(workers - 1));
 }
 
-GeoTiffReader& GeoTiffSource::Reader(int worker) {
+GeoTiffDecoder& GeoTiffSource::Reader(int worker) {
   if (worker == 0) return *first_;
-  std::unique_ptr<GeoTiffReader>& reader = others_.at(static_cast<std::size_t>(worker - 1));
-  if (!reader) reader = std::make_unique<GeoTiffReader>(path_);
+  std::unique_ptr<GeoTiffDecoder>& reader = others_.at(static_cast<std::size_t>(worker - 1));
+  if (!reader) reader = OpenGeoTiff(path_);
   return *reader;
 }
 

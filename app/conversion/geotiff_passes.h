@@ -16,7 +16,7 @@
 
 #include "app/conversion/cell_coding.h"
 #include "app/conversion/passes.h"
-#include "app/grid/geotiff_grid.h"
+#include "app/grid/geotiff_library.h"
 #include "image/image_pixels.h"
 #include "runtime/file.h"
 
@@ -27,7 +27,7 @@ namespace kavrimo {
 class GeoTiffSource {
  public:
   // Takes the reader that read the header of the file at path.
-  GeoTiffSource(std::string path, std::unique_ptr<GeoTiffReader> first);
+  GeoTiffSource(std::string path, std::unique_ptr<GeoTiffDecoder> first);
 
   const GeoTiffInfo& Info() const { return first_->Info(); }
   const GeoTiffLayout& Layout() const { return first_->Info().layout; }
@@ -35,15 +35,15 @@ class GeoTiffSource {
   // Makes room for workers readers; call before a pass, on the calling thread.
   void PrepareWorkers(int workers);
   // The reader of worker (0 to workers - 1), opened on first use on that worker's thread.
-  GeoTiffReader& Reader(int worker);
+  GeoTiffDecoder& Reader(int worker);
   // The file, opened read-only on first use (for cells read in place), on the calling thread.
   const BinaryFile& File();
   void Close();
 
  private:
   std::string path_;
-  std::unique_ptr<GeoTiffReader> first_;
-  std::vector<std::unique_ptr<GeoTiffReader>> others_;  // index worker - 1
+  std::unique_ptr<GeoTiffDecoder> first_;
+  std::vector<std::unique_ptr<GeoTiffDecoder>> others_;  // index worker - 1
   BinaryFile file_;
 };
 

@@ -10,9 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/grid/coordinate_system.h"
-#include "app/grid/geotiff_grid.h"
-#include "app/grid/geotiff_writer.h"
+#include "app/grid/geotiff_library.h"
 #include "app/grid/grid_header.h"
 #include "image/image_pixels.h"
 #include "image/kel_img.h"
@@ -109,7 +107,8 @@ void ExportImage(const std::string& image_path, const std::string& grid, std::in
   if (grid_name.empty() || grid_name == "." || grid_name == ".." || FolderExists(grid)) {
     throw ECommandError(grid + " is not a regular file");
   }
-  const GeographicSystem system = LookUpGeographicSystem(epsg_code);
+  const GeographicSystem system = GeographicSystemOf(epsg_code);
+  CheckDegreesFromGreenwich(system);  // the image's coordinates are degrees from Greenwich
   // Every output is checked before the image is read: never a special file, never the image itself.
   const bool geotiff = IsGeoTiffName(grid);
   std::vector<std::unique_ptr<TemporaryOutput>> outputs;
@@ -154,19 +153,20 @@ void ExportImage(const std::string& image_path, const std::string& grid, std::in
     TemporaryOutput& file = *outputs.front();
     file.Reserve();
     file.Build([&] {
-      GeoTiffWriter writer(file.Path(), {.ncols = columns,
-                                         .nrows = rows,
-                                         .left = static_cast<double>(fp::Finite(left)),
-                                         .top = static_cast<double>(fp::Finite(top)),
-                                         .column_spacing = image.ColumnSpacing(),
-                                         .row_spacing = image.RowSpacing(),
-                                         .nodata = static_cast<double>(nodata),
-                                         .epsg_code = system.code});
+      const std::unique_ptr<GeoTiffEncoder> writer =
+          CreateGeoTiff(file.Path(), {.ncols = columns,
+                                      .nrows = rows,
+                                      .left = static_cast<double>(fp::Finite(left)),
+                                      .top = static_cast<double>(fp::Finite(top)),
+                                      .column_spacing = image.ColumnSpacing(),
+                                      .row_spacing = image.RowSpacing(),
+                                      .nodata = static_cast<double>(nodata),
+                                      .epsg_code = system.code});
       ForEachRun(pixels, image_path, table, rows, columns,
                  [&](std::int64_t first_row, std::int64_t count, const float* cells) {
-                   writer.WriteRows(first_row, count, cells);
+                   writer->WriteRows(first_row, count, cells);
                  });
-      writer.Finish();
+      writer->Finish();
     });
     TemporaryOutput::CommitTogether(together);
     return;

@@ -36,8 +36,8 @@ bool IsExportableNoData(std::int32_t nodata);
 // corner, the no-data tag holding nodata).
 //
 // Raises, before anything is written: ECoordinateSystemError for a code that names no geographic 2D
-// coordinate system; "<grid> is not a regular file" for a GRID that names a folder
-// (empty last name, ".", "..", an existing folder); the image's open error; "<image> is not a valid
+// coordinate system in degrees from Greenwich (CheckDegreesFromGreenwich); "<grid> is not a regular file" for a GRID
+// that names a folder (empty last name, ".", "..", an existing folder); the image's open error; "<image> is not a valid
 // Miradel image"; "<image> has projection <p>; only latitude/longitude images (projection 3) can be
 // exported"; "<image> has a column spacing of <x> and a row spacing of <y>; only images with square
 // cells can be exported"; "<image> has a cell size of <x>; only images with a positive cell size can be

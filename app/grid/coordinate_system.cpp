@@ -3,9 +3,7 @@
 
 #include <proj.h>
 
-#include <cmath>
 #include <memory>
-#include <numbers>
 
 namespace kavrimo {
 namespace {
@@ -71,11 +69,13 @@ GeographicSystem LookUpGeographicSystem(int code) {
 
   const Object axes(proj_crs_get_coordinate_system(context.get(), crs.get()));
   double unit = 0;
-  if (!axes || !proj_cs_get_axis_info(context.get(), axes.get(), 0, nullptr, nullptr, nullptr, &unit, nullptr, nullptr,
-                                      nullptr)) {
+  const char* unit_name = nullptr;
+  if (!axes || !proj_cs_get_axis_info(context.get(), axes.get(), 0, nullptr, nullptr, nullptr, &unit, &unit_name,
+                                      nullptr, nullptr)) {
     throw ECoordinateSystemError(Named(code) + " has no axes in PROJ's database");
   }
   system.unit_radians = unit;
+  if (unit_name != nullptr) system.unit_name = unit_name;
 
   const Object meridian(proj_get_prime_meridian(context.get(), crs.get()));
   double longitude = 0;
@@ -97,11 +97,6 @@ std::string LookUpPrimeMeridian(int code) {
       proj_create_from_database(context.get(), "EPSG", code_text.c_str(), PJ_CATEGORY_PRIME_MERIDIAN, 0, nullptr));
   const char* name = meridian ? proj_get_name(meridian.get()) : nullptr;
   return name != nullptr ? name : "";
-}
-
-bool IsDegree(double unit_radians) {
-  constexpr double kDegree = std::numbers::pi / 180;
-  return std::fabs(unit_radians - kDegree) <= 1e-12 * kDegree;
 }
 
 }  // namespace kavrimo

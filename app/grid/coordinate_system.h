@@ -20,6 +20,7 @@ struct GeographicSystem {
   std::string name;                          // "WGS 84"
   std::string esri_wkt;                      // one line, no line break: GEOGCS["GCS_WGS_1984",DATUM["D_WGS_1984",...]]
   double unit_radians = 0;                   // the size of its angular unit in radians (a degree: pi / 180)
+  std::string unit_name;                     // the name of its angular unit: "degree", "grad"
   std::string prime_meridian = "Greenwich";  // the name of its prime meridian
   double prime_meridian_radians = 0;         // its prime meridian's longitude east of Greenwich, in radians
 };
@@ -37,5 +38,10 @@ std::string LookUpPrimeMeridian(int code);
 
 // True when unit_radians is the size of a degree (to within rounding in its last digits).
 bool IsDegree(double unit_radians);
+
+// Refuses a system whose coordinates are not those of an image (degrees east of Greenwich and north):
+// ECoordinateSystemError "EPSG code <code> (<name>) is in <unit>s, not degrees" or "EPSG code <code>
+// (<name>) counts longitudes from <meridian>, not Greenwich".
+void CheckDegreesFromGreenwich(const GeographicSystem& system);
 
 }  // namespace kavrimo

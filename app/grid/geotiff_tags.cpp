@@ -64,16 +64,6 @@ std::string DescribeSamples(std::uint16_t bits, std::uint16_t format) {
 
 }  // namespace
 
-bool IsGeoTiffName(const std::string& name) { return HasExtension(name, ".tif") || HasExtension(name, ".tiff"); }
-
-std::int64_t GeoTiffLayout::WidthOf(std::int64_t block_x) const {
-  return std::min(block_width, ncols - block_x * block_width);
-}
-
-std::int64_t GeoTiffLayout::HeightOf(std::int64_t block_y) const {
-  return std::min(block_height, nrows - block_y * block_height);
-}
-
 // Checks that the first directory and every value of its tags lie inside the file. libtiff drops a tag
 // whose values it cannot read with no more than a warning, so a file cut short there would lose its
 // GeoKeys or its no-data tag unseen.

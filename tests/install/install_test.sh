@@ -28,7 +28,7 @@ root=$work/root
 DESTDIR=$root timeout 60 cmake --install "$build" --prefix /usr >/dev/null
 bin=$root/usr/bin
 share=$root/usr/share
-expected=(bin/kavrimo-cli share/kavrimo/header.bin share/man/man1/kavrimo-cli.1.gz
+expected=(bin/kavrimo-cli lib/kavrimo/kavrimo_geotiff.so share/kavrimo/header.bin share/man/man1/kavrimo-cli.1.gz
   share/bash-completion/completions/kavrimo-cli
   share/doc/kavrimo/README.md share/doc/kavrimo/copyright share/doc/kavrimo/changelog.gz)
 if [[ -n $driver ]]; then
@@ -56,6 +56,37 @@ timeout 60 "$bin/kavrimo-cli" info "$data/installed.IMG" >"$work/info.out" || fa
 check "info shows no header" grep -q "Rows" "$work/info.out"
 [[ $(timeout 10 "$bin/kavrimo-cli" --version) == "kavrimo-cli $version" ]] || fail "--version is not $version"
 echo "kavrimo-cli: convert, --template, info, --version ok"
+
+# GeoTIFF through the module, opened on first use wherever the programs lie: installed under /usr and
+# under another prefix, and in a copy of the build's bin folder. The command line links none of the
+# libraries the module brings; without the module, a GeoTIFF is refused naming it and float grids
+# still convert.
+if readelf -d "$bin/kavrimo-cli" | grep -E "NEEDED.*(libQt6|libtiff|libgeotiff|libproj)"; then
+  fail "kavrimo-cli links Qt or a GeoTIFF library"
+fi
+readelf -d "$root/usr/lib/kavrimo/kavrimo_geotiff.so" | grep -q "NEEDED.*libgeotiff" || fail "the module lacks libgeotiff"
+timeout 60 cmake --install "$build" --prefix "$work/opt" >/dev/null
+mkdir "$work/portable" "$work/bare"
+cp "$build/bin/kavrimo-cli" "$build/bin/header.bin" "$build/bin/kavrimo_geotiff.so" "$work/portable/"
+cp "$build/bin/kavrimo-cli" "$build/bin/header.bin" "$work/bare/"
+for program in "$bin/kavrimo-cli" "$work/opt/bin/kavrimo-cli" "$work/portable/kavrimo-cli"; do
+  rm -f "$data/back.tif" "$data/back.IMG"
+  timeout 60 "$program" export "$data/installed.IMG" "$data/back.tif" >/dev/null 2>"$work/tif.err" &&
+    timeout 60 "$program" convert "$data/back.tif" "$data/back.IMG" >/dev/null 2>>"$work/tif.err" ||
+    fail "$program: GeoTIFF export and conversion: $(cat "$work/tif.err")"
+done
+status=0
+timeout 60 "$work/bare/kavrimo-cli" convert "$data/back.tif" "$data/bare.IMG" >/dev/null 2>"$work/bare.err" || status=$?
+[[ $status == 1 && $(cat "$work/bare.err") == *"GeoTIFF module kavrimo_geotiff.so is missing"* ]] ||
+  fail "without its module kavrimo-cli said ($status): $(cat "$work/bare.err")"
+timeout 60 "$work/bare/kavrimo-cli" convert "$data/dem.flt" "$data/bare.IMG" >/dev/null ||
+  fail "without its module kavrimo-cli cannot convert a float grid"
+echo "not a module" >"$work/bare/kavrimo_geotiff.so"
+status=0
+timeout 60 "$work/bare/kavrimo-cli" convert "$data/back.tif" "$data/bare.IMG" >/dev/null 2>"$work/bare.err" || status=$?
+[[ $status == 1 && $(cat "$work/bare.err") == *"GeoTIFF module $work/bare/kavrimo_geotiff.so cannot be loaded: "* ]] ||
+  fail "with a damaged module kavrimo-cli said ($status): $(cat "$work/bare.err")"
+echo "GeoTIFF module: found installed, under another prefix and in a portable copy; missing or damaged, named"
 
 # The manual pages: no warnings, the version, and every command and option the help lists.
 pages=("$share/man/man1/"*.1.gz)

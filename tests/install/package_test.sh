@@ -39,8 +39,17 @@ grep -qx "Image created succesfully" "$work/convert.out" || fail "no success lin
 timeout 60 "$build/bin/kavrimo-cli" convert "$work/dem.flt" "$work/build.IMG" >/dev/null
 cmp "$work/dem.IMG" "$work/build.IMG" || fail "the unpacked program's image differs from the build's"
 echo "unpacked kavrimo-cli converts with usr/share/kavrimo/header.bin"
-# The command line needs no GUI module: a headless install pulls none in for it.
-if ldd "$root/usr/bin/kavrimo-cli" | grep -E "libQt6(Gui|Widgets|DBus)"; then fail "kavrimo-cli links a Qt GUI module"; fi
+# The command line needs no toolkit, and GeoTIFF's libraries come with the module alone.
+if readelf -d "$root/usr/bin/kavrimo-cli" | grep -E "NEEDED.*(libQt6|libtiff|libgeotiff|libproj)"; then
+  fail "kavrimo-cli links Qt or a GeoTIFF library"
+fi
+module=$root/usr/lib/kavrimo/kavrimo_geotiff.so
+[[ -f $module ]] || fail "no GeoTIFF module in the package: $(cd "$root" && find . -name '*.so')"
+timeout 60 "$root/usr/bin/kavrimo-cli" export "$work/dem.IMG" "$work/dem.tif" >/dev/null 2>"$work/export.err" ||
+  fail "the unpacked kavrimo-cli cannot export a GeoTIFF: $(cat "$work/export.err")"
+timeout 60 "$root/usr/bin/kavrimo-cli" convert "$work/dem.tif" "$work/tif.IMG" >/dev/null 2>"$work/tif.err" ||
+  fail "the unpacked kavrimo-cli cannot convert a GeoTIFF: $(cat "$work/tif.err")"
+echo "unpacked kavrimo-cli links no Qt or GeoTIFF library; its GeoTIFF module is usr/lib/kavrimo"
 for page in kavrimo-cli kavrimo; do
   file=$root/usr/share/man/man1/$page.1.gz
   [[ -f $file ]] || continue

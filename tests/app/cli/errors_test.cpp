@@ -24,6 +24,8 @@ const std::string kConvertUsage =
 TEST_F(CliTest, UsageErrorsSayWhatIsWrongAndEndWithStatusTwo) {
   const std::string range = "--range needs two numbers MIN and MAX, MIN less than MAX.";
   const std::string nodata = "--nodata needs a whole number that a single holds exactly, such as -9999.";
+  const std::string no_code =
+      "an EPSG code is the whole number of a geographic coordinate system in degrees from Greenwich, such as 4326.";
   const struct {
     Args args;
     std::string err;  // after "kavrimo-cli: "
@@ -53,13 +55,19 @@ TEST_F(CliTest, UsageErrorsSayWhatIsWrongAndEndWithStatusTwo) {
       {{"export", "--nodata", "16777217", "a", "g"}, nodata},
       {{"export", "a"}, "usage: kavrimo-cli export [--nodata N] [--epsg CODE] IMAGE GRID."},
       // A code must name a geographic 2D coordinate system.
-      {{"export", "--epsg", "x", "a", "g"},
-       "--epsg needs the whole number of a geographic coordinate system, such as 4326."},
+      // --epsg takes geographic 2D systems in degrees from Greenwich only, and repeats what was typed.
+      {{"export", "--epsg", "wgs84", "a", "g"}, "--epsg 'wgs84': " + no_code},
+      {{"export", "--epsg", "99999999999", "a", "g"}, "--epsg '99999999999': " + no_code},
       {{"export", "--epsg", "32633", "a", "g"},
-       "--epsg: EPSG code 32633 names a projected coordinate system, not a geographic 2D coordinate system."},
+       "--epsg '32633': EPSG code 32633 names a projected coordinate system, not a geographic 2D coordinate system."},
       {{"export", "--epsg", "4979", "a", "g"},
-       "--epsg: EPSG code 4979 names a geographic 3D coordinate system, not a geographic 2D coordinate system."},
-      {{"export", "--epsg", "0", "a", "g"}, "--epsg: EPSG code 0 is not in the coordinate system database."},
+       "--epsg '4979': EPSG code 4979 names a geographic 3D coordinate system, not a geographic 2D coordinate system."},
+      {{"export", "--epsg", "0", "a", "g"}, "--epsg '0': EPSG code 0 is not in the coordinate system database."},
+      {{"export", "--epsg", "4807", "a", "g"}, "--epsg '4807': EPSG code 4807 (NTF (Paris)) is in grads, not degrees."},
+      {{"export", "--epsg", "04807", "a", "g"},
+       "--epsg '04807': EPSG code 4807 (NTF (Paris)) is in grads, not degrees."},
+      {{"export", "--epsg", "4801", "a", "g"},
+       "--epsg '4801': EPSG code 4801 (Bern 1898 (Bern)) counts longitudes from Bern, not Greenwich."},
       // An empty name where a file is needed is a usage error in every command.
       {{"info", ""}, "an empty name is no file."},
       {{"info", "--json", ""}, "an empty name is no file."},

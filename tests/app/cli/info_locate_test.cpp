@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <QJsonDocument>
+#include <nlohmann/json.hpp>
 
+#include "app/cli/json_text.h"
 #include "image/kel_img.h"
 #include "projection/dispatcher.h"
 #include "tests/app/cli/cli_fixture.h"
@@ -79,9 +81,7 @@ TEST_F(CliTest, InfoJsonIsJsonForEveryProjection) {
         EXPECT_EQ(r.out, "");
         continue;
       }
-      QJsonParseError error{};
-      QJsonDocument::fromJson(QByteArray::fromStdString(r.out), &error);
-      EXPECT_EQ(error.error, QJsonParseError::NoError) << r.out;
+      EXPECT_TRUE(nlohmann::json::accept(r.out)) << r.out;
     }
   }
   WriteImage(File("lamaz.IMG"), 6, 100, 1e6);
@@ -89,6 +89,58 @@ TEST_F(CliTest, InfoJsonIsJsonForEveryProjection) {
   EXPECT_EQ(lamaz.status, 0);
   EXPECT_EQ(lamaz.out.substr(0, 1), "{");
   EXPECT_NE(lamaz.err.find("Error in lamaz_inverse\n"), std::string::npos);
+}
+
+// info --json gives the text its readers have always had, byte for byte: keys in byte order, the
+// Comment's bytes as Latin-1 characters with controls escaped, whole numbers without a point.
+TEST_F(CliTest, InfoJsonTextIsExact) {
+  auto bytes = ReadBytes(GeographicImage());
+  std::string comment = "\x1b\"\\ \xe9\xff/\x7f tab\there";
+  comment += std::string(79 - comment.size(), '.');
+  std::copy(comment.begin(), comment.end(), bytes.begin() + 38);
+  WriteText(File("c.IMG"), std::string(bytes.begin(), bytes.end()));
+  const CliResult r = Cli({"info", "--json", File("c.IMG")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(
+      r.out,
+      "{\n    \"CellWidthKm\": 41.589454650878906,\n    \"ColumnSpacing\": 0.5,\n    \"Columns\": 20,\n"
+      "    \"Comment\": \"\\u001b\\\"\\\\ \xc3\xa9\xc3\xbf/\x7f tab\\there"
+      ".............................................................. \",\n"
+      "    \"Decimals\": 2,\n    \"Gain\": 0.011857707053422928,\n    \"ImageType\": 200,\n"
+      "    \"MaxLatitude\": 40,\n    \"MaxLongitude\": 39.5,\n    \"MaxValue\": 253,\n    \"MinLatitude\": 35.5,\n"
+      "    \"MinLongitude\": 30,\n    \"MinValue\": 0,\n    \"MissingValue\": 254,\n    \"Offset\": 0,\n"
+      "    \"ProjParam1\": 0,\n    \"ProjParam2\": 0,\n    \"Projection\": 3,\n    \"RefColumn\": 0,\n"
+      "    \"RefLatitude\": 40,\n    \"RefLongitude\": 30,\n    \"RefRow\": 0,\n    \"RowSpacing\": 0.5,\n"
+      "    \"Rows\": 10,\n    \"State\": \"ValidImage\"\n}\n");
+}
+
+// Numbers as the object has always written them: the shortest digits, decimal or exponent form
+// whichever is shorter (decimal on a tie), whole numbers up to 2^53 as integers.
+TEST(InfoJson, NumbersAreWrittenAsBefore) {
+  const std::vector<std::pair<double, std::string>> cases = {
+      {0.0, "0"},
+      {-0.0, "0"},
+      {3.0, "3"},
+      {-9999.0, "-9999"},
+      {9007199254740992.0, "9007199254740992"},
+      {9007199254740994.0, "9007199254740994"},
+      {1e16, "1e+16"},
+      {7.087391374564554e16, "70873913745645540"},
+      {4.0879714249597277e21, "4087971424959727700000"},
+      {1e21, "1e+21"},
+      {-1.5e300, "-1.5e+300"},
+      {0.00615812, "0.00615812"},
+      {0.001, "0.001"},
+      {0.0001, "1e-04"},
+      {0.0001234, "0.0001234"},
+      {0.00001234, "1.234e-05"},
+      {5e-324, "5e-324"},
+      {700506711710573.8, "700506711710573.8"},
+      {0.012500000186264515, "0.012500000186264515"},
+      {std::numeric_limits<double>::quiet_NaN(), "null"},
+      {-std::numeric_limits<double>::infinity(), "null"},
+  };
+  for (const auto& [value, text] : cases) EXPECT_EQ(cli::JsonNumberText(value), text) << value;
 }
 
 TEST_F(CliTest, LocateFromArgumentsAndFromStandardInput) {

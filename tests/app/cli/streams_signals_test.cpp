@@ -108,14 +108,16 @@ TEST_F(CliTest, ProgressOnATerminalNeverSharesALine) {
 }
 
 // Stopped while the conversion runs (here: blocked writing a status line into a full pipe), by
-// SIGTERM or by the pipe's reader going away: the program's handlers remove the temporary file, the
-// earlier output stays, the status is 128 + the signal.
+// SIGTERM or by the pipe's reader going away: the program's handlers remove the temporary files, the
+// earlier output stays, the status is 128 + the signal. The same for a GeoTIFF, whose reading runs in
+// the GeoTIFF module (which shares the program's handlers).
 TEST_F(CliTest, StoppedConversionLeavesNothingBehind) {
+  ASSERT_EQ(Cli({"export", GeographicImage(), File("dem.tif")}).status, 0);
   WriteGrid(File("dem"), 3, 1, {100, 1000, 2000});
   const std::string out = Folder("out");
   WriteText(out + "/dem.IMG", "earlier");
-  for (const int signal : {SIGTERM, SIGPIPE}) {
-    SCOPED_TRACE(signal);
+  for (const auto& [input, signal] : {std::pair{"dem", SIGTERM}, {"dem", SIGPIPE}, {"dem.tif", SIGTERM}}) {
+    SCOPED_TRACE(std::string(input) + " " + std::to_string(signal));
     int pipe_ends[2];
     ASSERT_EQ(::pipe(pipe_ends), 0);
     ::fcntl(pipe_ends[1], F_SETFL, O_NONBLOCK);
@@ -126,7 +128,7 @@ TEST_F(CliTest, StoppedConversionLeavesNothingBehind) {
       ::close(pipe_ends[0]);
       ::dup2(pipe_ends[1], STDOUT_FILENO);
       ::fcntl(STDOUT_FILENO, F_SETFL, 0);
-      ::execl(KAVRIMO_CLI_PATH, KAVRIMO_CLI_PATH, "convert", "--template", TemplatePath().c_str(), File("dem").c_str(),
+      ::execl(KAVRIMO_CLI_PATH, KAVRIMO_CLI_PATH, "convert", "--template", TemplatePath().c_str(), File(input).c_str(),
               (out + "/dem.IMG").c_str(), nullptr);
       ::_exit(127);
     }

@@ -127,6 +127,7 @@ TEST_F(ExportTest, RefusalsWriteNothing) {
     std::string grid;
     std::int32_t nodata;
     std::string message;
+    int code = kDefaultExportCode;
   } cases[] = {
       {"not an image", [&] { WriteText(image, std::string(600, 'j')); }, "out", -9999,
        image + " is not a valid Miradel image"},
@@ -173,7 +174,11 @@ TEST_F(ExportTest, RefusalsWriteNothing) {
        "out", -9999,
        "Byte 253 of " + image + " codes " + Shortest(253 * std::ldexp(1.0L, 121)) +
            " (byte x Gain + Offset), too large for a single"},
-      {"missing image", [&] { std::filesystem::remove(image); }, "out", -9999, "File not found"}};
+      {"missing image", [&] { std::filesystem::remove(image); }, "out", -9999, "File not found"},
+      // The image's coordinates are degrees from Greenwich: a grid in grads or on another meridian would lie.
+      {"a system in grads", [] {}, "out", -9999, "EPSG code 4807 (NTF (Paris)) is in grads, not degrees", 4807},
+      {"a system on Bern", [] {}, "out.tif", -9999,
+       "EPSG code 4801 (Bern 1898 (Bern)) counts longitudes from Bern, not Greenwich", 4801}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove_all(dir_.Path());
@@ -182,7 +187,7 @@ TEST_F(ExportTest, RefusalsWriteNothing) {
     WriteText(File("out.hdr"), "earlier header");
     c.prepare();
     const std::vector<std::string> before = ListFolder(dir_.Path());
-    EXPECT_EQ(Export(image, File(c.grid), c.nodata), c.message);
+    EXPECT_EQ(Export(image, File(c.grid), c.nodata, c.code), c.message);
     EXPECT_EQ(ListFolder(dir_.Path()), before);
     EXPECT_EQ(ReadText(File("out.hdr")), "earlier header");
   }

@@ -17,13 +17,15 @@ TEST(CoordinateSystem, GeographicCodesGiveTheirNameOneLineEsriTextAndUnit) {
     int code;
     std::string name, text_start;
     double unit;
+    std::string unit_name = "degree", meridian = "Greenwich";
   } cases[] = {
       {4326, "WGS 84",
        "GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137.0,298.257223563]],"
        "PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]",
        std::numbers::pi / 180},
       {4269, "NAD83", "GEOGCS[\"GCS_North_American_1983\",DATUM[\"D_North_American_1983\",", std::numbers::pi / 180},
-      {4807, "NTF (Paris)", "GEOGCS[\"GCS_NTF_Paris\",", std::numbers::pi / 200},
+      {4807, "NTF (Paris)", "GEOGCS[\"GCS_NTF_Paris\",", std::numbers::pi / 200, "grad", "Paris"},
+      {4801, "Bern 1898 (Bern)", "GEOGCS[\"GCS_Bern_1898_Bern\",", std::numbers::pi / 180, "degree", "Bern"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
@@ -34,6 +36,8 @@ TEST(CoordinateSystem, GeographicCodesGiveTheirNameOneLineEsriTextAndUnit) {
     EXPECT_EQ(system.esri_wkt.back(), ']');
     EXPECT_NEAR(system.unit_radians, c.unit, 1e-15);
     EXPECT_EQ(IsDegree(system.unit_radians), c.code != 4807);
+    EXPECT_EQ(std::tuple(system.unit_name, system.prime_meridian), std::tuple(c.unit_name, c.meridian));
+    EXPECT_EQ(system.prime_meridian_radians == 0, c.meridian == "Greenwich");
   }
 }
 
