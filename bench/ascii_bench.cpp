@@ -171,18 +171,13 @@ bool ReportAscii(const AsciiResult& r) {
       "%5.1f  | %s\n",
       r.side, r.side, r.text_mib, r.floor, r.engine1, r.engine2, r.engine1 / r.floor, r.engine2 / r.floor, r.peak1,
       r.peak2, r.small_peak1, r.small_peak2, r.identical ? "identical" : "DIFFER");
-  const bool one = r.engine1 <= 1.3 * r.floor;
-  const bool two = r.engine2 <= 0.8 * r.floor;
   const bool memory = r.peak1 <= r.small_peak1 * 1.1 + 1 && r.peak2 <= r.small_peak2 * 1.1 + 1 && r.peak2 < 64;
   std::printf(
       "ASCII targets (floor: every number parsed once with std::from_chars, one thread, from the page cache):\n");
-  std::printf("  one thread <= 1.3 x floor: %s  two threads <= 0.8 x floor: %s%s\n", Verdict(one), Verdict(two),
-              r.others < 0.25 ? "" : "  (other programs kept a processor busy)");
-  if (r.others >= 0.25)
-    std::printf("  other programs used %.2f processors on average while the engine ran\n", r.others);
+  const bool threads = PrintThreadTargets(r.floor, r.engine1, r.engine2, r.others);
   std::printf("  peak memory the same on a grid 16 times smaller, under 64 MiB: %s\n", Verdict(memory));
   std::printf("  images identical to the float twin's, header and pixels: %s\n", Verdict(r.identical));
-  return one && two && memory && r.identical;
+  return threads && memory && r.identical;
 }
 
 }  // namespace kavrimo::bench

@@ -6,16 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "runtime/no_copy.h"
+
 namespace kavrimo::bench {
 
 // A fresh folder under the system's temporary directory, removed with all it holds when destroyed, and
 // also when the benchmark is interrupted (SIGINT, SIGTERM, SIGHUP). One at a time.
-class ScratchFolder {
+class ScratchFolder : NoCopy {
  public:
   ScratchFolder();
   ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
   std::string File(const std::string& name) const { return (path_ / name).string(); }
   // Bytes free on the folder's file system.
   std::uintmax_t FreeBytes() const;

@@ -5,6 +5,8 @@
 #include <sys/types.h>
 #include <string>
 
+#include "runtime/no_copy.h"
+
 namespace kavrimo::bench {
 
 struct EngineRun {
@@ -22,12 +24,10 @@ EngineRun RunEngineInChild(const std::string& input, const std::string& output, 
 void RunEngine(const std::string& input, const std::string& output, const std::string& template_path, int threads);
 
 // A child process spinning on the CPU until it is stopped; stopping kills and reaps that one process.
-class BusyLoop {
+class BusyLoop : NoCopy {
  public:
   BusyLoop();
   ~BusyLoop();
-  BusyLoop(const BusyLoop&) = delete;
-  BusyLoop& operator=(const BusyLoop&) = delete;
 
  private:
   pid_t pid_ = -1;

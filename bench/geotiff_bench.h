@@ -1,8 +1,9 @@
 // The GeoTIFF's part of the benchmark. An 8192 x 8192 float32 GeoTIFF in tiles of 512 x 512, Deflate after
 // the floating-point predictor, against its floor (every tile decoded once by libtiff on one thread, the
 // file in the page cache), on one and two threads; the same cells uncompressed against converting their
-// float twin; each image against the twin's; and the peak memory of 32767 x 32767 GeoTIFFs, tiled and as
-// one strip, where the disk has room for them.
+// float twin; each image against the twin's; the peak memory of float64 tiles of 2048 x 2048 on 1, 2, 4 and
+// 8 threads (the threads hold their blocks within one budget); and the peak memory of 32767 x 32767
+// GeoTIFFs, tiled and as one strip, where the disk has space for them.
 #pragma once
 
 #include <string>
@@ -21,6 +22,7 @@ struct GeoTiffResult {
   int large_side = 0;                                 // 0 when the large files were skipped
   double large_tiled_peak = 0, large_strip_peak = 0;  // MiB, two threads
   double large_tiled_seconds = 0, large_strip_seconds = 0;
+  double wide_tile_peaks[4] = {};  // MiB, float64 tiles of 2048 x 2048 on 1, 2, 4 and 8 threads
 };
 
 GeoTiffResult MeasureGeoTiff(const ScratchFolder& folder, int side, int large_side, const std::string& template_path,

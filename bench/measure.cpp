@@ -64,4 +64,13 @@ bool SameFiles(const std::string& a, const std::string& b) {
   return true;
 }
 
+bool PrintThreadTargets(double floor, double engine1, double engine2, double others) {
+  const bool one = engine1 <= 1.3 * floor;
+  const bool two = engine2 <= 0.8 * floor;
+  std::printf("  one thread <= 1.3 x floor: %s  two threads <= 0.8 x floor: %s%s\n", Verdict(one), Verdict(two),
+              others < 0.25 ? "" : "  (other programs kept a processor busy)");
+  if (others >= 0.25) std::printf("  other programs used %.2f processors on average while the engine ran\n", others);
+  return one && two;
+}
+
 }  // namespace kavrimo::bench

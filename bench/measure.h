@@ -31,4 +31,8 @@ bool SameFiles(const std::string& a, const std::string& b);
 
 inline const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
 
+// The thread targets of a reader against its floor (one thread within 1.3 x, two within 0.8 x), printed
+// as one line with a note where other programs kept a processor busy; true when both are met.
+bool PrintThreadTargets(double floor, double engine1, double engine2, double others);
+
 }  // namespace kavrimo::bench

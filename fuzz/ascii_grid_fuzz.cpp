@@ -79,11 +79,6 @@ Expected PlainReading(const std::string& text, std::size_t values_offset, std::i
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  kavrimo::SetDecimalSeparator('.');
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kavrimo;
   if (size < 1) return 0;

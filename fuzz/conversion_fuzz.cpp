@@ -107,7 +107,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::WriteFile(fuzz::ScratchFile("grid.hdr"), header_text, header_size);
 
   GridHeader header;
-  SetDecimalSeparator('.');
   try {
     header = ReadGridHeader(grid);
   } catch (const Error&) {

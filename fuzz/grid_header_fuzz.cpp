@@ -25,11 +25,6 @@ bool EndsWith(const std::string& text, const std::string& end) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  kavrimo::SetDecimalSeparator('.');
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kavrimo;
   static const std::string grid = fuzz::ScratchFile("grid.flt");

@@ -87,11 +87,6 @@ void CheckFormat(long double value, bool canonical = true) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  kavrimo::SetDecimalSeparator('.');
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kavrimo;
   const std::string text(reinterpret_cast<const char*>(data), size);

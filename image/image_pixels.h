@@ -1,5 +1,5 @@
 // The pixel area of an image file: one byte per cell, row after row from the top, after the header.
-// Pixels are addressed by their index, row x Columns + column; only this room knows where the area
+// Pixels are addressed by their index, row x Columns + column; only this library knows where the area
 // begins in the file.
 #pragma once
 

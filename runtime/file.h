@@ -94,10 +94,13 @@ class BinaryFile {
   void ReadExactly(void* buffer, std::size_t count);
   void WriteExactly(const void* buffer, std::size_t count);
   void WriteExactlyAt(std::int64_t position, const void* buffer, std::size_t count);
-  // Sets aside room on the disk for the first size bytes of the file (the file grows to size if it is
+  // Sets aside space on the disk for the first size bytes of the file (the file grows to size if it is
   // shorter), so that later writes there cannot find the disk full. Raises 101 "Disk full" when there is
-  // no room.
+  // no space.
   void Reserve(std::int64_t size);
+  // The bytes this process may still write on the file's file system (root's share included for root);
+  // -1 when the system cannot say.
+  std::int64_t SpaceLeft() const;
   // Tells the system that bytes [offset, offset + length) will be read from start to end (a hint;
   // failures are ignored).
   void AdviseSequential(std::int64_t offset, std::int64_t length) const;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -64,7 +65,7 @@ int IoCodeFromErrno(int error_number) {
     case EROFS:
     case EISDIR: return 5;
     case ENOSPC:
-    case EFBIG: return 101;  // no room for the bytes: a full disk or the file-size limit
+    case EFBIG: return 101;  // no space for the bytes: a full disk or the file-size limit
     default: return error_number;
   }
 }
@@ -238,6 +239,13 @@ void BinaryFile::Reserve(std::int64_t size) {
     error = ::posix_fallocate(fd_, 0, size);
   } while (error == EINTR);
   if (error != 0) RaiseIoErrorFromErrno(error, path_);
+}
+
+std::int64_t BinaryFile::SpaceLeft() const {
+  struct statvfs fs {};
+  if (::fstatvfs(fd_, &fs) != 0) return -1;
+  const auto blocks = ::geteuid() == 0 ? fs.f_bfree : fs.f_bavail;
+  return static_cast<std::int64_t>(blocks) * static_cast<std::int64_t>(fs.f_frsize);
 }
 
 void BinaryFile::AdviseSequential(std::int64_t offset, std::int64_t length) const {

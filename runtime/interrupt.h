@@ -13,25 +13,38 @@
 #include <cstdint>
 #include <string>
 
+#include "runtime/no_copy.h"
+
 namespace kavrimo {
+
+// What SIGINT, SIGTERM or SIGHUP does once outputs are committed (NoteOutputsCommitted) and no file is
+// being written: end the process as at any other time (kInterrupt, a window, whose status says nothing
+// of a conversion), or let the command finish with its own status (kFinish, a command line, whose
+// status says what happened to its output). Under kFinish the signal waits for the next temporary file
+// to be registered (the next output of a batch), which then ends the process with 128 + its number;
+// when none comes the command ends as it would have. A second such signal ends the process at once,
+// with status 0: its output is in place. SIGPIPE ends the process whenever it comes.
+enum class AfterCommit { kInterrupt, kFinish };
 
 // Installs the handlers of SIGINT, SIGTERM, SIGHUP and SIGPIPE, except for those the program was
 // started with ignored (nohup), and ignores SIGXFSZ. Call once, at start.
-void InstallInterruptHandlers();
+void InstallInterruptHandlers(AfterCommit after_commit = AfterCommit::kInterrupt);
 
 // Registers path for removal on an interruption; returns a slot for Unregister, -1 when every slot is
-// taken (the file then stays behind if interrupted, for a later run to sweep away).
+// taken (the file then stays behind if interrupted, for a later run to sweep away). Registering ends
+// the process when a signal waits since a commit (AfterCommit::kFinish).
 int RegisterTemporaryFile(const std::string& path);
 void UnregisterTemporaryFile(int slot);
 
+// Says that outputs were put in place, within the hold of their commit (TemporaryOutput::CommitTogether).
+void NoteOutputsCommitted();
+
 // Holds off interruptions while it lives: this thread blocks them, and a handler running on another
 // thread waits for the hold to end before it removes anything and exits.
-class InterruptHold {
+class InterruptHold : NoCopy {
  public:
   InterruptHold();
   ~InterruptHold();
-  InterruptHold(const InterruptHold&) = delete;
-  InterruptHold& operator=(const InterruptHold&) = delete;
 
  private:
   bool blocked_;

@@ -27,16 +27,42 @@ std::array<Slot, kSlots> g_slots;
 
 std::atomic<int> g_holds{0};
 std::atomic<bool> g_stopping{false};
+std::atomic<bool> g_finish_after_commit{false};
+std::atomic<bool> g_committed{false};  // outputs were committed and no temporary file registered since
+std::atomic<int> g_waiting{0};         // a signal put off since a commit (kFinish), or 0
 
-void OnInterrupt(int signal) {
-  g_stopping.store(true);
-  // Rewrites in place finish first: at most a minute, in steps of 10 ms.
+// Holds finish first: at most a minute, in steps of 10 ms.
+void WaitForHolds() {
   const timespec step{0, 10'000'000};
   for (int waited = 0; g_holds.load() > 0 && waited < 6000; ++waited) ::nanosleep(&step, nullptr);
+}
+
+bool AnyRegistered() {
+  for (const Slot& slot : g_slots) {
+    if (slot.state.load() != 0) return true;
+  }
+  return false;
+}
+
+// Removes the registered files and ends the process as interrupted by signal.
+[[noreturn]] void EndInterrupted(int signal) {
+  g_stopping.store(true);
+  WaitForHolds();
   for (Slot& slot : g_slots) {
     if (slot.state.load() == 2) ::unlink(slot.path);
   }
   ::_exit(128 + signal);
+}
+
+void OnInterrupt(int signal) {
+  if (signal != SIGPIPE && g_finish_after_commit.load()) {
+    WaitForHolds();  // a commit under way on another thread ends first
+    if (g_committed.load()) {
+      if (g_waiting.exchange(signal) != 0) ::_exit(0);  // asked again: the output is in place
+      if (!AnyRegistered()) return;                     // the command finishes; a later registration ends it
+    }
+  }
+  EndInterrupted(signal);
 }
 
 sigset_t InterruptSignals() {
@@ -48,10 +74,12 @@ sigset_t InterruptSignals() {
 
 }  // namespace
 
-void InstallInterruptHandlers() {
+void InstallInterruptHandlers(AfterCommit after_commit) {
+  g_finish_after_commit.store(after_commit == AfterCommit::kFinish);
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   action.sa_mask = InterruptSignals();  // one handler at a time
+  action.sa_flags = SA_RESTART;         // a handler that returns (kFinish) leaves calls under way going
   for (const int s : kSignals) {
     // A signal ignored when the program started stays ignored: nohup, a job started with & by a
     // script, a parent that wants write errors instead of SIGPIPE.
@@ -68,7 +96,11 @@ int RegisterTemporaryFile(const std::string& path) {
     int expected = 0;
     if (!g_slots[i].state.compare_exchange_strong(expected, 1)) continue;
     std::memcpy(g_slots[i].path, path.c_str(), path.size() + 1);
+    g_committed.store(false);
     g_slots[i].state.store(2);
+    // A signal put off since a commit ends the run now that more is written (see OnInterrupt, which
+    // notes its signal before it looks for registered files, as this looks for it after registering).
+    if (const int waiting = g_waiting.load(); waiting != 0) EndInterrupted(waiting);
     return i;
   }
   return -1;
@@ -77,6 +109,8 @@ int RegisterTemporaryFile(const std::string& path) {
 void UnregisterTemporaryFile(int slot) {
   if (slot >= 0 && slot < kSlots) g_slots[slot].state.store(0);
 }
+
+void NoteOutputsCommitted() { g_committed.store(true); }
 
 InterruptHold::InterruptHold() {
   static_assert(sizeof(sigset_t) <= sizeof saved_mask_ && alignof(sigset_t) <= alignof(std::uint64_t));

@@ -103,9 +103,10 @@ std::int32_t ParseInteger(std::string_view text) {
   return static_cast<std::int32_t>(value);
 }
 
-long double ParseReal(std::string_view text) {
+long double ParseReal(std::string_view text) { return ParseReal(text, DecimalSeparator()); }
+
+long double ParseReal(std::string_view text, char separator) {
   const FloatEnvironmentHold hold;
-  const char separator = DecimalSeparator();
   std::size_t i = 0;
   const std::size_t size = text.size();
   while (i < size && text[i] == ' ') ++i;

@@ -10,7 +10,8 @@
 namespace kavrimo {
 
 // The process-wide decimal separator used by ParseReal and FormatReal. At start it is the decimal
-// separator of the user's locale (LC_ALL / LC_NUMERIC / LANG); the Convert command forces ".".
+// separator of the user's locale (LC_ALL / LC_NUMERIC / LANG); the front ends force "." when they
+// convert.
 char DecimalSeparator();
 void SetDecimalSeparator(char separator);
 // The decimal separator of the user's locale, "." when it cannot be found.
@@ -22,8 +23,10 @@ std::int32_t ParseInteger(std::string_view text);
 // Real with optional sign, fraction (decimal separator) and exponent, spaces allowed around it.
 // Tiny values underflow quietly to a denormal or zero. Raises EConvertError "'<text>' is not a valid
 // floating point value" for a malformed text or one beyond the 80-bit range. Leaves the caller's
-// floating-point flags as they were.
+// floating-point flags as they were. The first reads with the process-wide separator; the second with
+// the one given, changing nothing of the process.
 long double ParseReal(std::string_view text);
+long double ParseReal(std::string_view text, char separator);
 // General format with 15 significant digits: "253", "0.100000001490116", "1.49999996210681E-5";
 // "0" for zero and denormals, "INF", "-INF", "NAN". Raises nothing.
 std::string FormatReal(long double value);

@@ -85,10 +85,15 @@ class TemporaryOutput {
   void Commit();
   // Puts the content of several outputs in place together, as files that belong together must be
   // (a grid's header beside its cells): first every rewrite in place has its target opened and its
-  // room reserved and every renamed file its mode set, which is where a full disk or a refusal stops
+  // space reserved and every renamed file its mode set, which is where a full disk or a refusal stops
   // the command with every earlier file as it was; then all are put in place in one step that
   // interruptions wait for.
   static void CommitTogether(const std::vector<TemporaryOutput*>& outputs);
+
+  // A test seam: observer(output) runs on the committing thread after each output of a commit is put in
+  // place, before the next, within the commit's hold on interruptions (so a test can raise a signal
+  // there). None is set in the programs.
+  static void ObserveCommitsForTests(void (*observer)(const std::string& output));
 
  private:
   void Prepare();  // everything that can fail before a file is replaced

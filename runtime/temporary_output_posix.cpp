@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -55,8 +56,8 @@ std::string HostTag() {
 // ".<output name>.<host>." with the name cut so that any pid and tag still fit in one name.
 std::string NamePrefix(const std::string& output_name, const std::string& host) {
   const std::size_t tail = 1 + host.size() + 1 + kMaxPidDigits + 1 + kTagLength + kSuffix.size();
-  const std::size_t room = kMaxNameBytes - 1 - tail;
-  return "." + output_name.substr(0, room) + "." + host + ".";
+  const std::size_t kept = kMaxNameBytes - 1 - tail;
+  return "." + output_name.substr(0, kept) + "." + host + ".";
 }
 
 bool IsTag(std::string_view text) {
@@ -217,10 +218,22 @@ void TemporaryOutput::Reserve() {
 
 void TemporaryOutput::Commit() { CommitTogether({this}); }
 
+namespace {
+std::atomic<void (*)(const std::string&)> g_commit_observer{nullptr};
+}  // namespace
+
+void TemporaryOutput::ObserveCommitsForTests(void (*observer)(const std::string& output)) {
+  g_commit_observer.store(observer);
+}
+
 void TemporaryOutput::CommitTogether(const std::vector<TemporaryOutput*>& outputs) {
   for (TemporaryOutput* output : outputs) output->Prepare();
   const InterruptHold hold;  // an interruption waits until every file is in place
-  for (TemporaryOutput* output : outputs) output->Finish();
+  for (TemporaryOutput* output : outputs) {
+    output->Finish();
+    if (auto* const observer = g_commit_observer.load()) observer(output->output_);
+  }
+  NoteOutputsCommitted();
 }
 
 void TemporaryOutput::Prepare() {
@@ -229,7 +242,7 @@ void TemporaryOutput::Prepare() {
     const bool linked = existed_ && ::stat(target_.c_str(), &now) == 0 && now.st_nlink > 1;
     rewrite_ = in_place_ || linked;
     if (rewrite_) {
-      // The target is opened and its room reserved now, so that a full disk stops the command before
+      // The target is opened and its space reserved now, so that a full disk stops the command before
       // any file of it is replaced.
       BinaryFile source = BinaryFile::OpenExisting(path_, OpenMode::ReadOnly);
       const std::int64_t size = source.Size();
@@ -242,7 +255,7 @@ void TemporaryOutput::Prepare() {
           errno != ENOSYS) {
         RaiseIoErrorFromErrno(errno, output_);
       }
-      // The room kept aside does not count against the file-size limit; the rewrite would.
+      // The space kept aside does not count against the file-size limit; the rewrite would.
       rlimit limit{};
       if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
           static_cast<std::uint64_t>(size) > limit.rlim_cur) {

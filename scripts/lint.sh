@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The house's layout and checks over the product code: clang-format (.clang-format) on every C++ file
+# The project's layout and checks over the product code: clang-format (.clang-format) on every C++ file
 # git tracks, clang-tidy (.clang-tidy) on the sources of runtime/, projection/, image/ and app/ with the
 # build's compile commands. Prints what it finds and fails when anything is found.
 # Usage: scripts/lint.sh BUILD_DIR

@@ -5,6 +5,7 @@
 #include <array>
 #include <functional>
 #include <new>
+#include <string_view>
 
 #include "kavrimo_version.h"
 #include "runtime/errors.h"
@@ -19,11 +20,13 @@ struct Command {
 };
 
 constexpr std::array<Command, 5> kCommands{{
-    {"convert", "convert float grids, ASCII grids and GeoTIFFs to Miradel images", RunConvert},
-    {"info", "print the header fields and extent of an image", RunInfo},
-    {"locate", "latitude and longitude of pixel positions", RunLocate},
-    {"preview", "write a grey-scale PNG quick-look of an image", RunPreview},
-    {"export", "write an image back as a float grid or a GeoTIFF", RunExport},
+    {.name = "convert",
+     .summary = "convert float grids, ASCII grids and GeoTIFFs to Miradel images",
+     .run = RunConvert},
+    {.name = "info", .summary = "print the header fields and extent of an image", .run = RunInfo},
+    {.name = "locate", .summary = "latitude and longitude of pixel positions", .run = RunLocate},
+    {.name = "preview", .summary = "write a grey-scale PNG quick-look of an image", .run = RunPreview},
+    {.name = "export", .summary = "write an image back as a float grid or a GeoTIFF", .run = RunExport},
 }};
 
 void PrintUsage(std::ostream& out) {
@@ -59,8 +62,26 @@ void PrintError(std::ostream& err, const std::string& message) {
   err << "kavrimo-cli: " << Printable(WithFullStop(message)) << std::endl;
 }
 
+namespace {
+
+// Whether message names file as a word of its own: at the start or after a blank or a quote, and at the
+// end or before a blank, a colon, a comma or a quote ("Line 6 of dem.asc: ...", "dem.tif is not ...").
+bool Names(const std::string& message, const std::string& file) {
+  if (file.empty()) return false;
+  for (std::size_t at = message.find(file); at != std::string::npos; at = message.find(file, at + 1)) {
+    const std::size_t end = at + file.size();
+    const bool starts = at == 0 || message[at - 1] == ' ' || message[at - 1] == '\'';
+    const bool ends = end == message.size() || std::string_view(" :,'").find(message[end]) != std::string_view::npos;
+    if (starts && ends) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 void PrintFailure(std::ostream& err, const std::exception& error, const std::string& context) {
-  std::string line = context.empty() ? "" : context + ": ";
+  // The context is left out where the message names it already: one name a line.
+  std::string line = context.empty() || Names(error.what(), context) ? "" : context + ": ";
   if (const auto* io = dynamic_cast<const EInOutError*>(&error);
       io != nullptr && !io->Path().empty() && io->Path() != context) {
     line += io->Path() + ": ";

@@ -33,7 +33,8 @@ std::string Printable(const std::string& text, std::size_t max_bytes = std::stri
 // escaped) to err.
 void PrintError(std::ostream& err, const std::string& message);
 // The one error printer: "kavrimo-cli: [<context>: ][<file>: ]<message>." for an error escaping a
-// command; file is the file an I/O error concerns (left out when it is the context itself).
+// command; the context is left out where the message names it as a word of its own, and file, the file
+// an I/O error concerns, where it is the context itself: each line names a file once.
 void PrintFailure(std::ostream& err, const std::exception& error, const std::string& context = {});
 // Prints message as PrintError does and returns the usage-error status.
 int UsageError(std::ostream& err, const std::string& message);

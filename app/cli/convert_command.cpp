@@ -28,9 +28,8 @@ constexpr char kJobs[] = "jobs";
 // MIN and MAX of --range: reals by the number text rules with "." as separator, rounded to single.
 // Nothing when they are not numbers.
 std::optional<CellRange> ParseRange(const std::vector<std::string>& texts) {
-  SetDecimalSeparator('.');
   try {
-    return CellRange{fp::ToSingle(ParseReal(texts[1])), fp::ToSingle(ParseReal(texts[0]))};
+    return CellRange{fp::ToSingle(ParseReal(texts[1], '.')), fp::ToSingle(ParseReal(texts[0], '.'))};
   } catch (const Error&) {
   }
   return std::nullopt;
@@ -39,7 +38,7 @@ std::optional<CellRange> ParseRange(const std::vector<std::string>& texts) {
 std::string CheckRange(const std::vector<std::string>& texts) {
   const std::optional<CellRange> range = ParseRange(texts);
   // Two different numbers that become one single: say so, rather than that MIN is not less than MAX.
-  if (range && range->minimum == range->maximum && ParseReal(texts[0]) < ParseReal(texts[1])) {
+  if (range && range->minimum == range->maximum && ParseReal(texts[0], '.') < ParseReal(texts[1], '.')) {
     return "--range needs MIN less than MAX: " + texts[0] + " and " + texts[1] +
            " both round to the same single-precision value, " + ShortestText(range->minimum);
   }
@@ -48,27 +47,46 @@ std::string CheckRange(const std::vector<std::string>& texts) {
 }
 
 const CommandSpec kSpec{
-    "convert",
-    "[-q] [--template FILE] [--range MIN MAX] [--threads N] INPUT OUTPUT\n"
-    "[-q] [--template FILE] [--range MIN MAX] [--jobs N] --out-dir DIR INPUT...",
-    "Converts ArcGIS float grids, ESRI ASCII grids and GeoTIFFs to 8-bit Miradel images. INPUT names the\n"
-    "grid: an ASCII grid when it ends in .asc, a GeoTIFF when it ends in .tif or .tiff (any letter case;\n"
-    "one band, in latitude and longitude), else a float grid whose .hdr and .flt files are named after it.\n"
-    "With --out-dir, every INPUT becomes DIR/<base name>.IMG. With --range, every image is\n"
-    "scaled over MIN to MAX instead of its grid's range, so that tiles share Gain and Offset; cells below\n"
-    "MIN are coded 0 and cells above MAX 253, and their numbers are printed.",
-    {{"quiet", 'q', nullptr, 0, "No status lines, success lines or progress; errors still on standard error."},
-     {"template", 0, "FILE", 1, "Header template (default: header.bin beside the program or in ../share/kavrimo)."},
-     {"range", 0, "MIN MAX", 2, "Scale over MIN to MAX (reals, MIN < MAX, \".\" as decimal separator).", nullptr,
-      nullptr, CheckRange},
-     {"threads", 0, "N", 1, "Threads for one grid (default: the number of processors).", nullptr, "out-dir",
-      CheckPositiveWholeNumber<kThreads>},
-     {"out-dir", 0, "DIR", 1, "Convert every INPUT to DIR/<base name>.IMG."},
-     {"jobs", 0, "N", 1, "Grids converted at once with --out-dir (default: the number of processors).", "out-dir",
-      nullptr, CheckPositiveWholeNumber<kJobs>}},
-    {.min = 2, .max = 2},
-    "out-dir",
-    {.min = 1}};
+    .name = "convert",
+    .synopsis =
+        "[-q] [--template FILE] [--range MIN MAX] [--threads N] INPUT OUTPUT\n"
+        "[-q] [--template FILE] [--range MIN MAX] [--jobs N] --out-dir DIR INPUT...",
+    .description =
+        "Converts ArcGIS float grids, ESRI ASCII grids and GeoTIFFs to 8-bit Miradel images. INPUT names the\n"
+        "grid: an ASCII grid when it ends in .asc, a GeoTIFF when it ends in .tif or .tiff (any letter case;\n"
+        "one band, in latitude and longitude), else a float grid whose .hdr and .flt files are named after it.\n"
+        "With --out-dir, every INPUT becomes DIR/<base name>.IMG. With --range, every image is\n"
+        "scaled over MIN to MAX instead of its grid's range, so that tiles share Gain and Offset; cells below\n"
+        "MIN are coded 0 and cells above MAX 253, and their numbers are printed.",
+    .options =
+        {{.name = "quiet",
+          .letter = 'q',
+          .help = "No status lines, success lines or progress; errors still on standard error."},
+         {.name = "template",
+          .value_name = "FILE",
+          .values = 1,
+          .help = "Header template (default: header.bin beside the program or in ../share/kavrimo)."},
+         {.name = "range",
+          .value_name = "MIN MAX",
+          .values = 2,
+          .help = "Scale over MIN to MAX (reals, MIN < MAX, \".\" as decimal separator).",
+          .check = CheckRange},
+         {.name = "threads",
+          .value_name = "N",
+          .values = 1,
+          .help = "Threads for one grid (default: the number of processors).",
+          .excludes = "out-dir",
+          .check = CheckPositiveWholeNumber<kThreads>},
+         {.name = "out-dir", .value_name = "DIR", .values = 1, .help = "Convert every INPUT to DIR/<base name>.IMG."},
+         {.name = "jobs",
+          .value_name = "N",
+          .values = 1,
+          .help = "Grids converted at once with --out-dir (default: the number of processors).",
+          .needs = "out-dir",
+          .check = CheckPositiveWholeNumber<kJobs>}},
+    .arguments = {.min = 2, .max = 2},
+    .form_option = "out-dir",
+    .form_arguments = {.min = 1}};
 constexpr const char* kSuccess = "Image created succesfully";
 
 // What the options say of every grid of one command.
@@ -200,6 +218,7 @@ int ConvertMany(const std::vector<std::string>& inputs, const std::string& dir, 
 int RunConvert(const std::vector<std::string>& args, Streams& io) {
   ParsedArgs parsed;
   if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
+  SetDecimalSeparator('.');  // the grids' headers and the status texts use the full stop, whatever the locale
   const std::vector<std::string>& inputs = parsed.Arguments();
   ConvertOptions options;
   options.quiet = parsed.IsSet("quiet");

@@ -7,7 +7,7 @@
 #include "app/cli/cli.h"
 #include "app/cli/options.h"
 #include "app/cli/terminal_host.h"
-#include "app/conversion/image_export.h"
+#include "app/export/image_export.h"
 #include "app/grid/geotiff_library.h"
 
 namespace kavrimo::cli {
@@ -52,20 +52,26 @@ std::string CheckCode(const std::vector<std::string>& values) {
 }
 
 const CommandSpec kSpec{
-    "export",
-    "[--nodata N] [--epsg CODE] IMAGE GRID",
-    "Writes a Miradel image of projection 3 (latitude/longitude) with square cells as a grid: a GeoTIFF\n"
-    "when GRID ends in .tif or .tiff (any letter case: 32-bit reals, tiles of 256 x 256, Deflate), otherwise\n"
-    "an ArcGIS float grid, GRID's .hdr and .flt files, with the coordinate system in GRID's .prj. Each data\n"
-    "byte becomes byte x Gain + Offset as a single; bytes above MaxValue and the MissingValue byte become N.\n"
-    "The files are replaced together, or none.",
-    {{"nodata", 0, "N", 1, "The no-data value, a whole number that a single holds exactly (default -9999).", nullptr,
-      nullptr, CheckNoData},
-     {"epsg", 0, "CODE", 1,
-      "The grid's geographic coordinate system in degrees from Greenwich, by its EPSG code (default 4326, WGS 84: "
-      "the image names no datum).",
-      nullptr, nullptr, CheckCode}},
-    {.min = 2, .max = 2}};
+    .name = "export",
+    .synopsis = "[--nodata N] [--epsg CODE] IMAGE GRID",
+    .description =
+        "Writes a Miradel image of projection 3 (latitude/longitude) with square cells as a grid: a GeoTIFF\n"
+        "when GRID ends in .tif or .tiff (any letter case: 32-bit reals, tiles of 256 x 256, Deflate), otherwise\n"
+        "an ArcGIS float grid, GRID's .hdr and .flt files, with the coordinate system in GRID's .prj. Each data\n"
+        "byte becomes byte x Gain + Offset as a single; bytes above MaxValue and the MissingValue byte become N.\n"
+        "The files are replaced together, or none.",
+    .options = {{.name = "nodata",
+                 .value_name = "N",
+                 .values = 1,
+                 .help = "The no-data value, a whole number that a single holds exactly (default -9999).",
+                 .check = CheckNoData},
+                {.name = "epsg",
+                 .value_name = "CODE",
+                 .values = 1,
+                 .help = "The grid's geographic coordinate system in degrees from Greenwich, by its EPSG code "
+                         "(default 4326, WGS 84: the image names no datum).",
+                 .check = CheckCode}},
+    .arguments = {.min = 2, .max = 2}};
 
 }  // namespace
 

@@ -1,29 +1,23 @@
-// What the image commands (info, locate, preview) share: attaching an image that must be valid.
+// The prelude the image commands (info, locate, preview) share: their arguments parsed, then the image
+// they inspect attached and checked valid.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "app/cli/cli.h"
-#include "app/cli/terminal_host.h"
+#include "app/cli/options.h"
 #include "image/kel_img.h"
 
 namespace kavrimo::cli {
 
-// Attaches path to image; raises the open error, or "<path> is not a valid Miradel image".
-void AttachValid(TKelImg& image, const std::string& path);
-
-// The image a command inspects: a component attached to path (AttachValid) through a host that shows
-// nothing but the component's own error lines, on io's standard error.
-class InspectedImage {
- public:
-  InspectedImage(Streams& io, const std::string& path) : host_(io.out, io.err, false, true), image_(host_) {
-    AttachValid(image_, path);
-  }
-  TKelImg& Image() { return image_; }
-
- private:
-  TerminalHost host_;
-  TKelImg image_;
-};
+// Parses args by spec (a usage error or --help ends the command with its status); runs before(parsed),
+// where a command checks what it writes before anything is read; attaches the image that the first
+// argument names through a host that shows nothing but the component's own error lines on io's standard
+// error (the open error, or "<path> is not a valid Miradel image"); and returns command(parsed, image).
+int RunOnImage(const CommandSpec& spec, const std::vector<std::string>& args, Streams& io,
+               const std::function<int(const ParsedArgs&, TKelImg&)>& command,
+               const std::function<void(const ParsedArgs&)>& before = {});
 
 }  // namespace kavrimo::cli

@@ -11,11 +11,11 @@
 namespace kavrimo::cli {
 namespace {
 
-const CommandSpec kSpec{"info",
-                        "[--json] IMAGE",
-                        "Prints every header field of a Miradel image and the extent of its corners.",
-                        {{"json", 0, nullptr, 0, "Print one JSON object."}},
-                        {.min = 1, .max = 1}};
+const CommandSpec kSpec{.name = "info",
+                        .synopsis = "[--json] IMAGE",
+                        .description = "Prints every header field of a Miradel image and the extent of its corners.",
+                        .options = {{.name = "json", .help = "Print one JSON object."}},
+                        .arguments = {.min = 1, .max = 1}};
 
 enum class FieldKind { Text, Integer, Real };
 
@@ -71,24 +71,20 @@ std::string AsText(const Field& f) {
 }  // namespace
 
 int RunInfo(const std::vector<std::string>& args, Streams& io) {
-  ParsedArgs parsed;
-  if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
-  const std::vector<std::string>& positionals = parsed.Arguments();
-
-  InspectedImage inspected(io, positionals[0]);
-  TKelImg& image = inspected.Image();
-  const std::vector<Field> fields = Fields(image);
-  if (parsed.IsSet("json")) {
-    std::vector<std::pair<std::string, JsonValue>> members;
-    members.reserve(fields.size());
-    for (const Field& f : fields) {
-      members.emplace_back(f.name, f.kind == FieldKind::Text ? JsonValue(f.text) : JsonValue(f.number));
+  return RunOnImage(kSpec, args, io, [&](const ParsedArgs& parsed, TKelImg& image) {
+    const std::vector<Field> fields = Fields(image);
+    if (parsed.IsSet("json")) {
+      std::vector<std::pair<std::string, JsonValue>> members;
+      members.reserve(fields.size());
+      for (const Field& f : fields) {
+        members.emplace_back(f.name, f.kind == FieldKind::Text ? JsonValue(f.text) : JsonValue(f.number));
+      }
+      io.out << JsonObjectText(std::move(members));
+    } else {
+      for (const Field& f : fields) io.out << f.name << ": " << AsText(f) << "\n";
     }
-    io.out << JsonObjectText(std::move(members));
-  } else {
-    for (const Field& f : fields) io.out << f.name << ": " << AsText(f) << "\n";
-  }
-  return 0;
+    return 0;
+  });
 }
 
 }  // namespace kavrimo::cli

@@ -18,16 +18,14 @@
 namespace kavrimo::cli {
 namespace {
 
-const CommandSpec kSpec{"locate",
-                        "IMAGE [COLUMN ROW]...",
-                        "Prints the latitude and longitude of pixel positions (in cells, real-valued) of a\n"
-                        "Miradel image; with no positions given, reads COLUMN ROW pairs from standard input.",
-                        {},
-                        {.min = 1, .step = 2},
-                        nullptr,
-                        {},
-                        1,
-                        true};
+const CommandSpec kSpec{.name = "locate",
+                        .synopsis = "IMAGE [COLUMN ROW]...",
+                        .description =
+                            "Prints the latitude and longitude of pixel positions (in cells, real-valued) of a\n"
+                            "Miradel image; with no positions given, reads COLUMN ROW pairs from standard input.",
+                        .arguments = {.min = 1, .step = 2},
+                        .file_arguments = 1,
+                        .numbers = true};
 
 // A finite number written out whole ("nan" and "inf" are no positions).
 bool ParsePosition(const std::string& text, double& value) {
@@ -55,16 +53,8 @@ bool ReadLine(std::istream& in, std::string& line) {
   return true;
 }
 
-}  // namespace
-
-int RunLocate(const std::vector<std::string>& args, Streams& io) {
-  ParsedArgs parsed;
-  if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
-  const std::vector<std::string>& positionals = parsed.Arguments();
-
-  InspectedImage inspected(io, positionals[0]);
-  TKelImg& image = inspected.Image();
-
+// The image's positions, from the arguments or else one pair a line from standard input.
+int Locate(const std::vector<std::string>& positionals, TKelImg& image, Streams& io) {
   auto locate = [&](const std::string& column_text, const std::string& row_text) {
     double column = 0, row = 0;
     if (!ParsePosition(column_text, column) || !ParsePosition(row_text, row)) {
@@ -89,6 +79,13 @@ int RunLocate(const std::vector<std::string>& args, Streams& io) {
     locate(column, row);
   }
   return 0;
+}
+
+}  // namespace
+
+int RunLocate(const std::vector<std::string>& args, Streams& io) {
+  return RunOnImage(kSpec, args, io,
+                    [&](const ParsedArgs& parsed, TKelImg& image) { return Locate(parsed.Arguments(), image, io); });
 }
 
 }  // namespace kavrimo::cli

@@ -1,8 +1,8 @@
 // kavrimo-cli: the command-line front end over the same engine as the window. Results go to standard
 // output, which is checked before exit; messages and the progress bar (on a terminal only) go to
 // standard error; an interruption removes the temporary file of a conversion and ends with status
-// 128 + the signal number. Started with a standard descriptor closed, no file it opens takes its
-// place.
+// 128 + the signal number, unless the output is in place already (the command then finishes).
+// Started with a standard descriptor closed, no file it opens takes its place.
 #include <cstdio>
 #include <iostream>
 
@@ -14,7 +14,7 @@
 
 int main(int argc, char** argv) {
   kavrimo::ReserveStandardDescriptors();
-  kavrimo::InstallInterruptHandlers();
+  kavrimo::InstallInterruptHandlers(kavrimo::AfterCommit::kFinish);  // a committed output ends in success
   kavrimo::SetProjectionReportStream(stderr);
   kavrimo::DescriptorBuffer buffer(kavrimo::kStandardOutput);
   std::ostream out(&buffer);

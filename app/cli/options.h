@@ -14,13 +14,14 @@
 
 namespace kavrimo::cli {
 
+// Set by designated initialisers, so that each field is named where it is set.
 struct OptionSpec {
-  const char* name;        // without the leading "--"
-  char letter;             // one-letter form ("-q"), or 0
-  const char* value_name;  // "FILE", "MIN MAX", ...; nullptr for a flag
-  int values;              // how many values follow the option (0 for a flag); taken as they come,
-                           // so a value may begin with "-" ("--range -100 2500")
-  const char* help;
+  const char* name = nullptr;        // without the leading "--"
+  char letter = 0;                   // one-letter form ("-q"), or 0
+  const char* value_name = nullptr;  // "FILE", "MIN MAX", ...; nullptr for a flag
+  int values = 0;                    // how many values follow the option (0 for a flag); taken as they
+                                     // come, so a value may begin with "-" ("--range -100 2500")
+  const char* help = "";
   const char* needs = nullptr;     // another option without which this one is a usage error
   const char* excludes = nullptr;  // another option that this one cannot go with
   // Why the values cannot be used ("" when they can); a reason is a usage error.
@@ -49,12 +50,13 @@ struct ArgumentCount {
   bool Allows(std::size_t count) const;
 };
 
+// Set by designated initialisers, as OptionSpec is.
 struct CommandSpec {
-  const char* name;         // "convert"
-  const char* synopsis;     // the usage lines after "kavrimo-cli <name> ", "\n" between forms
-  const char* description;  // one paragraph
-  std::vector<OptionSpec> options;
-  ArgumentCount arguments;  // a count outside it is a usage error (the synopsis is printed)
+  const char* name = nullptr;         // "convert"
+  const char* synopsis = nullptr;     // the usage lines after "kavrimo-cli <name> ", "\n" between forms
+  const char* description = nullptr;  // one paragraph
+  std::vector<OptionSpec> options{};
+  ArgumentCount arguments{};  // a count outside it is a usage error (the synopsis is printed)
   // A second form that an option selects: with form_option given, form_arguments apply instead.
   const char* form_option = nullptr;
   ArgumentCount form_arguments{};

@@ -23,15 +23,20 @@ namespace {
 
 constexpr char kMaxSize[] = "max-size";
 
-const CommandSpec kSpec{"preview",
-                        "[--max-size N] IMAGE PNG",
-                        "Writes a quick-look of a Miradel image as a PNG: grey from MinValue to MaxValue, every\n"
-                        "byte above MaxValue (no-data) in magenta. PNG \"-\" writes it to standard output, which must\n"
-                        "not be a terminal. With --max-size, every k-th row and column is shown, k the smallest\n"
-                        "whole number that brings both sides to at most N.",
-                        {{kMaxSize, 0, "N", 1, "Make the PNG at most N pixels wide and high.", nullptr, nullptr,
-                          CheckPositiveWholeNumber<kMaxSize>}},
-                        {.min = 2, .max = 2}};
+const CommandSpec kSpec{
+    .name = "preview",
+    .synopsis = "[--max-size N] IMAGE PNG",
+    .description =
+        "Writes a quick-look of a Miradel image as a PNG: grey from MinValue to MaxValue, every\n"
+        "byte above MaxValue (no-data) in magenta. PNG \"-\" writes it to standard output, which must\n"
+        "not be a terminal. With --max-size, every k-th row and column is shown, k the smallest\n"
+        "whole number that brings both sides to at most N.",
+    .options = {{.name = kMaxSize,
+                 .value_name = "N",
+                 .values = 1,
+                 .help = "Make the PNG at most N pixels wide and high.",
+                 .check = CheckPositiveWholeNumber<kMaxSize>}},
+    .arguments = {.min = 2, .max = 2}};
 
 // The palette: grey from low (black) to high (white), magenta above high.
 std::array<PaletteColour, 256> Palette(int low, int high) {
@@ -44,22 +49,9 @@ std::array<PaletteColour, 256> Palette(int low, int high) {
   return palette;
 }
 
-}  // namespace
-
-int RunPreview(const std::vector<std::string>& args, Streams& io) {
-  ParsedArgs parsed;
-  if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
-  const std::vector<std::string>& positionals = parsed.Arguments();
-  const std::string& image_name = positionals[0];
-  const bool to_standard_output = positionals[1] == "-";
-  if (to_standard_output && io.out_is_terminal) {
-    throw Error("will not write a PNG to a terminal: redirect standard output or name a file");
-  }
-  std::optional<TemporaryOutput> png;
-  if (!to_standard_output) png.emplace(positionals[1], std::vector<std::string>{image_name});
-
-  InspectedImage inspected(io, image_name);
-  TKelImg& image = inspected.Image();
+// Writes the preview of image (named image_name) to png, or to standard output when there is none.
+int Preview(const ParsedArgs& parsed, const std::string& image_name, TKelImg& image,
+            std::optional<TemporaryOutput>& png, Streams& io) {
   const std::int64_t rows = image.Rows(), columns = image.Columns();
   if (rows < 1 || columns < 1) throw Error(image_name + " holds no cells to preview");
   const ImagePixels pixels = ImagePixels::OpenForReading(image, image_name);
@@ -84,7 +76,7 @@ int RunPreview(const std::vector<std::string>& args, Streams& io) {
     }
     stream.Finish();
   };
-  if (to_standard_output) {
+  if (!png) {
     write_picture([&](const std::uint8_t* bytes, std::size_t count) {
       io.out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(count));
     });
@@ -98,6 +90,23 @@ int RunPreview(const std::vector<std::string>& args, Streams& io) {
   });
   png->Commit();
   return 0;
+}
+
+}  // namespace
+
+int RunPreview(const std::vector<std::string>& args, Streams& io) {
+  std::optional<TemporaryOutput> png;  // none: the picture goes to standard output
+  return RunOnImage(
+      kSpec, args, io,
+      [&](const ParsedArgs& parsed, TKelImg& image) { return Preview(parsed, parsed.Arguments()[0], image, png, io); },
+      [&](const ParsedArgs& parsed) {
+        const std::vector<std::string>& positionals = parsed.Arguments();
+        if (positionals[1] != "-") {
+          png.emplace(positionals[1], std::vector<std::string>{positionals[0]});
+        } else if (io.out_is_terminal) {
+          throw Error("will not write a PNG to a terminal: redirect standard output or name a file");
+        }
+      });
 }
 
 }  // namespace kavrimo::cli

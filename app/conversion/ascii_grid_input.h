@@ -6,15 +6,14 @@
 #include <optional>
 #include <string>
 
-#include "app/conversion/grid_input.h"
-#include "app/conversion/scratch_file.h"
+#include "app/conversion/scratched_grid_input.h"
 #include "app/grid/ascii_grid.h"
 #include "runtime/file.h"
 #include "runtime/temporary_output.h"
 
 namespace kavrimo {
 
-class AsciiGridInput : public GridInput {
+class AsciiGridInput : public ScratchedGridInput {
  public:
   // Opens input ("Cannot open file <input>" when it cannot be opened) and reads its header; the scratch
   // file goes beside output (swept: a batch's record of the folders swept for leftovers, or null).
@@ -29,12 +28,9 @@ class AsciiGridInput : public GridInput {
   void Close() override;
 
  private:
-  std::string input_;
-  std::string output_;
-  SweptFolders* swept_;
   BinaryFile text_;
-  std::optional<ScratchFile> scratch_;
   std::optional<AsciiValues> values_;
+  bool scanned_ = false;
 };
 
 }  // namespace kavrimo

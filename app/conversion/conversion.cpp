@@ -67,9 +67,6 @@ std::string OutsideCountsText(const OutsideCounts& outside) {
 }
 
 ConversionResult Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost& host) {
-  SetDecimalSeparator('.');
-  BusyCursor busy(host);
-
   const std::string& template_path = request.template_path;  // named in messages as the user gave it
   std::vector<std::string> reads = GridInputFiles(request.input);
   reads.push_back(template_path);
@@ -124,7 +121,6 @@ ConversionResult Convert(const ConversionRequest& request, TKelImg& KelImg1, Con
     KelImg1.SetFileName(request.output);
   } catch (const EMathError&) {
   }
-  busy.Release();
   host.ShowInformation("Image created succesfully");
   return {range, scale, outside};
 }

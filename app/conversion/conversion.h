@@ -1,10 +1,11 @@
-// The Convert command: an ArcGIS float grid (or an ESRI ASCII grid) to an 8-bit Miradel image, in two
-// streaming passes, or in one over a range the user fixed.
+// The Convert command: a grid (an ArcGIS float grid, an ESRI ASCII grid or a GeoTIFF) to an 8-bit
+// Miradel image, in two streaming passes, or in one over a range the user fixed.
 //
-// The conversion room: this engine, its passes (passes.h), the cell coding (cell_coding.h), the chunk
-// runner that spreads work over threads (chunk_runner.h) and the temporary output (temporary_output.h).
-// One engine, driven by the window's Button3Click and by the command line through ConversionHost.
-// It uses the grid readers and the image component, and links no toolkit.
+// The conversion library: this engine, one GridInput per kind of grid (grid_input.h, chosen by
+// grid_input_factory.h) and their passes, the cell coding (cell_coding.h), the chunk runner that
+// spreads work over threads (chunk_runner.h) and the scratch files. One engine, driven by the window's
+// Button3Click and by the command line through ConversionHost. It uses the grid readers and the image
+// component, and links no toolkit; the export back to grids is a library of its own (app/export).
 #pragma once
 
 #include <optional>
@@ -39,7 +40,7 @@ class ConversionCancelled : public Error {
 };
 
 struct ConversionRequest {
-  std::string input;          // the grid as typed: its .hdr and .flt names derive from it; *.asc: an ASCII grid
+  std::string input;          // the grid as typed (grid_input_factory.h): *.asc, *.tif or a float grid
   std::string output;         // the image file to write
   std::string template_path;  // the header template, normally header.bin beside the executable
   int threads = 1;            // worker threads for the two passes (1 = the calling thread only)
@@ -66,12 +67,12 @@ int DefaultThreadCount();
 // above it coded 253".
 std::string OutsideCountsText(const OutsideCounts& outside);
 
-// Runs the whole command. The front end has set the decimal separator, shown the busy cursor and saved
-// what it keeps of the names before it calls. On success KelImg1 is attached to the output and the
-// host has shown "Image created succesfully". Any failure raises the failing step's error; an earlier
-// file of the output's name is then untouched. The output is checked (runtime/temporary_output.h)
-// before the grid is read; an I/O error names the file it concerns as the user named it or as derived
-// from that name, never a temporary file.
+// Runs the whole command. The front end has set the decimal separator to "." (the engine never sets
+// it), shown the busy cursor and saved what it keeps of the names before it calls. On success KelImg1
+// is attached to the output and the host has shown "Image created succesfully". Any failure raises the
+// failing step's error; an earlier file of the output's name is then untouched. The output is checked
+// (runtime/temporary_output.h) before the grid is read; an I/O error names the file it concerns as the
+// user named it or as derived from that name, never a temporary file.
 ConversionResult Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost& host);
 
 }  // namespace kavrimo

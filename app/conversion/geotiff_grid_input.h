@@ -7,13 +7,12 @@
 #include <string>
 
 #include "app/conversion/geotiff_passes.h"
-#include "app/conversion/grid_input.h"
-#include "app/conversion/scratch_file.h"
+#include "app/conversion/scratched_grid_input.h"
 #include "runtime/temporary_output.h"
 
 namespace kavrimo {
 
-class GeoTiffGridInput : public GridInput {
+class GeoTiffGridInput : public ScratchedGridInput {
  public:
   // Opens input and reads its tags (GeoTiffReader's errors); a scratch file, where one is needed, goes
   // beside output (swept: a batch's record of the folders swept for leftovers, or null).
@@ -28,17 +27,7 @@ class GeoTiffGridInput : public GridInput {
   void Close() override;
 
  private:
-  // Runs work, naming the output in an error of the scratch file, when there is one.
-  template <typename Work>
-  auto Scratched(Work work) -> decltype(work()) {
-    return scratch_ ? scratch_->NamingOutput(work) : work();
-  }
-
-  std::string input_;
-  std::string output_;
-  SweptFolders* swept_;
   GeoTiffSource source_;
-  std::optional<ScratchFile> scratch_;
   bool scanned_ = false;
 };
 

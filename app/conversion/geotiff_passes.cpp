@@ -41,6 +41,36 @@ std::int64_t BandEnd(const GeoTiffLayout& layout, std::int64_t y) {
   return (y * layout.block_height + layout.HeightOf(y)) * layout.ncols;
 }
 
+// The bytes one thread of a pass holds for a block, besides a band mapped whole: the block's cells
+// (decoded by its reader from the stored bytes, or mapped from the file or the scratch file) and, when the
+// pass codes, a block's coded bytes and a band's.
+std::int64_t WorkerBytes(GeoTiffSource& source, CellsFrom from, bool codes) {
+  const GeoTiffLayout& layout = source.Layout();
+  const std::int64_t block_cells = layout.block_width * layout.block_height;
+  std::int64_t bytes =
+      from == CellsFrom::kDecoding ? source.Info().DecodingBytes() : block_cells * std::int64_t{sizeof(float)};
+  if (codes) {
+    bytes += block_cells;
+    if (layout.block_height * layout.ncols <= kBandBytes) bytes += layout.block_height * layout.ncols;
+  }
+  return bytes;
+}
+
+// The threads of a pass: as many as the block budget holds, at least one and at most one a band; one
+// where the pass decodes blocks that are runs of rows one reader must take in order.
+int PassWorkers(GeoTiffSource& source, CellsFrom from, bool codes, const PassOptions& options) {
+  const GeoTiffLayout& layout = source.Layout();
+  if (from == CellsFrom::kDecoding && layout.rows_in_order) return 1;
+  const std::int64_t fit = std::max<std::int64_t>(1, kGeoTiffBlockBudget / WorkerBytes(source, from, codes));
+  return static_cast<int>(std::min<std::int64_t>(options.Workers(layout.blocks_down), fit));
+}
+
+// The largest band a thread of a pass reading in place maps whole: what its share of the block budget
+// leaves, and no more than kMappedBandBytes.
+std::int64_t BandLimit(GeoTiffSource& source, CellsFrom from, bool codes, int threads) {
+  return std::min(kMappedBandBytes, kGeoTiffBlockBudget / threads - WorkerBytes(source, from, codes));
+}
+
 // Visits the rows of a block: width cells each, stride cells apart.
 using RowsVisitor = std::function<void(const float* cells, std::int64_t stride)>;
 
@@ -59,7 +89,8 @@ struct BandWindow {
            r * layout.block_width;
   }
 
-  void Map(GeoTiffSource& source, std::int64_t y) {
+  // Maps band y when it takes at most limit bytes.
+  void Map(GeoTiffSource& source, std::int64_t y, std::int64_t limit) {
     window.reset();
     const GeoTiffLayout& layout = source.Layout();
     if (!layout.in_place || !layout.tiled || !BusErrorGuardAvailable()) return;
@@ -72,7 +103,7 @@ struct BandWindow {
     }
     first = offset(0);
     end = first + layout.blocks_across * block_bytes;
-    if (end - first > kMappedBandBytes || source.File().Size() < end) return;
+    if (end - first > limit || source.File().Size() < end) return;
     starts.resize(static_cast<std::size_t>(layout.blocks_across));
     for (std::int64_t x = 0; x < layout.blocks_across; ++x) starts[static_cast<std::size_t>(x)] = offset(x) - first;
     window.emplace(source.File(), first, static_cast<std::size_t>(end - first));
@@ -82,13 +113,16 @@ struct BandWindow {
 
 // The cells of block (x, y), handed to visit from where they are; buffer holds one block.
 void WithBlock(GeoTiffSource& source, CellsFrom from, const BinaryFile* scratch, const BandWindow& band, int worker,
-               std::int64_t x, std::int64_t y, BlockBuffer<float>& buffer, const RowsVisitor& visit) {
+               std::int64_t x, std::int64_t y, std::optional<BlockBuffer<float>>& buffer, const RowsVisitor& visit) {
   const GeoTiffLayout& layout = source.Layout();
   const std::int64_t width = layout.WidthOf(x), height = layout.HeightOf(y);
   const auto bytes = static_cast<std::size_t>(width * height) * sizeof(float);
+  const auto read_into = [&] {  // a block's cells read rather than mapped
+    if (!buffer) buffer.emplace(static_cast<std::size_t>(layout.block_width * layout.block_height));
+    return buffer->data();
+  };
   if (from == CellsFrom::kDecoding) {
-    source.Reader(worker).DecodeBlock(x, y, buffer.data());
-    visit(buffer.data(), width);
+    visit(source.Reader(worker).DecodeBlock(x, y), width);
     return;
   }
   if (from == CellsFrom::kScratch) {
@@ -100,8 +134,8 @@ void WithBlock(GeoTiffSource& source, CellsFrom from, const BinaryFile* scratch,
       visit(reinterpret_cast<const float*>(window.Data()), width);
       return;
     }
-    if (scratch->ReadAt(at, buffer.data(), bytes) != bytes) throw EInOutError(100, scratch->Path());
-    visit(buffer.data(), width);
+    if (scratch->ReadAt(at, read_into(), bytes) != bytes) throw EInOutError(100, scratch->Path());
+    visit(buffer->data(), width);
     return;
   }
   // In place: the block's rows lie block_width cells apart from its offset on.
@@ -121,12 +155,12 @@ void WithBlock(GeoTiffSource& source, CellsFrom from, const BinaryFile* scratch,
   for (std::int64_t r = 0; r < height; ++r) {
     const std::int64_t at = offset + r * layout.block_width * std::int64_t{sizeof(float)};
     const auto row = static_cast<std::size_t>(width) * sizeof(float);
-    if (file.ReadAt(at, buffer.data() + r * width, row) != row) {
+    if (file.ReadAt(at, read_into() + r * width, row) != row) {
       throw EGeoTiffError(source.Path() + " is truncated: its data reaches byte " +
                           std::to_string(at + static_cast<std::int64_t>(row)));
     }
   }
-  visit(buffer.data(), width);
+  visit(buffer->data(), width);
 }
 
 // Runs block(x) for every block of band y, left to right. A failing block does not stop the others: the
@@ -257,20 +291,16 @@ void CodeBandByBlocks(GeoTiffSource& source, CellsFrom from, const BinaryFile* s
   const GeoTiffLayout& layout = source.Layout();
   const std::int64_t first_row = y * layout.block_height, rows = layout.HeightOf(y);
   const bool whole_band = layout.block_height * layout.ncols <= kBandBytes;
-  if (!own.cells) own.cells.emplace(static_cast<std::size_t>(layout.block_width * layout.block_height));
   if (whole_band && !own.rows) own.rows.emplace(static_cast<std::size_t>(layout.block_height * layout.ncols));
   std::uint8_t* const coded = own.block->data();
   OverBand(layout, y, [&](std::int64_t x) {
     const std::int64_t width = layout.WidthOf(x);
-    WithBlock(source, from, scratch, own.window, worker, x, y, *own.cells,
-              [&](const float* cells, std::int64_t stride) {
-                OverBlock(
-                    layout, x, y, cells, stride,
-                    [&](const float* run, std::size_t count, std::int64_t r) {
-                      coding.code(run, count, coded + r * width, y);
-                    },
-                    coding.one_cell);
-              });
+    WithBlock(source, from, scratch, own.window, worker, x, y, own.cells, [&](const float* cells, std::int64_t stride) {
+      OverBlock(
+          layout, x, y, cells, stride,
+          [&](const float* run, std::size_t count, std::int64_t r) { coding.code(run, count, coded + r * width, y); },
+          coding.one_cell);
+    });
     for (std::int64_t r = 0; r < rows; ++r) {
       const std::int64_t place = r * layout.ncols + x * layout.block_width;
       if (whole_band) {
@@ -298,7 +328,7 @@ void CodeBands(GeoTiffSource& source, const GridHeader& header, CellsFrom from, 
       [&](std::int64_t y, int worker) {
         CodingBuffers& own = buffers[static_cast<std::size_t>(worker)];
         if (!own.block) own.block.emplace(static_cast<std::size_t>(layout.block_width * layout.block_height));
-        if (from == CellsFrom::kPlace) own.window.Map(source, y);
+        if (from == CellsFrom::kPlace) own.window.Map(source, y, BandLimit(source, from, true, threads));
         if (own.window.window) {
           CodeMappedBand(source, y, coding, own, output);
         } else {
@@ -306,12 +336,6 @@ void CodeBands(GeoTiffSource& source, const GridHeader& header, CellsFrom from, 
         }
       },
       coding.after);
-}
-
-// The threads of a pass: one where the pass decodes blocks that are runs of rows one reader must take in
-// order, else one a band at the most.
-int PassWorkers(const GeoTiffLayout& layout, CellsFrom from, const PassOptions& options) {
-  return from == CellsFrom::kDecoding && layout.rows_in_order ? 1 : options.Workers(layout.blocks_down);
 }
 
 }  // namespace
@@ -335,6 +359,11 @@ const BinaryFile& GeoTiffSource::File() {
   return file_;
 }
 
+void GeoTiffSource::FreeDecoding() {
+  first_->FreeBuffers();
+  others_.clear();
+}
+
 void GeoTiffSource::Close() {
   others_.clear();
   file_.Close();
@@ -344,7 +373,7 @@ CellRange ScanGeoTiff(GeoTiffSource& source, const GridHeader& header, BinaryFil
                       const ProgressSink& progress, const PassOptions& options) {
   const GeoTiffLayout& layout = source.Layout();
   const CellsFrom from = layout.in_place ? CellsFrom::kPlace : CellsFrom::kDecoding;
-  const int threads = PassWorkers(layout, from, options);
+  const int threads = PassWorkers(source, from, false, options);
   source.PrepareWorkers(threads);
   if (from == CellsFrom::kPlace) source.File();
   std::vector<std::optional<BlockBuffer<float>>> buffers(static_cast<std::size_t>(threads));
@@ -356,12 +385,11 @@ CellRange ScanGeoTiff(GeoTiffSource& source, const GridHeader& header, BinaryFil
       header, layout.blocks_down, [&](std::int64_t y) { return BandEnd(layout, y); }, progress, threads,
       [&](std::int64_t y, int worker) {
         auto& buffer = buffers[static_cast<std::size_t>(worker)];
-        if (!buffer) buffer.emplace(static_cast<std::size_t>(layout.block_width * layout.block_height));
         CellRange& part = parts[static_cast<std::size_t>(y)];
         BandWindow& band = bands[static_cast<std::size_t>(worker)];
-        if (from == CellsFrom::kPlace) band.Map(source, y);
+        if (from == CellsFrom::kPlace) band.Map(source, y, BandLimit(source, from, false, threads));
         OverBand(layout, y, [&](std::int64_t x) {
-          WithBlock(source, from, nullptr, band, worker, x, y, *buffer, [&](const float* cells, std::int64_t stride) {
+          WithBlock(source, from, nullptr, band, worker, x, y, buffer, [&](const float* cells, std::int64_t stride) {
             OverBlock(
                 layout, x, y, cells, stride,
                 [&](const float* run, std::size_t count, std::int64_t) { ScanCells(run, count, nodata, part); },
@@ -378,12 +406,12 @@ CellRange ScanGeoTiff(GeoTiffSource& source, const GridHeader& header, BinaryFil
         });
       },
       [&](std::int64_t y) { range.Widen(parts[static_cast<std::size_t>(y)]); });
+  if (from == CellsFrom::kDecoding) source.FreeDecoding();  // pass 2 codes from the scratch file
   return range;
 }
 
 void CodeGeoTiff(GeoTiffSource& source, const GridHeader& header, const BinaryFile* scratch, const CellScale& scale,
                  ImagePixels& output, const ProgressSink& progress, const PassOptions& options) {
-  const GeoTiffLayout& layout = source.Layout();
   const CellsFrom from = scratch != nullptr ? CellsFrom::kScratch : CellsFrom::kPlace;
   const CellNoData nodata = NoDataOf(header);
   const BandCoding coding{
@@ -392,14 +420,14 @@ void CodeGeoTiff(GeoTiffSource& source, const GridHeader& header, const BinaryFi
       .one_cell = [&](float cell) { CodeCellReference(cell, nodata, scale); },
       .after = {},
   };
-  CodeBands(source, header, from, scratch, output, progress, PassWorkers(layout, from, options), coding);
+  CodeBands(source, header, from, scratch, output, progress, PassWorkers(source, from, true, options), coding);
 }
 
 OutsideCounts CodeGeoTiff(GeoTiffSource& source, const GridHeader& header, const FixedScale& fixed, ImagePixels& output,
                           const ProgressSink& progress, const PassOptions& options) {
   const GeoTiffLayout& layout = source.Layout();
   const CellsFrom from = layout.in_place ? CellsFrom::kPlace : CellsFrom::kDecoding;
-  const int threads = PassWorkers(layout, from, options);
+  const int threads = PassWorkers(source, from, true, options);
   const CellNoData nodata = NoDataOf(header);
   std::vector<OutsideCounts> parts(static_cast<std::size_t>(layout.blocks_down));
   OutsideCounts total;

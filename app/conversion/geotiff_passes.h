@@ -5,6 +5,10 @@
 // decoded and coded in one pass over a fixed range. Each thread holds one block of cells and one band of
 // coded bytes, so memory does not depend on the grid's size.
 //
+// The threads of a pass hold their blocks within one budget, kGeoTiffBlockBudget, whatever their number:
+// no more threads are started than it holds, and one when a single block takes more (a tile of 2048 x
+// 2048 64-bit reals, say).
+//
 // Results, progress and errors come out as the one-thread order over the cells gives them: a band that
 // fails reports the first failing cell in cell order (row after row), and a block that cannot be decoded
 // fails at its first cell.
@@ -22,6 +26,11 @@
 
 namespace kavrimo {
 
+// The bytes the threads of a GeoTIFF pass hold for their blocks together, at most (or one thread's, when
+// one block takes more): blocks decoded with the bytes they are decoded from, blocks mapped or read, and
+// their coded bytes.
+inline constexpr std::int64_t kGeoTiffBlockBudget = std::int64_t{64} << 20;
+
 // A GeoTIFF open for its passes: the first reader (opened with the input, for its header) and the
 // readers of further threads, opened on first use; and the file itself, for cells read in place.
 class GeoTiffSource {
@@ -32,12 +41,14 @@ class GeoTiffSource {
   const GeoTiffInfo& Info() const { return first_->Info(); }
   const GeoTiffLayout& Layout() const { return first_->Info().layout; }
   const std::string& Path() const { return path_; }
-  // Makes room for workers readers; call before a pass, on the calling thread.
+  // Makes places for workers readers; call before a pass, on the calling thread.
   void PrepareWorkers(int workers);
   // The reader of worker (0 to workers - 1), opened on first use on that worker's thread.
   GeoTiffDecoder& Reader(int worker);
   // The file, opened read-only on first use (for cells read in place), on the calling thread.
   const BinaryFile& File();
+  // Gives back what the readers hold for decoding (after the pass that decodes, before one that does not).
+  void FreeDecoding();
   void Close();
 
  private:

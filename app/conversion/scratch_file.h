@@ -16,10 +16,11 @@ class ScratchFile {
  public:
   // A file beside output with no name: created under a temporary name (TemporaryOutput's), opened for
   // reading and writing, then the name is removed; it is gone once closed, or when the process dies.
-  // Room for cells singles is set aside at once, so that a full disk stops the conversion before the
-  // input is read: "No room beside <output> for the scratch file of <input>: the grid needs <n> bytes
-  // (<m> MiB, 4 bytes per cell) there until its image is complete". swept: a batch's record of the
-  // folders swept for leftovers, or null.
+  // Space for cells singles is set aside at once, and the space for the image beside it (its header and
+  // a byte per cell) is checked to be left, so that a full disk stops the conversion before the input
+  // is read: "Not enough space beside <output> for the image and the scratch file of <input>: the grid
+  // needs <n> bytes (<m> MiB, 5 bytes per cell) there until its image is complete". swept: a batch's
+  // record of the folders swept for leftovers, or null.
   ScratchFile(const std::string& output, const std::string& input, std::int64_t cells, SweptFolders* swept);
 
   BinaryFile& File() { return file_; }
@@ -40,6 +41,7 @@ class ScratchFile {
 
  private:
   [[noreturn]] void RaiseFor(const EInOutError& error) const;
+  std::int64_t ImageBytes() const;  // the image's header and pixels
 
   std::string output_;
   std::string input_;

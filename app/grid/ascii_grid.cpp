@@ -21,7 +21,7 @@
 namespace kavrimo {
 namespace {
 
-constexpr std::size_t kHeaderBytes = std::size_t{64} * 1024;  // room for every header line there can be
+constexpr std::size_t kHeaderBytes = std::size_t{64} * 1024;  // space for every header line there can be
 constexpr std::size_t kShownToken = 40;
 constexpr float kDefaultNoData = -9999;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";

@@ -17,6 +17,8 @@ namespace {
 // The mapped bytes decoded between two releases of the mapping's resident pages.
 constexpr std::uint64_t kReleaseBytes = std::uint64_t{2} << 20;
 
+// Each sample is read before its cell is written, so the cells may lie over the samples from their start
+// on: a cell never reaches past the samples already read.
 template <typename T>
 void ConvertRow(const unsigned char* samples, std::int64_t count, float* cells) {
   for (std::int64_t i = 0; i < count; ++i) {
@@ -26,6 +28,7 @@ void ConvertRow(const unsigned char* samples, std::int64_t count, float* cells) 
   }
 }
 
+// Converts count samples to singles; cells may lie over the samples, no later than they start.
 void ConvertSamples(GeoTiffSample sample, const unsigned char* samples, std::int64_t count, float* cells) {
   switch (sample) {
     case GeoTiffSample::kUnsigned8: return ConvertRow<std::uint8_t>(samples, count, cells);
@@ -34,7 +37,7 @@ void ConvertSamples(GeoTiffSample sample, const unsigned char* samples, std::int
     case GeoTiffSample::kSigned16: return ConvertRow<std::int16_t>(samples, count, cells);
     case GeoTiffSample::kUnsigned32: return ConvertRow<std::uint32_t>(samples, count, cells);
     case GeoTiffSample::kSigned32: return ConvertRow<std::int32_t>(samples, count, cells);
-    case GeoTiffSample::kReal32: std::memcpy(cells, samples, static_cast<std::size_t>(count) * sizeof(float)); return;
+    case GeoTiffSample::kReal32: std::memmove(cells, samples, static_cast<std::size_t>(count) * sizeof(float)); return;
     case GeoTiffSample::kReal64: return ConvertRow<double>(samples, count, cells);
   }
 }
@@ -96,15 +99,19 @@ void GeoTiffReader::State::Open() {
   tiff::Initialize();
   CheckDirectoryInside();
 
-  if (!source.in_memory && BusErrorGuardAvailable()) {
+  // libtiff decodes straight from a mapping, but copies a whole block out of it to reverse its bits, and
+  // a whole strip when it reads its rows one after another. Read instead, it reads the bytes a block
+  // needs, and a strip's rows a piece at a time: memory bounded by the block in either fill order.
+  const bool mapped = !bits_reversed;
+  if (mapped && !source.in_memory && BusErrorGuardAvailable()) {
     source.window.emplace(source.file, 0, static_cast<std::size_t>(source.size));
     if (!source.window->Ok()) source.window.reset();
   }
   const tiff::Options options = tiff::OptionsFor(messages);
   Guarded([&] {
-    tif = TIFFClientOpenExt(name.c_str(), "r", &source, ReadProc, WriteProc, tiff::SeekStream<GeoTiffSourceBytes>,
-                            tiff::CloseNothing, tiff::StreamSize<GeoTiffSourceBytes>, MapProc, tiff::UnmapNothing,
-                            options.get());
+    tif = TIFFClientOpenExt(name.c_str(), mapped ? "r" : "rm", &source, ReadProc, WriteProc,
+                            tiff::SeekStream<GeoTiffSourceBytes>, tiff::CloseNothing,
+                            tiff::StreamSize<GeoTiffSourceBytes>, MapProc, tiff::UnmapNothing, options.get());
   });
   if (tif == nullptr) FailFromLibrary();
   // Errors about tags libtiff dropped while it read the directory do not make the grid unreadable; what
@@ -123,13 +130,14 @@ void GeoTiffReader::State::Decoded(std::uint64_t bytes) {
   }
 }
 
-unsigned char* GeoTiffReader::State::Scratch() {
-  if (!scratch) {
-    const GeoTiffLayout& layout = info.layout;
-    const std::int64_t cells = layout.rows_in_order ? layout.ncols : layout.block_width * layout.block_height;
-    scratch.emplace((static_cast<std::size_t>(cells) * sample_bytes + 7) / 8);
-  }
-  return reinterpret_cast<unsigned char*>(scratch->data());
+float* GeoTiffReader::State::Block() {
+  if (!block) block.emplace(static_cast<std::size_t>(info.BlockBufferBytes() + 7) / 8);
+  return reinterpret_cast<float*>(block->data());
+}
+
+unsigned char* GeoTiffReader::State::Row() {
+  if (!row_samples) row_samples.emplace((static_cast<std::size_t>(info.layout.ncols) * sample_bytes + 7) / 8);
+  return reinterpret_cast<unsigned char*>(row_samples->data());
 }
 
 // A block the file holds no bytes for (a sparse file) is all no-data; false when it has bytes.
@@ -172,9 +180,9 @@ void GeoTiffReader::State::ReadScanlines(std::int64_t first_row, std::int64_t co
     const std::int64_t strip_start = row / rows_per_strip * rows_per_strip;
     for (std::int64_t skipped = next_scanline >= strip_start && next_scanline <= row ? next_scanline : strip_start;
          skipped < row; ++skipped) {
-      read(skipped, Scratch());
+      read(skipped, Row());
     }
-    void* buffer = direct ? static_cast<void*>(cells) : Scratch();
+    void* buffer = direct ? static_cast<void*>(cells) : Row();
     read(row, buffer);
     if (!direct) ConvertSamples(info.sample, static_cast<const unsigned char*>(buffer), ncols, cells);
   }
@@ -204,32 +212,36 @@ GeoTiffReader::~GeoTiffReader() = default;
 
 const GeoTiffInfo& GeoTiffReader::Info() const { return state_->info; }
 
-void GeoTiffReader::DecodeBlock(std::int64_t block_x, std::int64_t block_y, float* out) {
+void GeoTiffReader::FreeBuffers() {
+  state_->block.reset();
+  state_->row_samples.reset();
+}
+
+const float* GeoTiffReader::DecodeBlock(std::int64_t block_x, std::int64_t block_y) {
   State& state = *state_;
   const GeoTiffLayout& layout = state.info.layout;
   if (block_x < 0 || block_x >= layout.blocks_across || block_y < 0 || block_y >= layout.blocks_down) {
     throw std::out_of_range("GeoTiffReader::DecodeBlock: no such block");
   }
+  float* const cells = state.Block();
   if (layout.rows_in_order) {
-    state.ReadScanlines(block_y * layout.block_height, layout.HeightOf(block_y), out);
-    return;
+    state.ReadScanlines(block_y * layout.block_height, layout.HeightOf(block_y), cells);
+    return cells;
   }
   const std::int64_t width = layout.WidthOf(block_x);
   const std::int64_t height = layout.HeightOf(block_y);
   const auto strile = static_cast<std::uint32_t>(block_y * layout.blocks_across + block_x);
-  if (state.FillEmpty(strile, out, width * height)) return;
+  if (state.FillEmpty(strile, cells, width * height)) return cells;
+  // The samples go at the end of the buffer and become singles from its start, front to back.
   const auto sample_bytes = static_cast<std::int64_t>(state.sample_bytes);
-  // Whole blocks of singles in host order are decoded straight into out.
-  if (state.info.sample == GeoTiffSample::kReal32 && width == layout.block_width &&
-      (!layout.tiled || height == layout.block_height)) {
-    state.ReadStrile(strile, out, width * height * sample_bytes);
-    return;
-  }
-  unsigned char* samples = state.Scratch();
+  unsigned char* const samples = reinterpret_cast<unsigned char*>(cells) + state.info.BlockBufferBytes() -
+                                 layout.block_width * layout.block_height * sample_bytes;
   state.ReadStrile(strile, samples, layout.block_width * (layout.tiled ? layout.block_height : height) * sample_bytes);
-  for (std::int64_t row = 0; row < height; ++row) {
-    ConvertSamples(state.info.sample, samples + row * layout.block_width * sample_bytes, width, out + row * width);
+  if (state.info.sample == GeoTiffSample::kReal32 && width == layout.block_width) return cells;
+  for (std::int64_t r = 0; r < height; ++r) {
+    ConvertSamples(state.info.sample, samples + r * layout.block_width * sample_bytes, width, cells + r * width);
   }
+  return cells;
 }
 
 }  // namespace kavrimo

@@ -4,9 +4,11 @@
 // A reader holds one libtiff handle and is used by one thread at a time; threads that decode the same
 // file side by side each open a reader of their own. The file is mapped whole, read-only, and libtiff
 // decodes straight from the mapping; the mapping's resident pages are given back every few MiB decoded,
-// so memory stays that of a few blocks whatever the grid's size. A file that shrinks while it is read
-// raises an error instead of ending the process: the reader holds a BusErrorGuard while libtiff runs,
-// so its caller must not hold one of its own on the same thread then (runtime/mapped_file.h).
+// so memory stays that of a block whatever the grid's size. (A file whose bits are in reverse order,
+// FillOrder 2, is read instead of mapped: libtiff would copy its blocks out of the mapping.) A file that
+// shrinks while it is read raises an error instead of ending the process: the reader holds a
+// BusErrorGuard while libtiff runs, so its caller must not hold one of its own on the same thread then
+// (runtime/mapped_file.h).
 //
 // Cells come out as singles: integers of up to 16 bits exactly, 32-bit integers and 64-bit reals to the
 // nearest single, ties to even (a 64-bit real beyond the single range becomes an infinity of its sign,
@@ -45,8 +47,9 @@ enum class GeoTiffSample { kUnsigned8, kSigned8, kUnsigned16, kSigned16, kUnsign
 // A block larger than this many cells (a strip of a grid written as one strip, say) is never decoded
 // whole: its rows come in runs of at most this many cells.
 inline constexpr std::int64_t kGeoTiffMaxBlockCells = std::int64_t{1} << 20;
-// Tiles larger than this many cells are refused (a tile is always decoded whole).
-inline constexpr std::int64_t kGeoTiffMaxTileCells = std::int64_t{1} << 22;
+// Tiles that take more than this many bytes decoded are refused: a tile is always decoded whole, and a
+// reader holds one at a time (8192 x 8192 cells of 8, 16 or 32 bits, 8192 x 4096 of 64 bits).
+inline constexpr std::int64_t kGeoTiffMaxTileBytes = std::int64_t{256} << 20;
 
 // How the cells are cut into blocks. Blocks are numbered across, then down; block (x, y) covers the
 // columns x * block_width ... and the rows y * block_height ..., clipped to the grid.
@@ -68,6 +71,7 @@ struct GeoTiffLayout {
   // block_offsets[b] + 4 * (r * block_width + c), r and c counted inside the block. Empty otherwise.
   bool in_place = false;
   std::vector<std::uint64_t> block_offsets;  // when in_place, the offset of each block's first cell
+  std::uint64_t largest_stored_block = 0;    // the most bytes any block takes in the file
 
   std::int64_t Blocks() const { return blocks_across * blocks_down; }
   // The columns of the blocks in column block_x and the rows of those in row block_y, clipped.
@@ -85,6 +89,15 @@ struct GeoTiffInfo {
   bool nan_is_nodata = false;
   GeoTiffSample sample = GeoTiffSample::kReal32;
   GeoTiffLayout layout;
+
+  // The bytes of one sample as stored.
+  std::int64_t SampleBytes() const;
+  // The bytes of a reader's buffer for one block: space for its samples as stored and for its cells as
+  // singles (a run's cells, for runs of rows, whose samples are read a row at a time beside it).
+  std::int64_t BlockBufferBytes() const;
+  // The memory a reader holds to decode one block: its buffer, a row's samples for runs of rows, and the
+  // block's stored bytes, which libtiff reads whole.
+  std::int64_t DecodingBytes() const;
 };
 
 class GeoTiffReader {
@@ -99,7 +112,10 @@ class GeoTiffReader {
   //   "<name> holds <what> samples, which cannot be converted" (what: "1-bit unsigned integer",
   //   "16-bit floating-point", "32-bit complex floating-point", ...),
   //   "<name> is compressed by method <n>, which this system cannot decode",
-  //   "<name> has tiles of <w> x <h> cells, more than <kGeoTiffMaxTileCells> cells each",
+  //   "<name> has tiles of <w> x <h> cells, too large to decode (more than <kGeoTiffMaxTileBytes> bytes
+  //   each); write it again in smaller tiles (512 x 512 cells, say) or in strips",
+  //   "<name> stores its bits in reverse order (FillOrder 2) in blocks of up to <n> bytes, which are read
+  //   whole: more than <kGeoTiffMaxTileBytes>; write it again in the usual fill order or in smaller strips",
   //   "<name> has no georeference", "<name> is rotated; only north-up grids can be converted",
   //   "<name> is placed by <n> tie points; only one tie point with a cell size can be converted",
   //   "<name> has a georeference that cannot be used (<why>)" (also for a spacing that is 0 in single
@@ -120,13 +136,17 @@ class GeoTiffReader {
 
   const GeoTiffInfo& Info() const;
 
-  // Decodes block (block_x, block_y) of Info().layout into out, which holds WidthOf(block_x) x
-  // HeightOf(block_y) singles: its rows, clipped to the grid, one after another. For rows_in_order
+  // Decodes block (block_x, block_y) of Info().layout and returns its WidthOf(block_x) x HeightOf(block_y)
+  // singles: its rows, clipped to the grid, one after another, held by the reader until its next
+  // decoding (one block's buffer, whatever the grid's size). For rows_in_order
   // layouts the block is a run of rows, read with libtiff's scanline reading: fastest top to bottom, a run
   // above the last one read starts its strip again. Raises EGeoTiffError "<name> is damaged: ..." for
   // data libtiff cannot decode, EFileChanged "<name> changed while it was read" when the file shrank under
   // the mapping; std::out_of_range for a block outside the layout.
-  void DecodeBlock(std::int64_t block_x, std::int64_t block_y, float* out);
+  const float* DecodeBlock(std::int64_t block_x, std::int64_t block_y);
+
+  // Gives back the buffers decoding holds; the next decoding takes them again.
+  void FreeBuffers();
 
  private:
   struct State;

@@ -6,7 +6,8 @@
 // of its own, kavrimo_geotiff.so, which these functions open the first time one of them is called:
 // programs and inputs that need neither GeoTIFF nor a coordinate system never load it. The module is
 // looked for beside the executable (the build folder, a copy carried around as a folder), then in the
-// library folder of an installed copy (../lib/kavrimo from its bin folder).
+// library folder of an installed copy (../lib/<architecture>/kavrimo from its bin folder, as the build
+// sets it).
 //
 // Each function raises what the code it calls raises (EGeoTiffError, ECoordinateSystemError,
 // EInOutError, ...; see geotiff_grid.h, geotiff_writer.h and coordinate_system.h), and, when the module
@@ -26,12 +27,13 @@ namespace kavrimo {
 
 inline constexpr const char* kGeoTiffModuleName = "kavrimo_geotiff.so";
 
-// A GeoTIFF open for reading (GeoTiffReader's Info and DecodeBlock).
+// A GeoTIFF open for reading (GeoTiffReader's Info, DecodeBlock and FreeBuffers).
 class GeoTiffDecoder {
  public:
   virtual ~GeoTiffDecoder() = default;
   virtual const GeoTiffInfo& Info() const = 0;
-  virtual void DecodeBlock(std::int64_t block_x, std::int64_t block_y, float* out) = 0;
+  virtual const float* DecodeBlock(std::int64_t block_x, std::int64_t block_y) = 0;
+  virtual void FreeBuffers() = 0;
 };
 
 // A GeoTIFF being written (GeoTiffWriter's WriteRows and Finish).

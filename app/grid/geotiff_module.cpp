@@ -10,9 +10,10 @@ class ReaderDecoder final : public GeoTiffDecoder {
  public:
   explicit ReaderDecoder(const std::string& path) : reader_(path) {}
   const GeoTiffInfo& Info() const override { return reader_.Info(); }
-  void DecodeBlock(std::int64_t block_x, std::int64_t block_y, float* out) override {
-    reader_.DecodeBlock(block_x, block_y, out);
+  const float* DecodeBlock(std::int64_t block_x, std::int64_t block_y) override {
+    return reader_.DecodeBlock(block_x, block_y);
   }
+  void FreeBuffers() override { reader_.FreeBuffers(); }
 
  private:
   GeoTiffReader reader_;

@@ -50,11 +50,13 @@ struct GeoTiffReader::State {
   GeoTiffInfo info;
   std::size_t sample_bytes = 4;
   std::int64_t rows_per_strip = 0;
-  std::optional<std::uint16_t> key_directory_type;    // the stored type of the GeoKey directory, when there is one
-  bool has_empty_blocks = false;                      // blocks without bytes (filled with the no-data value)
-  std::optional<BlockBuffer<std::uint64_t>> scratch;  // one block's samples as stored (one row's for runs)
-  std::uint64_t decoded_bytes = 0;                    // mapped bytes decoded since the pages were last released
-  std::int64_t next_scanline = -1;                    // the row libtiff's scanline reading gives next, -1 none
+  bool bits_reversed = false;  // FillOrder 2: libtiff reverses the stored bytes' bits before decoding
+  std::optional<std::uint16_t> key_directory_type;        // the stored type of the GeoKey directory, when there is one
+  bool has_empty_blocks = false;                          // blocks without bytes (filled with the no-data value)
+  std::optional<BlockBuffer<std::uint64_t>> block;        // the block decoded: its samples, then its cells
+  std::optional<BlockBuffer<std::uint64_t>> row_samples;  // one row's samples, for runs of rows
+  std::uint64_t decoded_bytes = 0;                        // mapped bytes decoded since the pages were last released
+  std::int64_t next_scanline = -1;                        // the row libtiff's scanline reading gives next, -1 none
 
   ~State() {
     if (tif != nullptr) TIFFClose(tif);
@@ -95,7 +97,8 @@ struct GeoTiffReader::State {
   void PlaceHeader(const GeoTiffPlacement& placement);
   // Decoding (geotiff_decoding.cpp).
   void Decoded(std::uint64_t bytes);
-  unsigned char* Scratch();
+  float* Block();
+  unsigned char* Row();
   bool FillEmpty(std::uint32_t strile, float* out, std::int64_t cells);
   void ReadStrile(std::uint32_t strile, void* buffer, std::int64_t bytes);
   void ReadScanlines(std::int64_t first_row, std::int64_t count, float* out);

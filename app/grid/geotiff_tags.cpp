@@ -9,27 +9,12 @@
 #include <vector>
 
 #include "app/grid/geotiff_reader_state.h"
-#include "runtime/path.h"
 
 namespace kavrimo {
 namespace {
 
 // More entries than this in a directory and libtiff takes it for no directory at all.
 constexpr std::uint64_t kMaxDirectoryEntries = 4096;
-
-std::size_t SampleBytes(GeoTiffSample sample) {
-  switch (sample) {
-    case GeoTiffSample::kUnsigned8:
-    case GeoTiffSample::kSigned8: return 1;
-    case GeoTiffSample::kUnsigned16:
-    case GeoTiffSample::kSigned16: return 2;
-    case GeoTiffSample::kUnsigned32:
-    case GeoTiffSample::kSigned32:
-    case GeoTiffSample::kReal32: return 4;
-    case GeoTiffSample::kReal64: return 8;
-  }
-  return 8;
-}
 
 std::optional<GeoTiffSample> SampleOf(std::uint16_t bits, std::uint16_t format) {
   if (format == SAMPLEFORMAT_UINT) {
@@ -107,7 +92,11 @@ void GeoTiffReader::State::CheckDirectoryInside() {
     const unsigned char* entry = table.data() + i * entry_bytes;
     static constexpr std::uint64_t kTypeBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4, 0, 0, 8, 8, 8};
     const std::uint64_t type = number(entry + 2, 2);
-    if (number(entry, 2) == tiff::kGeoKeyDirectoryTag) key_directory_type = static_cast<std::uint16_t>(type);
+    const std::uint64_t tag = number(entry, 2);
+    if (tag == tiff::kGeoKeyDirectoryTag) key_directory_type = static_cast<std::uint16_t>(type);
+    if (tag == TIFFTAG_FILLORDER && type == TIFF_SHORT) {
+      bits_reversed = number(entry + 4 + field_bytes, 2) == FILLORDER_LSB2MSB;
+    }
     const std::uint64_t type_bytes = type < std::size(kTypeBytes) ? kTypeBytes[type] : 0;
     const std::uint64_t values = number(entry + 4, field_bytes);
     if (type_bytes == 0) continue;  // a type libtiff ignores
@@ -131,7 +120,7 @@ void GeoTiffReader::State::ReadInfo() {
   const std::optional<GeoTiffSample> sample = SampleOf(bits, format);
   if (!sample) Fail("holds " + DescribeSamples(bits, format) + " samples, which cannot be converted");
   info.sample = *sample;
-  sample_bytes = SampleBytes(*sample);
+  sample_bytes = static_cast<std::size_t>(info.SampleBytes());
 
   std::uint32_t width = 0;
   std::uint32_t length = 0;
@@ -166,9 +155,11 @@ std::uint64_t GeoTiffReader::State::ReadBlockShape() {
     TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tile_width);
     TIFFGetField(tif, TIFFTAG_TILELENGTH, &tile_height);
     if (tile_width == 0 || tile_height == 0) Fail("is damaged: its tiles have no size");
-    if (std::int64_t{tile_width} * tile_height > kGeoTiffMaxTileCells) {
-      Fail("has tiles of " + std::to_string(tile_width) + " x " + std::to_string(tile_height) + " cells, more than " +
-           std::to_string(kGeoTiffMaxTileCells) + " cells each");
+    if (std::int64_t{tile_width} * tile_height * static_cast<std::int64_t>(std::max<std::size_t>(sample_bytes, 4)) >
+        kGeoTiffMaxTileBytes) {
+      Fail("has tiles of " + std::to_string(tile_width) + " x " + std::to_string(tile_height) +
+           " cells, too large to decode (more than " + std::to_string(kGeoTiffMaxTileBytes) +
+           " bytes each); write it again in smaller tiles (512 x 512 cells, say) or in strips");
     }
     layout.block_width = tile_width;
     layout.block_height = tile_height;
@@ -217,6 +208,7 @@ void GeoTiffReader::State::CheckBlocksInside(std::uint64_t needed) {
       in_place = false;
       continue;
     }
+    layout.largest_stored_block = std::max(layout.largest_stored_block, bytes);
     if (offset > source.size || bytes > source.size - offset) {
       Fail("is truncated: its data reaches byte " + std::to_string(offset + bytes) + " of a file of " +
            std::to_string(source.size) + " bytes");
@@ -232,6 +224,14 @@ void GeoTiffReader::State::CheckBlocksInside(std::uint64_t needed) {
   }
   layout.in_place = in_place;
   if (in_place) layout.block_offsets = std::move(offsets);
+  // libtiff reverses a block's bits in a copy of the whole block as stored (a compressed strip is not read
+  // a piece at a time then).
+  if (bits_reversed && compression != COMPRESSION_NONE &&
+      layout.largest_stored_block > static_cast<std::uint64_t>(kGeoTiffMaxTileBytes)) {
+    Fail("stores its bits in reverse order (FillOrder 2) in blocks of up to " +
+         std::to_string(layout.largest_stored_block) + " bytes, which are read whole: more than " +
+         std::to_string(kGeoTiffMaxTileBytes) + "; write it again in the usual fill order or in smaller strips");
+  }
 }
 
 void GeoTiffReader::State::ReadNoData() {

@@ -1,4 +1,5 @@
-// Reading the text header (*.hdr) of an ArcGIS float grid: key lookup over the header's lines.
+// The text header (*.hdr) of an ArcGIS float grid: read by key lookup over its lines, written for an
+// export, and the size check every grid shares.
 #include "app/grid/grid_header.h"
 
 #include <algorithm>

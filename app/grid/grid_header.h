@@ -1,7 +1,7 @@
-// Grid readers, the first room of the application: what a conversion reads. An ArcGIS float grid is a
-// text header (*.hdr, read here) beside its raw cells (*.flt, streamed by grid_stream.h); an ESRI ASCII
-// grid (*.asc) is one text file of header and values (ascii_grid.h). The grid room uses the runtime
-// layer only.
+// The header every grid is read into (GridHeader), and the float grid's own text header: an ArcGIS float
+// grid is a text header (*.hdr, read and written here) beside its raw cells (*.flt, streamed by
+// grid_stream.h). The grid library's other formats, the ESRI ASCII grid (ascii_grid.h) and the GeoTIFF
+// (geotiff_grid.h, geotiff_writer.h), fill the same GridHeader; the library uses the runtime layer only.
 #pragma once
 
 #include <cstdint>

@@ -28,7 +28,8 @@ root=$work/root
 DESTDIR=$root timeout 60 cmake --install "$build" --prefix /usr >/dev/null
 bin=$root/usr/bin
 share=$root/usr/share
-expected=(bin/kavrimo-cli lib/kavrimo/kavrimo_geotiff.so share/kavrimo/header.bin share/man/man1/kavrimo-cli.1.gz
+module=$(cd "$root/usr" && find lib -name kavrimo_geotiff.so)  # lib/<architecture>/kavrimo
+expected=(bin/kavrimo-cli "$module" share/kavrimo/header.bin share/man/man1/kavrimo-cli.1.gz
   share/bash-completion/completions/kavrimo-cli
   share/doc/kavrimo/README.md share/doc/kavrimo/copyright share/doc/kavrimo/changelog.gz)
 if [[ -n $driver ]]; then
@@ -64,7 +65,7 @@ echo "kavrimo-cli: convert, --template, info, --version ok"
 if readelf -d "$bin/kavrimo-cli" | grep -E "NEEDED.*(libQt6|libtiff|libgeotiff|libproj)"; then
   fail "kavrimo-cli links Qt or a GeoTIFF library"
 fi
-readelf -d "$root/usr/lib/kavrimo/kavrimo_geotiff.so" | grep -q "NEEDED.*libgeotiff" || fail "the module lacks libgeotiff"
+readelf -d "$root/usr/$module" | grep -q "NEEDED.*libgeotiff" || fail "the module lacks libgeotiff"
 timeout 60 cmake --install "$build" --prefix "$work/opt" >/dev/null
 mkdir "$work/portable" "$work/bare"
 cp "$build/bin/kavrimo-cli" "$build/bin/header.bin" "$build/bin/kavrimo_geotiff.so" "$work/portable/"

@@ -43,13 +43,15 @@ echo "unpacked kavrimo-cli converts with usr/share/kavrimo/header.bin"
 if readelf -d "$root/usr/bin/kavrimo-cli" | grep -E "NEEDED.*(libQt6|libtiff|libgeotiff|libproj)"; then
   fail "kavrimo-cli links Qt or a GeoTIFF library"
 fi
-module=$root/usr/lib/kavrimo/kavrimo_geotiff.so
-[[ -f $module ]] || fail "no GeoTIFF module in the package: $(cd "$root" && find . -name '*.so')"
+module=$(cd "$root" && find usr/lib -name kavrimo_geotiff.so)
+[[ $module == usr/lib/*/kavrimo/kavrimo_geotiff.so ]] || fail "no GeoTIFF module in usr/lib/<architecture>/kavrimo: $module"
+! dpkg-deb -I "$deb" postinst >/dev/null 2>&1 ||
+  fail "the package runs a postinst (ldconfig) for its private module"
 timeout 60 "$root/usr/bin/kavrimo-cli" export "$work/dem.IMG" "$work/dem.tif" >/dev/null 2>"$work/export.err" ||
   fail "the unpacked kavrimo-cli cannot export a GeoTIFF: $(cat "$work/export.err")"
 timeout 60 "$root/usr/bin/kavrimo-cli" convert "$work/dem.tif" "$work/tif.IMG" >/dev/null 2>"$work/tif.err" ||
   fail "the unpacked kavrimo-cli cannot convert a GeoTIFF: $(cat "$work/tif.err")"
-echo "unpacked kavrimo-cli links no Qt or GeoTIFF library; its GeoTIFF module is usr/lib/kavrimo"
+echo "unpacked kavrimo-cli links no Qt or GeoTIFF library; its GeoTIFF module is $module"
 for page in kavrimo-cli kavrimo; do
   file=$root/usr/share/man/man1/$page.1.gz
   [[ -f $file ]] || continue

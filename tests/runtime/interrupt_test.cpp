@@ -89,6 +89,47 @@ TEST_F(InterruptTest, SignalsRemoveTheRegisteredFilesAndEndWithTheirStatus) {
   }
 }
 
+// Once an output is committed, SIGTERM under AfterCommit::kFinish lets the command finish with its own
+// status, unless more is written after it (the next output of a batch) or it comes again; a window's
+// handlers (kInterrupt) end the process as at any other time, and so does a signal before any commit.
+TEST_F(InterruptTest, SignalAfterACommitLetsACommandLineFinish) {
+  const struct {
+    const char* name;
+    AfterCommit after_commit;
+    bool commit;
+    int signals;
+    bool register_after;
+    std::string report;
+  } cases[] = {
+      {"finishing after the commit", AfterCommit::kFinish, true, 1, false, "went on"},
+      {"another output begun", AfterCommit::kFinish, true, 1, true, EndedWith(128 + SIGTERM)},
+      {"asked twice", AfterCommit::kFinish, true, 2, false, ""},  // ended at once, status 0, nothing said
+      {"a window", AfterCommit::kInterrupt, true, 1, false, EndedWith(128 + SIGTERM)},
+      {"nothing committed", AfterCommit::kFinish, false, 1, false, EndedWith(128 + SIGTERM)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteText(File("out.IMG"), kEarlier);
+    WriteText(File("next"), "n");
+    const std::string report = InChild(
+        [&] {
+          InstallInterruptHandlers(c.after_commit);
+          TemporaryOutput output(File("out.IMG"));
+          output.Reserve();
+          output.Build([&] { WriteText(output.Path(), "the new image"); });
+          if (c.commit) output.Commit();
+          for (int i = 0; i < c.signals; ++i) ::raise(SIGTERM);
+          if (c.register_after) RegisterTemporaryFile(File("next"));
+          return std::string("went on");
+        },
+        false, 20);
+    EXPECT_EQ(report, c.report);
+    EXPECT_EQ(ReadText(File("out.IMG")), c.commit ? "the new image" : kEarlier);
+    EXPECT_EQ(fs::exists(File("next")), !c.register_after);  // removed as the interruption's
+    EXPECT_EQ(Temporaries(), std::vector<std::string>{});
+  }
+}
+
 // The table takes no path it cannot hold whole and no file once every slot is taken; a slot given
 // back is used again, and an interruption then removes exactly the files registered.
 TEST_F(InterruptTest, FullTableRefusesMoreAndAFreedSlotIsUsedAgain) {

@@ -207,6 +207,8 @@ TEST_F(NumberText, FormatRealAndParseRealUseTheDecimalSeparator) {
   EXPECT_EQ(FormatReal(-9999.0f), "-9999");
   EXPECT_EQ(ParseReal(" 1,5 "), 1.5L);
   EXPECT_THAT([] { return ParseReal("1.5"); }, NotReal("1.5"));
+  EXPECT_EQ(ParseReal("1.5", '.'), 1.5L);  // a separator given reads with it and sets nothing
+  EXPECT_EQ(DecimalSeparator(), ',');
 }
 
 // FormatReal's text for a value whose magnitude is 0.d1d2… × 10^d, the first 15 digits rounded up or

@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "runtime/no_copy.h"
+
 namespace kavrimo::testing_support {
 
 // A fresh folder under the system's temporary directory, removed with everything in it at the end.
-class TempDir {
+class TempDir : NoCopy {
  public:
   TempDir();
   ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
   const std::filesystem::path& Path() const { return path_; }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
 

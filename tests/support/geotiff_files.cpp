@@ -105,6 +105,7 @@ void WriteImage(TIFF* tif, const TiffImage& image, const std::vector<double>& sa
             TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK) &&
             TIFFSetField(tif, TIFFTAG_COMPRESSION, image.compression);
   if (image.predictor != PREDICTOR_NONE) ok = ok && TIFFSetField(tif, TIFFTAG_PREDICTOR, image.predictor);
+  if (image.bits_reversed) ok = ok && TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
   const std::uint32_t rows_per_strip =
       image.rows_per_strip == 0 ? static_cast<std::uint32_t>(image.nrows) : image.rows_per_strip;
   if (image.tile != 0) {
@@ -169,32 +170,6 @@ void WriteImage(TIFF* tif, const TiffImage& image, const std::vector<double>& sa
   if (image.directory_first) Require(TIFFForceStrileArrayWriting(tif), "the block offsets were not written");
 }
 
-// Rewrites the stored type of the GeoKey directory's entry in the first directory of the file at path.
-void RetypeKeyDirectory(const std::string& path, std::uint16_t type) {
-  std::FILE* file = std::fopen(path.c_str(), "r+b");
-  Require(file != nullptr, "cannot reopen " + path);
-  std::vector<unsigned char> bytes;
-  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) bytes.push_back(static_cast<unsigned char>(c));
-  const bool big = bytes.at(0) == 'M';
-  const auto number = [&](std::size_t at, std::size_t count) {
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < count; ++i) value |= std::uint64_t{bytes.at(at + (big ? count - 1 - i : i))} << (8 * i);
-    return static_cast<std::size_t>(value);
-  };
-  const bool bigtiff = number(2, 2) == 43;
-  const std::size_t directory = bigtiff ? number(8, 8) : number(4, 4);
-  const std::size_t count_bytes = bigtiff ? 8 : 2, entry_bytes = bigtiff ? 20 : 12;
-  for (std::size_t i = 0; i < number(directory, count_bytes); ++i) {
-    const std::size_t entry = directory + count_bytes + i * entry_bytes;
-    if (number(entry, 2) != tiff::kGeoKeyDirectoryTag) continue;
-    const unsigned char stored[2] = {static_cast<unsigned char>(big ? type >> 8 : type & 0xFF),
-                                     static_cast<unsigned char>(big ? type & 0xFF : type >> 8)};
-    std::fseek(file, static_cast<long>(entry + 2), SEEK_SET);
-    std::fwrite(stored, 1, 2, file);
-  }
-  std::fclose(file);
-}
-
 }  // namespace
 
 void WriteTiff(const std::string& path, const TiffImage& image, const std::vector<double>& samples) {
@@ -220,7 +195,40 @@ void WriteTiff(const std::string& path, const TiffImage& image, const std::vecto
                swap_first);
   }
   TIFFClose(tif);
-  if (image.key_directory_type != TIFF_SHORT) RetypeKeyDirectory(path, image.key_directory_type);
+  if (image.key_directory_type != TIFF_SHORT) {
+    PatchTiffEntry(path, tiff::kGeoKeyDirectoryTag, image.key_directory_type, std::nullopt);
+  }
+}
+
+void PatchTiffEntry(const std::string& path, int tag, std::uint16_t type, std::optional<std::uint32_t> value) {
+  std::FILE* file = std::fopen(path.c_str(), "r+b");
+  Require(file != nullptr, "cannot reopen " + path);
+  std::vector<unsigned char> bytes;
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) bytes.push_back(static_cast<unsigned char>(c));
+  const bool big = bytes.at(0) == 'M';
+  const auto number = [&](std::size_t at, std::size_t count) {
+    std::uint64_t read = 0;
+    for (std::size_t i = 0; i < count; ++i) read |= std::uint64_t{bytes.at(at + (big ? count - 1 - i : i))} << (8 * i);
+    return static_cast<std::size_t>(read);
+  };
+  const auto put = [&](std::size_t at, std::uint64_t number_to_put, std::size_t count) {
+    unsigned char stored[8] = {};
+    for (std::size_t i = 0; i < count; ++i) {
+      stored[big ? count - 1 - i : i] = static_cast<unsigned char>(number_to_put >> (8 * i));
+    }
+    std::fseek(file, static_cast<long>(at), SEEK_SET);
+    std::fwrite(stored, 1, count, file);
+  };
+  const bool bigtiff = number(2, 2) == 43;
+  const std::size_t directory = bigtiff ? number(8, 8) : number(4, 4);
+  const std::size_t count_bytes = bigtiff ? 8 : 2, entry_bytes = bigtiff ? 20 : 12, field_bytes = bigtiff ? 8 : 4;
+  for (std::size_t i = 0; i < number(directory, count_bytes); ++i) {
+    const std::size_t entry = directory + count_bytes + i * entry_bytes;
+    if (number(entry, 2) != static_cast<std::size_t>(tag)) continue;
+    put(entry + 2, type, 2);
+    if (value) put(entry + 4 + field_bytes, *value, field_bytes);
+  }
+  std::fclose(file);
 }
 
 TiffTags ReadTiffTags(const std::string& path) {

@@ -22,6 +22,7 @@ struct TiffImage {
   std::uint32_t tile = 0;            // square tiles of this side (a multiple of 16); 0: strips
   std::uint32_t rows_per_strip = 0;  // 0: the whole image in one strip
   bool big_endian = false;
+  bool bits_reversed = false;  // FillOrder 2
   bool bigtiff = false;
   bool directory_first = false;  // the directory before the cells (cut short, the cells go missing)
   std::vector<double> pixel_scale = {0.5, 0.25, 0};
@@ -43,6 +44,10 @@ struct TiffImage {
 // the predictor (libtiff 4.5.0 does, and then reads back swapped cells). Raises std::runtime_error when
 // libtiff refuses.
 void WriteTiff(const std::string& path, const TiffImage& image, const std::vector<double>& samples);
+
+// Rewrites the entry of tag in the first directory of the TIFF file at path: its type, and its value when
+// given (for an entry of one value, held in the entry itself).
+void PatchTiffEntry(const std::string& path, int tag, std::uint16_t type, std::optional<std::uint32_t> value);
 
 // The no-data tag's text and the GeoKeys of the first image of the GeoTIFF at path, read with libtiff
 // and libgeotiff; a key missing is absent from the list.

@@ -24,6 +24,9 @@ TEST_F(CliTest, BatchReportsEachGridInTheOrderGiven) {
   WriteText(Folder("sub") + "/a.asc", "ncols 1\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\n5\n");
   WriteGrid(File("g\xfe"), 2, 1, {1, 2});
   WriteGrid(File("g\xff"), 3, 1, {1, 2, 3});
+  const std::string bad_asc = File("bad.asc"), bad_tif = File("worse.tif");
+  WriteText(bad_asc, "ncols 2\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 x\n");
+  WriteText(bad_tif, "garbage");
   const std::string out = File("out");
   const std::string a = File("a.flt"), b = File("b\n\x1b[2J.flt"), c = File("c.asc"), none = File("none.flt");
   const std::string done = ": Image created succesfully\n";
@@ -55,6 +58,10 @@ TEST_F(CliTest, BatchReportsEachGridInTheOrderGiven) {
        {{File("g\xfe.flt"), "g\xfe.IMG"}, {File("g\xff.flt"), "g\xff.IMG"}}, {}},
       {"a missing folder", {"convert", "--out-dir", File("none"), a, b}, 1, "",
        "kavrimo-cli: " + File("none") + ": Invalid filename.\n", {}, {}},
+      // An ASCII grid's and a GeoTIFF's errors name their file themselves: once a line.
+      {"errors that name their file", {"convert", "--out-dir", out, bad_asc, bad_tif, a}, 1, a + done,
+       "kavrimo-cli: Line 6 of " + bad_asc + ": 'x' is not a number.\nkavrimo-cli: " + bad_tif +
+           " is not a TIFF file.\n", {{a, "a.IMG"}}, {}},
       // clang-format on
   };
   for (const auto& k : cases) {

@@ -1,6 +1,8 @@
 // kavrimo-cli convert with one grid: the status lines the window shows, quiet runs, ASCII grids over a
 // fixed range, names that are bytes rather than text, and the resources a conversion keeps to.
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 
 #include <gtest/gtest.h>
@@ -48,6 +50,7 @@ TEST_F(CliTest, ConvertPrintsTheStatusLinesAndWritesTheImage) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    SetDecimalSeparator(',');  // as a comma locale gives it: the command sets the full stop itself
     const CliResult r = Cli(c.args);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, c.out);
@@ -81,8 +84,10 @@ TEST_F(CliTest, ConvertKeepsToTheResourcesItHas) {
        {"convert", "-q", "--threads", "400000000", File("dem"), out + "/dem.IMG"}, "0 "},
       {"scratch space", {64 << 10, 64 << 10}, RLIMIT_FSIZE, {"convert", "-q", File("big.asc"), out + "/big.IMG"},
        // clang-format on
-       "1 kavrimo-cli: No room beside " + out + "/big.IMG for the scratch file of " + File("big.asc") +
-           ": the grid needs 80000 bytes (1 MiB, 4 bytes per cell) there until its image is complete.\n"},
+       "1 kavrimo-cli: Not enough space beside " + out + "/big.IMG for the image and the scratch file of " +
+           File("big.asc") +
+           ": the grid needs 100512 bytes (1 MiB, 5 bytes per cell) there until its image is "
+           "complete.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -95,6 +100,29 @@ TEST_F(CliTest, ConvertKeepsToTheResourcesItHas) {
               c.result);
   }
   EXPECT_EQ(ListFolder(out), std::vector<std::string>{"dem.IMG"});
+}
+
+// On a file system of 200 KiB (a tmpfs of this test's own), a 300 x 150 ASCII grid's scratch file
+// (180,000 bytes) fits but not with its image (45,512 bytes): refused before a cell is parsed, with the
+// figure of both, and nothing left behind. The disk used to fill up in pass 2 with a bare "Disk full.".
+TEST_F(CliTest, ScratchFileAndImageMustFitTogether) {
+  std::string text = "ncols 300\nnrows 150\nxllcorner 0\nyllcorner 0\ncellsize 1\n";
+  for (int i = 0; i < 300 * 150; ++i) text += i % 300 == 299 ? "7\n" : "7 ";
+  WriteText(File("big.asc"), text);
+  const std::string out = Folder("small");
+  const std::string report = InChild([&] {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", out.c_str(), "tmpfs", 0, "size=200k") != 0) {
+      return std::string("no tmpfs");
+    }
+    const CliResult r = Cli({"convert", "-q", File("big.asc"), out + "/big.IMG"});
+    return std::to_string(r.status) + " " + r.err + std::to_string(ListFolder(out).size());
+  });
+  if (report == "no tmpfs") GTEST_SKIP() << "a tmpfs cannot be mounted here (the test needs root)";
+  EXPECT_EQ(report,
+            "1 kavrimo-cli: Not enough space beside " + out + "/big.IMG for the image and the scratch file of " +
+                File("big.asc") +
+                ": the grid needs 225512 bytes (1 MiB, 5 bytes per cell) there until its image is complete.\n0");
 }
 
 }  // namespace

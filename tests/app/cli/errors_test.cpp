@@ -8,6 +8,7 @@
 #include <string>
 
 #include "kavrimo_version.h"
+#include "runtime/number_text.h"
 #include "tests/app/cli/cli_fixture.h"
 #include "tests/support/grid_files.h"
 
@@ -84,11 +85,14 @@ TEST_F(CliTest, UsageErrorsSayWhatIsWrongAndEndWithStatusTwo) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
+    SetDecimalSeparator(',');
     const CliResult r = Cli(c.args);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "kavrimo-cli: " + c.err + (c.err.ends_with("\n") ? "" : "\n"));
+    EXPECT_EQ(DecimalSeparator(), ',') << "the checks of the arguments change no process state";
   }
+  SetDecimalSeparator('.');
 }
 
 TEST_F(CliTest, HelpListsEveryCommandAndVersionNamesTheBuild) {

@@ -16,8 +16,11 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/interrupt.h"
 #include "runtime/standard_streams.h"
+#include "runtime/temporary_output.h"
 #include "tests/app/cli/cli_fixture.h"
+#include "tests/support/child_process.h"
 #include "tests/support/grid_files.h"
 
 namespace kavrimo {
@@ -147,6 +150,25 @@ TEST_F(CliTest, StoppedConversionLeavesNothingBehind) {
     EXPECT_EQ(ListFolder(out), std::vector<std::string>{"dem.IMG"});
     EXPECT_EQ(ReadText(out + "/dem.IMG"), "earlier");
   }
+}
+
+// A signal that comes once the new image is in place (raised through the commit's test seam) lets
+// the command finish: status 0, the image complete, as kavrimo-cli's handlers are installed.
+TEST_F(CliTest, SignalAfterTheImageIsInPlaceEndsInSuccess) {
+  WriteGrid(File("dem"), 3, 1, {100, 1000, 2000});
+  WriteText(File("dem.IMG"), "earlier");
+  const std::string report = InChild(
+      [&] {
+        InstallInterruptHandlers(AfterCommit::kFinish);
+        TemporaryOutput::ObserveCommitsForTests([](const std::string&) { ::raise(SIGTERM); });
+        const CliResult r = Cli({"convert", File("dem"), File("dem.IMG")});
+        return std::to_string(r.status) + " " + r.out;
+      },
+      false, 20);
+  EXPECT_EQ(report,
+            "0 Step 1 of 2\nMax = 2000 and Min = 0\nSlope = 7.90513849258423 and Intecept = 0\nStep 2 of 2\n"
+            "Image created succesfully\n");
+  EXPECT_EQ(ReadText(File("dem.IMG")).size(), 512u + 3);
 }
 
 // An export replaces its .hdr and .flt together. Its .flt has a second hard link, so it is rewritten in

@@ -1,6 +1,7 @@
 // GeoTIFFs through the whole Convert command, against their float-grid twins (the same cells as singles,
 // the same corner and cell size in the .hdr): byte-identical images in every layout the engine treats
-// apart (cells in place, decoded into a scratch file, runs of rows of one huge strip), for the grid's own
+// apart (cells in place, decoded into a scratch file, runs of rows of one huge strip, tiles larger than one
+// thread's share of the block budget), for the grid's own
 // range and a fixed one, on one thread and two; and what a failure leaves.
 #include <gtest/gtest.h>
 
@@ -81,10 +82,14 @@ TEST_F(GeoTiffConversionTest, TwinsGiveTheSameImageInEveryLayout) {
       {"real32 uncompressed big-endian, decoded", tiff(300, 200, 32, 3, kNone, 1, 48, 0), AsSingle},
       {"one Deflate strip of more than a million cells, rows in order", tiff(1100, 1000, 32, 3, kDeflate, 3, 0, 0),
        AsSingle},
+      {"one Deflate strip, bits in reverse order, rows in order", tiff(1100, 1000, 32, 3, kDeflate, 3, 0, 0), AsSingle},
+      {"real64 Deflate tiles of 2064 x 2064, more than 4194304 cells each",
+       tiff(2080, 2064, 64, 3, kDeflate, 3, 2064, 0), AsSingle},
   };
   cases[5].image.big_endian = true;
   cases[6].image.bigtiff = true;
   cases[7].image.big_endian = true;
+  cases[9].image.bits_reversed = true;
   for (const TwinCase& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<double> samples = Field(c.image, 0.05, -9999, 7);

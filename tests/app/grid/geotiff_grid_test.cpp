@@ -70,8 +70,8 @@ std::vector<float> DecodeAll(GeoTiffReader& reader) {
     for (std::int64_t x = 0; x < layout.blocks_across; ++x) {
       const std::int64_t width = layout.WidthOf(x);
       const std::int64_t height = layout.HeightOf(y);
-      block.assign(static_cast<std::size_t>(width * height), -1.0f);
-      reader.DecodeBlock(x, y, block.data());
+      const float* cells = reader.DecodeBlock(x, y);
+      block.assign(cells, cells + width * height);
       for (std::int64_t r = 0; r < height; ++r) {
         std::copy_n(block.begin() + r * width, width,
                     grid.begin() + (y * layout.block_height + r) * layout.ncols + x * layout.block_width);
@@ -477,8 +477,7 @@ TEST_F(GeoTiffFiles, DamagedTruncatedAndShrinkingFilesSayWhatIsWrong) {
   }
   {
     GeoTiffReader reader = Open();
-    std::vector<float> cells(37 * 23);
-    const std::string message = testing_support::MessageOf([&] { reader.DecodeBlock(0, 0, cells.data()); });
+    const std::string message = testing_support::MessageOf([&] { reader.DecodeBlock(0, 0); });
     EXPECT_TRUE(starts_with(message, "dem.tif is damaged: ")) << message;
   }
 
@@ -489,10 +488,39 @@ TEST_F(GeoTiffFiles, DamagedTruncatedAndShrinkingFilesSayWhatIsWrong) {
   {
     GeoTiffReader reader = Open();
     std::filesystem::resize_file(Path(), 16);
-    std::vector<float> cells(16 * 16);
-    EXPECT_EQ(testing_support::MessageOf([&] { reader.DecodeBlock(1, 1, cells.data()); }),
-              "dem.tif changed while it was read");
+    EXPECT_EQ(testing_support::MessageOf([&] { reader.DecodeBlock(1, 1); }), "dem.tif changed while it was read");
   }
+}
+
+// Tiles too large to decode at once are refused saying how to write the file again; the file holds no
+// cells (a sparse file), as the refusal comes first.
+TEST_F(GeoTiffFiles, TilesTooLargeToDecodeSayHowToRetile) {
+  TiffImage image;
+  image.ncols = image.nrows = 8208;
+  image.tile = 8208;
+  image.skipped_blocks = {0};
+  image.directory_first = true;  // the block offsets written though no block is
+  Write(image, {});
+  EXPECT_EQ(OpenMessage(),
+            "dem.tif has tiles of 8208 x 8208 cells, too large to decode (more than 268435456 bytes each); write it "
+            "again in smaller tiles (512 x 512 cells, say) or in strips");
+}
+
+// libtiff reads a block whose bits are in reverse order whole: a block of more than 256 MiB stored is
+// refused for that reason, not as damaged (the file is sparse past its cells).
+TEST_F(GeoTiffFiles, HugeBlocksWithBitsInReverseOrderSayWhy) {
+  TiffImage image;
+  image.compression = kDeflate;
+  image.bits_reversed = true;
+  Write(image, Ramp(image));
+  const std::vector<std::uint8_t> head = testing_support::ReadBytes(Path());
+  const std::uint32_t offset = 8;  // libtiff writes the cells first
+  constexpr std::uint32_t kStored = (std::uint32_t{256} << 20) + 1;
+  testing_support::PatchTiffEntry(Path(), 279, 4, kStored);  // StripByteCounts, one LONG
+  std::filesystem::resize_file(Path(), std::max<std::uintmax_t>(head.size(), offset + kStored));
+  EXPECT_EQ(OpenMessage(),
+            "dem.tif stores its bits in reverse order (FillOrder 2) in blocks of up to 268435457 bytes, which are "
+            "read whole: more than 268435456; write it again in the usual fill order or in smaller strips");
 }
 
 // Blocks a sparse file gives no bytes are no-data; without a no-data value they cannot be read.
@@ -507,14 +535,13 @@ TEST_F(GeoTiffFiles, BlocksWithoutBytesAreNoData) {
   Write(image, Ramp(image));
   GeoTiffReader reader = Open();
   EXPECT_FALSE(reader.Info().layout.in_place);
-  std::vector<float> block(4 * 16);
-  reader.DecodeBlock(1, 0, block.data());
-  ExpectSameCells(block, std::vector<float>(4 * 16, -5));
+  const float* block = reader.DecodeBlock(1, 0);
+  ExpectSameCells({block, block + 4 * 16}, std::vector<float>(4 * 16, -5));
 
   image.nodata.reset();
   Write(image, Ramp(image));
   GeoTiffReader without = Open();
-  EXPECT_EQ(testing_support::MessageOf([&] { without.DecodeBlock(1, 0, block.data()); }),
+  EXPECT_EQ(testing_support::MessageOf([&] { without.DecodeBlock(1, 0); }),
             "dem.tif is damaged: block 1 has no data and there is no no-data value");
 }
 
@@ -535,9 +562,8 @@ TEST_F(GeoTiffFiles, OneHugeStripIsReadAsRunsOfRows) {
             std::tuple(true, false, kGeoTiffMaxBlockCells / 1100, std::int64_t{2}));
   ExpectSameCells(DecodeAll(reader), expected);
   const std::int64_t run = layout.block_height;  // the first run again, after the second
-  std::vector<float> rows(static_cast<std::size_t>(run * 1100));
-  reader.DecodeBlock(0, 0, rows.data());
-  ExpectSameCells(rows, std::vector<float>(expected.begin(), expected.begin() + run * 1100));
+  const float* rows = reader.DecodeBlock(0, 0);
+  ExpectSameCells({rows, rows + run * 1100}, std::vector<float>(expected.begin(), expected.begin() + run * 1100));
 }
 
 GeoTiffGridDescription GridToWrite() {

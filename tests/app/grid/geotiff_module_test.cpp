@@ -93,10 +93,8 @@ TEST(GeoTiffModule, WrittenGridsReadBack) {
   const GridHeader& header = reader->Info().header;
   EXPECT_EQ(std::tuple(header.ncols, header.nrows, header.xllcorner, header.yllcorner, header.cellsize),
             std::tuple(3, 2, 10.0f, 49.0f, 0.5f));
-  std::vector<float> block(
-      static_cast<std::size_t>(reader->Info().layout.WidthOf(0) * reader->Info().layout.HeightOf(0)));
-  reader->DecodeBlock(0, 0, block.data());
-  EXPECT_EQ(std::vector<float>(block.begin(), block.begin() + 6), std::vector<float>(cells, cells + 6));
+  const float* block = reader->DecodeBlock(0, 0);
+  EXPECT_EQ(std::vector<float>(block, block + 6), std::vector<float>(cells, cells + 6));
   EXPECT_EQ(GeographicSystemOf(4326).name, "WGS 84");
 }
 

@@ -2,9 +2,10 @@
 // Convert command, for latitude/longitude images (projection 3) with square cells. The grid is an ArcGIS
 // float grid with the coordinate system beside it (.hdr, .flt and .prj), or a GeoTIFF.
 //
-// It lives with the conversion engine because it is the engine's reverse and shares its output rules:
-// every file is built under a temporary name (TemporaryOutput) and all are put in place together only
-// when all are complete, so a failed export writes nothing and leaves earlier files as they were.
+// A library of its own (kavrimo_export, linked by the command line only) over the grid formats and the
+// image component. It keeps the conversion's output rules: every file is built under a temporary name
+// (TemporaryOutput) and all are put in place together only when all are complete, so a failed export
+// writes nothing and leaves earlier files as they were.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,8 @@
 // Exporting images back to float grids: the header and cells against formulas written out here, every
 // refusal with nothing written, and the round trip grid -> image -> grid -> image on random grids.
-#include "app/conversion/image_export.h"
+#include "app/export/image_export.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -20,7 +21,10 @@
 #include "app/grid/geotiff_grid.h"
 #include "image/kel_img.h"
 #include "runtime/errors.h"
+#include "runtime/interrupt.h"
 #include "runtime/real48.h"
+#include "runtime/temporary_output.h"
+#include "tests/support/child_process.h"
 #include "tests/support/geotiff_files.h"
 #include "tests/support/grid_files.h"
 
@@ -112,9 +116,8 @@ TEST_F(ExportTest, HeaderAndCellsFollowTheImagesFields) {
   EXPECT_EQ(tags.nodata, "-32768");
   EXPECT_EQ(tags.short_keys, (std::vector<std::pair<int, int>>{{1024, 2}, {1025, 1}, {2048, 4269}, {2054, 9102}}));
   GeoTiffReader back(File("out.TIF"));
-  std::vector<float> read(6);
-  back.DecodeBlock(0, 0, read.data());
-  EXPECT_EQ(read, expected);
+  const float* read = back.DecodeBlock(0, 0);
+  EXPECT_EQ(std::vector<float>(read, read + 6), expected);
   EXPECT_EQ(ReadText(File("out.prj")), prj) << "a GeoTIFF export writes no .prj";
 }
 
@@ -218,6 +221,24 @@ TEST_F(ExportTest, RoundTripGivesBackTheFirstImage) {
       ASSERT_EQ(ConvertMessage({File(back), File("second.IMG"), TemplatePath(), 1}, host_), "");
       ASSERT_EQ(ReadBytes(File("second.IMG")), ReadBytes(File("first.IMG")));
     }
+  }
+}
+
+// The files of one export are put in place together: a signal raised between the first and the next
+// (through the commit's test seam) waits until all are, then ends the process as interrupted.
+TEST_F(ExportTest, SignalBetweenTheCommitsOfOneExportWaitsForTheLast) {
+  MakeImage();
+  for (const char* extension : {".hdr", ".flt", ".prj"}) WriteText(File(std::string("grid") + extension), "earlier");
+  const std::string report = InChild(
+      [&] {
+        InstallInterruptHandlers();
+        TemporaryOutput::ObserveCommitsForTests([](const std::string&) { ::raise(SIGTERM); });
+        return Export(File("image.IMG"), File("grid"));
+      },
+      false, 20);
+  EXPECT_EQ(report, "child failed: exit " + std::to_string(128 + SIGTERM) + " ");
+  for (const char* extension : {".hdr", ".flt", ".prj"}) {
+    EXPECT_NE(ReadText(File(std::string("grid") + extension)), "earlier") << extension;
   }
 }
 
