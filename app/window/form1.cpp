@@ -94,6 +94,15 @@ void CheckDialogName(const QString& chosen) {
   if (chosen.contains(QChar::ReplacementCharacter)) throw EInOutError(3, ToNative(chosen));
 }
 
+// Puts the name chosen in a file dialog ("" when it was cancelled: nothing changes) into edit, and keeps
+// it as the name the dialog starts from next time.
+void TakeChosenName(const QString& chosen, QString& dialog_name, QLineEdit& edit) {
+  if (chosen.isEmpty()) return;
+  CheckDialogName(chosen);
+  dialog_name = chosen;
+  edit.setText(chosen);
+}
+
 }  // namespace
 
 TForm1::TForm1(const QString& program_dir, FormDialogs* dialogs, QWidget* parent)
@@ -182,19 +191,13 @@ void TForm1::FormCreate() {
 void TForm1::FormDestroy() { IniFile.reset(); }
 
 void TForm1::Button1Click() {
-  const QString chosen = dialogs_.ChooseOpenFile(this, QString::fromLatin1(kOpenFilter), open_dialog_name_);
-  if (chosen.isEmpty()) return;
-  CheckDialogName(chosen);
-  open_dialog_name_ = chosen;
-  Edit1->setText(chosen);
+  TakeChosenName(dialogs_.ChooseOpenFile(this, QString::fromLatin1(kOpenFilter), open_dialog_name_), open_dialog_name_,
+                 *Edit1);
 }
 
 void TForm1::Button2Click() {
-  const QString chosen = dialogs_.ChooseSaveFile(this, QString::fromLatin1(kSaveFilter), save_dialog_name_);
-  if (chosen.isEmpty()) return;
-  CheckDialogName(chosen);
-  save_dialog_name_ = chosen;
-  Edit2->setText(chosen);
+  TakeChosenName(dialogs_.ChooseSaveFile(this, QString::fromLatin1(kSaveFilter), save_dialog_name_), save_dialog_name_,
+                 *Edit2);
 }
 
 void TForm1::Button3Click() {
