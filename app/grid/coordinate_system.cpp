@@ -52,8 +52,7 @@ std::string KindOf(PJ_TYPE type) {
 std::variant<GeographicSystem, std::string> AskDatabase(PJ_CONTEXT* context, int code) {
   const std::string code_text = std::to_string(code);
   const Object crs(
-      code <= 0 ? nullptr
-                : proj_create_from_database(context, "EPSG", code_text.c_str(), PJ_CATEGORY_CRS, 0, nullptr));
+      code <= 0 ? nullptr : proj_create_from_database(context, "EPSG", code_text.c_str(), PJ_CATEGORY_CRS, 0, nullptr));
   if (!crs) return Named(code) + " is not in the coordinate system database";
   const PJ_TYPE type = proj_get_type(crs.get());
   if (type != PJ_TYPE_GEOGRAPHIC_2D_CRS) {
@@ -71,8 +70,8 @@ std::variant<GeographicSystem, std::string> AskDatabase(PJ_CONTEXT* context, int
   const Object axes(proj_crs_get_coordinate_system(context, crs.get()));
   double unit = 0;
   const char* unit_name = nullptr;
-  if (!axes || !proj_cs_get_axis_info(context, axes.get(), 0, nullptr, nullptr, nullptr, &unit, &unit_name,
-                                      nullptr, nullptr)) {
+  if (!axes ||
+      !proj_cs_get_axis_info(context, axes.get(), 0, nullptr, nullptr, nullptr, &unit, &unit_name, nullptr, nullptr)) {
     return Named(code) + " has no axes in PROJ's database";
   }
   system.unit_radians = unit;
@@ -81,8 +80,7 @@ std::variant<GeographicSystem, std::string> AskDatabase(PJ_CONTEXT* context, int
   const Object meridian(proj_get_prime_meridian(context, crs.get()));
   double longitude = 0;
   double to_radians = 0;
-  if (!meridian ||
-      !proj_prime_meridian_get_parameters(context, meridian.get(), &longitude, &to_radians, nullptr)) {
+  if (!meridian || !proj_prime_meridian_get_parameters(context, meridian.get(), &longitude, &to_radians, nullptr)) {
     return Named(code) + " has no prime meridian in PROJ's database";
   }
   if (const char* name = proj_get_name(meridian.get())) system.prime_meridian = name;
