@@ -53,6 +53,10 @@ void RunEngine(const std::string& input, const std::string& output, const std::s
 
 EngineRun RunEngineInChild(const std::string& input, const std::string& output, const std::string& template_path,
                            int threads) {
+  return RunRequestInChild({input, output, template_path, threads});
+}
+
+EngineRun RunRequestInChild(const ConversionRequest& request) {
   int channel[2];
   if (::pipe(channel) != 0) throw std::runtime_error("pipe failed");
   std::fflush(nullptr);
@@ -64,7 +68,9 @@ EngineRun RunEngineInChild(const std::string& input, const std::string& output, 
     Report report{};
     try {
       const auto start = std::chrono::steady_clock::now();
-      RunEngine(input, output, template_path, threads);
+      SilentHost host;
+      TKelImg image(host);
+      Convert(request, image, host);
       report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     } catch (const std::exception& e) {
       std::snprintf(report.error, sizeof report.error, "%s", e.what());

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <sys/types.h>
+
 #include <string>
 
+#include "app/conversion/conversion.h"
 #include "runtime/no_copy.h"
 
 namespace kavrimo::bench {
@@ -19,6 +21,9 @@ struct EngineRun {
 // way the command line does, and reports its time and VmHWM through a pipe.
 EngineRun RunEngineInChild(const std::string& input, const std::string& output, const std::string& template_path,
                            int threads);
+
+// The same for any request (a mosaic, say).
+EngineRun RunRequestInChild(const ConversionRequest& request);
 
 // The same conversion in this process (for small grids).
 void RunEngine(const std::string& input, const std::string& output, const std::string& template_path, int threads);

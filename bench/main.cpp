@@ -21,6 +21,7 @@
 #include "bench/engine_child.h"
 #include "bench/geotiff_bench.h"
 #include "bench/measure.h"
+#include "bench/mosaic_bench.h"
 #include "bench/plain_passes.h"
 #include "bench/startup.h"
 
@@ -161,8 +162,8 @@ constexpr int kAsciiSide = 8192;
 constexpr int kGeoTiffSide = 8192;
 constexpr int kLargeGeoTiffSide = 32767;
 
-int Main(const std::vector<int>& sides, bool startup, bool float_grids, bool ascii_grid, bool geotiff, bool large,
-         bool batch) {
+int Main(const std::vector<int>& sides, bool startup, bool float_grids, bool ascii_grid, bool geotiff, bool mosaic,
+         bool large, bool batch) {
   const std::string template_path = TemplateBesideExecutable();
   if (!std::filesystem::exists(template_path)) {
     std::fprintf(stderr, "kavrimo-bench: no header template at %s\n", template_path.c_str());
@@ -259,31 +260,38 @@ int Main(const std::vector<int>& sides, bool startup, bool float_grids, bool asc
     all =
         ReportGeoTiff(MeasureGeoTiff(folder, kGeoTiffSide, large ? kLargeGeoTiffSide : 0, template_path, kRuns)) && all;
   }
+  if (mosaic) {
+    std::printf("\n");
+    all = ReportMosaic(MeasureMosaic(folder, template_path, kRuns, large)) && all;
+  }
   return all && (!batch || MeasureAndReportBatch(folder, template_path)) ? 0 : 1;
 }
 
 }  // namespace
 }  // namespace kavrimo::bench
 
-// kavrimo-bench [--startup-only | --float-only | --ascii-only | --geotiff-only | --batch-only] [--no-large]
-// [side ...]: the float grid sides to measure, 8192 and 16384 when none are given; the ASCII grid and the
-// GeoTIFF are always 8192 x 8192, and the GeoTIFF's memory is measured at 32767 x 32767 too unless
-// --no-large; the batch case 2000 grids; start-up with the sample grid.
+// kavrimo-bench [--startup-only | --float-only | --ascii-only | --geotiff-only | --mosaic-only | --batch-only]
+// [--no-large] [side ...]: the float grid sides to measure, 8192 and 16384 when none are given; the ASCII
+// grid, the GeoTIFF and the mosaics' grid are always 8192 x 8192, and the memory of the GeoTIFF at
+// 32767 x 32767 and of mosaics of 32000 x 32000 is measured too unless --no-large; the batch case 2000
+// grids; start-up with the sample grid.
 int main(int argc, char** argv) {
   std::vector<int> sides;
-  bool startup = true, float_grids = true, ascii_grid = true, geotiff = true, large = true, batch = true;
+  bool startup = true, float_grids = true, ascii_grid = true, geotiff = true, mosaic = true, large = true, batch = true;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--startup-only") {
-      float_grids = ascii_grid = geotiff = batch = false;
+      float_grids = ascii_grid = geotiff = mosaic = batch = false;
     } else if (arg == "--float-only") {
-      startup = ascii_grid = geotiff = batch = false;
+      startup = ascii_grid = geotiff = mosaic = batch = false;
     } else if (arg == "--ascii-only") {
-      startup = float_grids = geotiff = batch = false;
+      startup = float_grids = geotiff = mosaic = batch = false;
     } else if (arg == "--geotiff-only") {
-      startup = float_grids = ascii_grid = batch = false;
+      startup = float_grids = ascii_grid = mosaic = batch = false;
+    } else if (arg == "--mosaic-only") {
+      startup = float_grids = ascii_grid = geotiff = batch = false;
     } else if (arg == "--batch-only") {
-      startup = float_grids = ascii_grid = geotiff = false;
+      startup = float_grids = ascii_grid = geotiff = mosaic = false;
     } else if (arg == "--no-large") {
       large = false;
     } else {
@@ -292,7 +300,7 @@ int main(int argc, char** argv) {
   }
   if (sides.empty()) sides = {8192, 16384};
   try {
-    return kavrimo::bench::Main(sides, startup, float_grids, ascii_grid, geotiff, large, batch);
+    return kavrimo::bench::Main(sides, startup, float_grids, ascii_grid, geotiff, mosaic, large, batch);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kavrimo-bench: %s\n", e.what());
     return 1;

@@ -19,10 +19,11 @@ struct Command {
   int (*run)(const std::vector<std::string>&, Streams&);
 };
 
-constexpr std::array<Command, 5> kCommands{{
+constexpr std::array<Command, 6> kCommands{{
     {.name = "convert",
      .summary = "convert float grids, ASCII grids and GeoTIFFs to Miradel images",
      .run = RunConvert},
+    {.name = "mosaic", .summary = "one image from many grids, cut to a box, with coarser cells", .run = RunMosaic},
     {.name = "info", .summary = "print the header fields and extent of an image", .run = RunInfo},
     {.name = "locate", .summary = "latitude and longitude of pixel positions", .run = RunLocate},
     {.name = "preview", .summary = "write a grey-scale PNG quick-look of an image", .run = RunPreview},

@@ -40,6 +40,7 @@ void PrintFailure(std::ostream& err, const std::exception& error, const std::str
 int UsageError(std::ostream& err, const std::string& message);
 
 int RunConvert(const std::vector<std::string>& args, Streams& io);
+int RunMosaic(const std::vector<std::string>& args, Streams& io);
 int RunInfo(const std::vector<std::string>& args, Streams& io);
 int RunLocate(const std::vector<std::string>& args, Streams& io);
 int RunPreview(const std::vector<std::string>& args, Streams& io);

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "app/cli/cli.h"
+#include "app/cli/conversion_options.h"
 #include "app/cli/options.h"
 #include "app/cli/terminal_host.h"
 #include "app/conversion/chunk_runner.h"
@@ -15,7 +16,6 @@
 #include "app/program_files/program_files.h"
 #include "runtime/errors.h"
 #include "runtime/file.h"
-#include "runtime/fp.h"
 #include "runtime/number_text.h"
 #include "runtime/path.h"
 
@@ -25,39 +25,21 @@ namespace {
 constexpr char kThreads[] = "threads";
 constexpr char kJobs[] = "jobs";
 
-// MIN and MAX of --range: reals by the number text rules with "." as separator, rounded to single.
-// Nothing when they are not numbers.
-std::optional<CellRange> ParseRange(const std::vector<std::string>& texts) {
-  try {
-    return CellRange{fp::ToSingle(ParseReal(texts[1], '.')), fp::ToSingle(ParseReal(texts[0], '.'))};
-  } catch (const Error&) {
-  }
-  return std::nullopt;
-}
-
-std::string CheckRange(const std::vector<std::string>& texts) {
-  const std::optional<CellRange> range = ParseRange(texts);
-  // Two different numbers that become one single: say so, rather than that MIN is not less than MAX.
-  if (range && range->minimum == range->maximum && ParseReal(texts[0], '.') < ParseReal(texts[1], '.')) {
-    return "--range needs MIN less than MAX: " + texts[0] + " and " + texts[1] +
-           " both round to the same single-precision value, " + ShortestText(range->minimum);
-  }
-  if (!range || !(range->minimum < range->maximum)) return "--range needs two numbers MIN and MAX, MIN less than MAX";
-  return "";
-}
-
 const CommandSpec kSpec{
     .name = "convert",
     .synopsis =
-        "[-q] [--template FILE] [--range MIN MAX] [--threads N] INPUT OUTPUT\n"
-        "[-q] [--template FILE] [--range MIN MAX] [--jobs N] --out-dir DIR INPUT...",
+        "[-q] [--template FILE] [--range MIN MAX] [--threads N] [--bounds WEST SOUTH EAST NORTH] "
+        "[--cell-size SIZE] INPUT OUTPUT\n"
+        "[-q] [--template FILE] [--range MIN MAX] [--jobs N] [--cell-size SIZE] --out-dir DIR INPUT...",
     .description =
         "Converts ArcGIS float grids, ESRI ASCII grids and GeoTIFFs to 8-bit Miradel images. INPUT names the\n"
         "grid: an ASCII grid when it ends in .asc, a GeoTIFF when it ends in .tif or .tiff (any letter case;\n"
         "one band, in latitude and longitude), else a float grid whose .hdr and .flt files are named after it.\n"
         "With --out-dir, every INPUT becomes DIR/<base name>.IMG. With --range, every image is\n"
         "scaled over MIN to MAX instead of its grid's range, so that tiles share Gain and Offset; cells below\n"
-        "MIN are coded 0 and cells above MAX 253, and their numbers are printed.",
+        "MIN are coded 0 and cells above MAX 253, and their numbers are printed. --bounds and --cell-size\n"
+        "make the image of a region of the grid or of coarser cells, as mosaic makes it of one grid; with\n"
+        "--out-dir, --cell-size applies to every grid.",
     .options =
         {{.name = "quiet",
           .letter = 'q',
@@ -83,7 +65,9 @@ const CommandSpec kSpec{
           .values = 1,
           .help = "Grids converted at once with --out-dir (default: the number of processors).",
           .needs = "out-dir",
-          .check = CheckPositiveWholeNumber<kJobs>}},
+          .check = CheckPositiveWholeNumber<kJobs>},
+         BoundsOption("out-dir"),
+         CellSizeOption()},
     .arguments = {.min = 2, .max = 2},
     .form_option = "out-dir",
     .form_arguments = {.min = 1}};
@@ -94,12 +78,14 @@ struct ConvertOptions {
   std::string template_path;
   std::optional<CellRange> range;
   bool quiet = false;
+  const ParsedArgs* area = nullptr;  // set when --bounds or --cell-size was given
 };
 
 ConversionRequest RequestFor(const std::string& input, const std::string& output, const ConvertOptions& options,
                              int threads) {
   ConversionRequest request{input, output, options.template_path, threads};
   request.fixed_range = options.range;
+  if (options.area != nullptr) request.mosaic = AreaRequest(*options.area, {input});
   return request;
 }
 
@@ -224,6 +210,7 @@ int RunConvert(const std::vector<std::string>& args, Streams& io) {
   options.quiet = parsed.IsSet("quiet");
   options.template_path = parsed.IsSet("template") ? parsed.Value("template") : LocateProgramFiles().template_path;
   if (parsed.IsSet("range")) options.range = ParseRange(parsed.Values("range"));
+  if (parsed.IsSet("bounds") || parsed.IsSet("cell-size")) options.area = &parsed;
   if (!parsed.IsSet("out-dir")) {
     const int threads = parsed.IsSet("threads") ? PositiveWholeNumber(parsed.Value("threads")) : DefaultThreadCount();
     return ConvertOne(inputs[0], inputs[1], options, threads, io);

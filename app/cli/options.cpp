@@ -97,6 +97,9 @@ std::optional<int> ParseCommandLine(const CommandSpec& command, const std::vecto
       io.out << HelpText(command);
       return 0;
     }
+    if (option->once && parsed.IsSet(option->name)) {
+      return UsageError(io.err, "option '" + Display(*option) + "' may be given only once");
+    }
     std::vector<std::string> values;
     if (attached) {
       if (option->values != 1) return UsageError(io.err, "option '" + Display(*option) + "' takes no '=' value");

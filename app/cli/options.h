@@ -26,6 +26,7 @@ struct OptionSpec {
   const char* excludes = nullptr;  // another option that this one cannot go with
   // Why the values cannot be used ("" when they can); a reason is a usage error.
   std::string (*check)(const std::vector<std::string>& values) = nullptr;
+  bool once = false;  // given twice: a usage error (else the last one counts)
 };
 
 // The reason "--<option> needs a whole number of at least 1", or "" for such a number in decimal digits.

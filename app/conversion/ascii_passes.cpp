@@ -132,7 +132,7 @@ void ParsePieces(const AsciiValues& values, const GridHeader& header, const Prog
 }  // namespace
 
 CellRange ScanAsciiValues(const AsciiValues& values, const GridHeader& header, BinaryFile& scratch,
-                          const ProgressSink& progress, const PassOptions& options) {
+                          const ProgressSink& progress, const PassOptions& options, std::int64_t scratch_base) {
   const CellNoData nodata = NoDataOf(header);
   std::vector<CellRange> parts(static_cast<std::size_t>(values.Pieces()));
   std::vector<const float*> parsed(static_cast<std::size_t>(options.Workers(values.Pieces())));
@@ -144,7 +144,7 @@ CellRange ScanAsciiValues(const AsciiValues& values, const GridHeader& header, B
         parsed[static_cast<std::size_t>(worker)] = cells;
       },
       [&](std::int64_t, int worker, std::int64_t first, std::size_t count) {
-        scratch.WriteExactlyAt(first * static_cast<std::int64_t>(sizeof(float)),
+        scratch.WriteExactlyAt(scratch_base + first * static_cast<std::int64_t>(sizeof(float)),
                                parsed[static_cast<std::size_t>(worker)], count * sizeof(float));
       },
       [&](std::int64_t piece) { range.Widen(parts[static_cast<std::size_t>(piece)]); });

@@ -17,12 +17,12 @@
 
 namespace kavrimo {
 
-// Pass 1: parses every value, writes the cells to scratch from byte 0 (host order, as a little-endian
-// float grid's data) and returns the range of the valid ones (no-data: header.nodata_single). Raises
-// the first bad token's error in file order, then AsciiValues::CheckCount's, and the system's read and
-// write errors. Progress as for a float grid's pass 1.
+// Pass 1: parses every value, writes the cells to scratch from byte scratch_base (host order, as a
+// little-endian float grid's data) and returns the range of the valid ones (no-data:
+// header.nodata_single). Raises the first bad token's error in file order, then AsciiValues::CheckCount's,
+// and the system's read and write errors. Progress as for a float grid's pass 1.
 CellRange ScanAsciiValues(const AsciiValues& values, const GridHeader& header, BinaryFile& scratch,
-                          const ProgressSink& progress, const PassOptions& options = {});
+                          const ProgressSink& progress, const PassOptions& options = {}, std::int64_t scratch_base = 0);
 
 // The one pass over a fixed range: parses and codes every value (CodeCellsClamped) into output's pixels
 // and returns the valid cells outside the range. Raises as ScanAsciiValues does.

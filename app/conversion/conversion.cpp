@@ -68,12 +68,19 @@ std::string OutsideCountsText(const OutsideCounts& outside) {
 
 ConversionResult Convert(const ConversionRequest& request, TKelImg& KelImg1, ConversionHost& host) {
   const std::string& template_path = request.template_path;  // named in messages as the user gave it
-  std::vector<std::string> reads = GridInputFiles(request.input);
+  std::vector<std::string> reads = request.mosaic ? MosaicInputFiles(*request.mosaic) : GridInputFiles(request.input);
   reads.push_back(template_path);
   // The output is checked before anything is read: never a special file, never a file read here.
   TemporaryOutput temporary(request.output, reads, request.swept);
 
-  const std::unique_ptr<GridInput> grid = ReadGridInput(request.input, request.output, request.swept);
+  std::unique_ptr<GridInput> grid;
+  if (request.mosaic) {
+    auto mosaic = std::make_unique<MosaicGridInput>(*request.mosaic, request.output, request.swept);
+    host.SetStatus(mosaic->Summary());
+    grid = std::move(mosaic);
+  } else {
+    grid = ReadGridInput(request.input, request.output, request.swept);
+  }
   const GridHeader& header = grid->Header();
   CheckConvertibleSize(header.ncols, header.nrows);
   const PassOptions options{request.threads};

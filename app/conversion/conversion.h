@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/conversion/cell_coding.h"
+#include "app/conversion/mosaic_grid_input.h"
 #include "image/image_ui.h"
 #include "image/kel_img.h"
 #include "runtime/temporary_output.h"
@@ -50,6 +51,9 @@ struct ConversionRequest {
   // is not 0.
   std::optional<CellRange> fixed_range = std::nullopt;
   SweptFolders* swept = nullptr;  // a batch's record of the output folders swept for leftovers
+  // Set: the image is the mosaic of these grids (input is then not read), the command's first status
+  // text its summary (MosaicGridInput::Summary).
+  std::optional<MosaicRequest> mosaic = std::nullopt;
 };
 
 // What a conversion found: the range it scaled over (the grid's, or the fixed one), the scale, and the

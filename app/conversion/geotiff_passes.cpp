@@ -30,12 +30,6 @@ constexpr std::int64_t kMappedBandBytes = std::int64_t{16} << 20;
 
 enum class CellsFrom { kPlace, kDecoding, kScratch };
 
-// The first cell in the scratch file of block (x, y): the bands one after another, and in a band its
-// blocks, each block's rows clipped to the grid.
-std::int64_t ScratchCell(const GeoTiffLayout& layout, std::int64_t x, std::int64_t y) {
-  return y * layout.block_height * layout.ncols + layout.HeightOf(y) * x * layout.block_width;
-}
-
 // The cell after the last of band y.
 std::int64_t BandEnd(const GeoTiffLayout& layout, std::int64_t y) {
   return (y * layout.block_height + layout.HeightOf(y)) * layout.ncols;
@@ -128,7 +122,7 @@ void WithBlock(GeoTiffSource& source, CellsFrom from, const BinaryFile* scratch,
   if (from == CellsFrom::kScratch) {
     // The scratch file is ours and has no name: nothing can cut it short, so its pages are visited
     // where they lie, without a copy, as long as the system maps them.
-    const std::int64_t at = ScratchCell(layout, x, y) * std::int64_t{sizeof(float)};
+    const std::int64_t at = GeoTiffScratchCell(layout, x, y) * std::int64_t{sizeof(float)};
     const MappedWindow window(*scratch, at, bytes);
     if (window.Ok() && scratch->Size() >= at + static_cast<std::int64_t>(bytes)) {
       visit(reinterpret_cast<const float*>(window.Data()), width);
@@ -369,8 +363,12 @@ void GeoTiffSource::Close() {
   file_.Close();
 }
 
+std::int64_t GeoTiffScratchCell(const GeoTiffLayout& layout, std::int64_t x, std::int64_t y) {
+  return y * layout.block_height * layout.ncols + layout.HeightOf(y) * x * layout.block_width;
+}
+
 CellRange ScanGeoTiff(GeoTiffSource& source, const GridHeader& header, BinaryFile* scratch,
-                      const ProgressSink& progress, const PassOptions& options) {
+                      const ProgressSink& progress, const PassOptions& options, std::int64_t scratch_base) {
   const GeoTiffLayout& layout = source.Layout();
   const CellsFrom from = layout.in_place ? CellsFrom::kPlace : CellsFrom::kDecoding;
   const int threads = PassWorkers(source, from, false, options);
@@ -399,8 +397,8 @@ CellRange ScanGeoTiff(GeoTiffSource& source, const GridHeader& header, BinaryFil
                 });
             if (scratch != nullptr && from == CellsFrom::kDecoding) {
               const auto count = static_cast<std::size_t>(layout.WidthOf(x) * layout.HeightOf(y));
-              scratch->WriteExactlyAt(ScratchCell(layout, x, y) * std::int64_t{sizeof(float)}, cells,
-                                      count * sizeof(float));
+              scratch->WriteExactlyAt(scratch_base + GeoTiffScratchCell(layout, x, y) * std::int64_t{sizeof(float)},
+                                      cells, count * sizeof(float));
             }
           });
         });

@@ -62,8 +62,13 @@ class GeoTiffSource {
 // allows it; otherwise they are decoded and written to scratch, band after band and block after block
 // in each band, each block's rows clipped to the grid, so that pass 2 codes them from there. Raises the
 // first cell's error in cell order, a block's decoding error, and the system's read and write errors.
+// scratch_base: the byte of scratch where the grid's cells begin.
 CellRange ScanGeoTiff(GeoTiffSource& source, const GridHeader& header, BinaryFile* scratch,
-                      const ProgressSink& progress, const PassOptions& options = {});
+                      const ProgressSink& progress, const PassOptions& options = {}, std::int64_t scratch_base = 0);
+
+// The first cell in a scratch file of block (x, y): the bands one after another, and in a band its
+// blocks, each block's rows clipped to the grid (so a block's rows lie WidthOf(x) cells apart).
+std::int64_t GeoTiffScratchCell(const GeoTiffLayout& layout, std::int64_t x, std::int64_t y);
 
 // Pass 2: codes every cell into output's pixels, the cells read in place or from the scratch file that
 // pass 1 filled. Raises as CodeGrid does.

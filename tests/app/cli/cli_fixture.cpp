@@ -21,7 +21,8 @@ std::string Quote(const std::string& text) {
 }
 
 CliResult CliTest::Cli(Args args, const std::string& input) const {
-  if (!args.empty() && args[0] == "convert" && std::find(args.begin(), args.end(), "--template") == args.end()) {
+  if (!args.empty() && (args[0] == "convert" || args[0] == "mosaic") &&
+      std::find(args.begin(), args.end(), "--template") == args.end()) {
     args.insert(args.begin() + 1, {"--template", TemplatePath()});
   }
   std::istringstream in(input);
@@ -32,7 +33,9 @@ CliResult CliTest::Cli(Args args, const std::string& input) const {
 }
 
 CliResult CliTest::Process(std::string arguments, const std::string& out, const std::string& in) const {
-  if (arguments.starts_with("convert ")) arguments.insert(8, "--template " + Quote(TemplatePath()) + " ");
+  for (const std::string command : {"convert ", "mosaic "}) {
+    if (arguments.starts_with(command)) arguments.insert(command.size(), "--template " + Quote(TemplatePath()) + " ");
+  }
   const std::string out_file = out.empty() ? File("stdout.txt") : out, err_file = File("stderr.txt");
   const std::string command = std::string(KAVRIMO_CLI_PATH) + " " + arguments + " <" + Quote(in) + " >" +
                               Quote(out_file) + " 2>" + Quote(err_file);

@@ -25,7 +25,7 @@ std::string Quote(const std::string& text);
 
 class CliTest : public testing::Test {
  protected:
-  // kavrimo-cli in-process, with input on standard input; a convert gets the build's template unless it
+  // kavrimo-cli in-process, with input on standard input; a convert or mosaic gets the build's template unless it
   // names one.
   CliResult Cli(Args args, const std::string& input = "") const;
   // kavrimo-cli in a process of its own, arguments as the shell reads them, standard input from in.

@@ -18,9 +18,10 @@ namespace {
 using namespace testing_support;
 
 const std::string kConvertUsage =
-    "kavrimo-cli: usage: kavrimo-cli convert [-q] [--template FILE] [--range MIN MAX] [--threads N] INPUT OUTPUT\n"
-    "                    kavrimo-cli convert [-q] [--template FILE] [--range MIN MAX] [--jobs N] --out-dir DIR "
-    "INPUT...\n";
+    "kavrimo-cli: usage: kavrimo-cli convert [-q] [--template FILE] [--range MIN MAX] [--threads N] [--bounds WEST "
+    "SOUTH EAST NORTH] [--cell-size SIZE] INPUT OUTPUT\n"
+    "                    kavrimo-cli convert [-q] [--template FILE] [--range MIN MAX] [--jobs N] [--cell-size SIZE] "
+    "--out-dir DIR INPUT...\n";
 
 TEST_F(CliTest, UsageErrorsSayWhatIsWrongAndEndWithStatusTwo) {
   const std::string range = "--range needs two numbers MIN and MAX, MIN less than MAX.";

@@ -1,0 +1,33 @@
+// The options convert and mosaic share: the scale's --range MIN MAX, and the area of the grids that
+// --bounds WEST SOUTH EAST NORTH and --cell-size SIZE choose.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/cli/options.h"
+#include "app/conversion/mosaic_grid_input.h"
+
+namespace kavrimo::cli {
+
+// MIN and MAX of --range: reals by the number text rules with "." as separator, rounded to single.
+// Nothing when they are not numbers.
+std::optional<CellRange> ParseRange(const std::vector<std::string>& texts);
+// Why the values of --range cannot be used ("" when they can).
+std::string CheckRange(const std::vector<std::string>& texts);
+
+// Why the values of --bounds cannot be used ("" when they can): four finite numbers, "." as decimal
+// separator, WEST < EAST and SOUTH < NORTH.
+std::string CheckBounds(const std::vector<std::string>& values);
+// Why the value of --cell-size cannot be used ("" when it can): a finite number greater than 0.
+std::string CheckCellSize(const std::vector<std::string>& values);
+
+// The option lines of both, for a command's table.
+OptionSpec BoundsOption(const char* excludes = nullptr);
+OptionSpec CellSizeOption();
+
+// A mosaic of inputs over what --bounds and --cell-size say (both checked).
+MosaicRequest AreaRequest(const ParsedArgs& parsed, std::vector<std::string> inputs);
+
+}  // namespace kavrimo::cli

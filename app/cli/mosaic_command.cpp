@@ -1,0 +1,109 @@
+// kavrimo-cli mosaic: one image from many grids of any kind, on one lattice, cut to a box (--bounds) and
+// coarsened (--cell-size), with the status lines of convert after a first line that says what it holds.
+// --inputs-from names the grids of a folder of thousands without a long command line.
+#include <istream>
+#include <iterator>
+
+#include "app/cli/cli.h"
+#include "app/cli/conversion_options.h"
+#include "app/cli/options.h"
+#include "app/cli/terminal_host.h"
+#include "app/conversion/conversion.h"
+#include "app/program_files/program_files.h"
+#include "runtime/errors.h"
+#include "runtime/file.h"
+#include "runtime/number_text.h"
+
+namespace kavrimo::cli {
+namespace {
+
+constexpr char kThreads[] = "threads";
+
+const CommandSpec kSpec{
+    .name = "mosaic",
+    .synopsis =
+        "[-q] [--template FILE] [--range MIN MAX] [--threads N] [--bounds WEST SOUTH EAST NORTH] "
+        "[--cell-size SIZE] [--inputs-from FILE] INPUT... OUTPUT",
+    .description =
+        "Makes one Miradel image of many grids: float grids, ESRI ASCII grids and GeoTIFFs, each named as\n"
+        "convert names it. The first grid sets the lattice: every other must have its cell size and lie on\n"
+        "its lines. A cell takes the value of the first grid, in the order given, whose cell there is valid;\n"
+        "cells no grid covers are no-data. The image is the one convert makes of the merged grid. --bounds\n"
+        "keeps the cells that overlap a box, --cell-size coarsens to cells of SIZE (a whole multiple of the\n"
+        "grids' cell size, anchored at the first grid's upper-left corner), each the mean of its valid cells.\n"
+        "The grids are streamed, never held in memory; those outside the box are not read past their headers.",
+    .options = {{.name = "quiet",
+                 .letter = 'q',
+                 .help = "No status lines, success line or progress; errors still on standard error."},
+                {.name = "template",
+                 .value_name = "FILE",
+                 .values = 1,
+                 .help = "Header template (default: header.bin beside the program or in ../share/kavrimo)."},
+                {.name = "range",
+                 .value_name = "MIN MAX",
+                 .values = 2,
+                 .help = "Scale over MIN to MAX (reals, MIN < MAX, \".\" as decimal separator).",
+                 .check = CheckRange},
+                {.name = "threads",
+                 .value_name = "N",
+                 .values = 1,
+                 .help = "Threads (default: the number of processors).",
+                 .check = CheckPositiveWholeNumber<kThreads>},
+                BoundsOption(),
+                CellSizeOption(),
+                {.name = "inputs-from",
+                 .value_name = "FILE",
+                 .values = 1,
+                 .help = "More INPUTs from FILE, one name a line, after those given (- reads standard input; empty "
+                         "lines skipped).",
+                 .once = true}},
+    .arguments = {.min = 1}};
+
+// The names in the text of an --inputs-from file: one a line, byte for byte, empty lines skipped.
+std::vector<std::string> NamesIn(const std::string& text) {
+  std::vector<std::string> names;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) names.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
+}
+
+std::string ReadNames(const std::string& path, std::istream& in) {
+  std::string text;
+  if (path == "-") return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (ReadWholeFile(path, text) != WholeFile::kRead) throw EFOpenError(path);
+  return text;
+}
+
+}  // namespace
+
+int RunMosaic(const std::vector<std::string>& args, Streams& io) {
+  ParsedArgs parsed;
+  if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
+  SetDecimalSeparator('.');  // the grids' headers and the status texts use the full stop, whatever the locale
+  std::vector<std::string> inputs = parsed.Arguments();
+  const std::string output = inputs.back();
+  inputs.pop_back();
+  std::string listed;
+  if (parsed.IsSet("inputs-from")) {
+    listed = parsed.Value("inputs-from");
+    for (std::string& name : NamesIn(ReadNames(listed, io.in))) inputs.push_back(std::move(name));
+  }
+  if (inputs.empty()) return UsageError(io.err, "mosaic needs at least one INPUT");
+  const int threads = parsed.IsSet("threads") ? PositiveWholeNumber(parsed.Value("threads")) : DefaultThreadCount();
+  ConversionRequest request{inputs.front(), output,
+                            parsed.IsSet("template") ? parsed.Value("template") : LocateProgramFiles().template_path,
+                            threads};
+  if (parsed.IsSet("range")) request.fixed_range = ParseRange(parsed.Values("range"));
+  request.mosaic = AreaRequest(parsed, std::move(inputs));
+  if (listed != "-") request.mosaic->inputs_from = listed;
+  TerminalHost host(io.out, io.err, io.err_is_terminal, parsed.IsSet("quiet"));
+  TKelImg image(host);
+  Convert(request, image, host);
+  return 0;
+}
+
+}  // namespace kavrimo::cli

@@ -1,0 +1,292 @@
+// Mosaic passes: stripes of bands on the chunk runner's threads, each band read grid by grid.
+#include "app/conversion/mosaic_passes.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <optional>
+
+#include "app/conversion/chunk_runner.h"
+#include "app/conversion/mosaic_coarsening.h"
+#include "app/conversion/pass_runner.h"
+#include "runtime/errors.h"
+
+namespace kavrimo {
+namespace {
+
+// Fine cells a band gathers at most (but one coarse row): a few MiB per thread. Bands are tall, so that
+// each grid's part of a band is read at once.
+constexpr std::int64_t kBandCells = std::int64_t{1} << 21;
+// Bands per stripe, per thread: the grids of a stripe's rows are open together.
+constexpr std::int64_t kStripeBands = 4;
+constexpr float kMissing = std::numeric_limits<float>::quiet_NaN();
+
+[[noreturn]] void RaiseInvalidCell(const MosaicTile& grid) { throw Error(grid.name + ": " + EInvalidOp().what()); }
+
+// Runs work, naming grid in a floating-point fault its cells raise.
+template <typename Work>
+void NamingGrid(const MosaicTile* grid, Work work) {
+  try {
+    work();
+  } catch (const EMathError& e) {
+    if (grid == nullptr) throw;
+    throw Error(grid->name + ": " + e.what());
+  }
+}
+
+// Puts the valid cells of block (rows x cols) where fine (stride cells a row) has none yet.
+void Merge(const float* block, std::int64_t rows, std::int64_t cols, CellNoData nodata, const MosaicTile& grid,
+           float* fine, std::int64_t stride) {
+  for (std::int64_t r = 0; r < rows; ++r) {
+    const float* from = block + r * cols;
+    float* to = fine + r * stride;
+    for (std::int64_t c = 0; c < cols; ++c) {
+      if (!std::isnan(to[c]) || nodata.Matches(from[c])) continue;
+      if (std::isnan(from[c])) RaiseInvalidCell(grid);
+      to[c] = from[c];
+    }
+  }
+}
+
+// Copies n cells to to, each missing one as NaN; true when a cell is a NaN that is not missing.
+bool CopyMarkedRun(const float* from, std::int64_t n, float* to, CellNoData nodata) {
+  if (nodata.nan) {  // the NaN cells are the missing ones, and no other
+    std::copy(from, from + n, to);
+    return false;
+  }
+  int invalid = 0;
+  const float value = nodata.value;
+  if (nodata.possible) {
+    for (std::int64_t i = 0; i < n; ++i) {
+      const float v = from[i];
+      invalid |= static_cast<int>(v != v);
+      to[i] = v == value ? kMissing : v;
+    }
+  } else {
+    for (std::int64_t i = 0; i < n; ++i) {
+      const float v = from[i];
+      invalid |= static_cast<int>(v != v);
+      to[i] = v;
+    }
+  }
+  return invalid != 0;
+}
+
+// Copies count cells of a block cols cells wide, from its cell first on, to their places in fine (stride
+// cells a row, at the block's first cell), each missing one as NaN.
+void CopyMarked(const float* cells, std::int64_t count, std::int64_t first, std::int64_t cols, float* fine,
+                std::int64_t stride, CellNoData nodata, const MosaicTile& grid) {
+  for (std::int64_t at = first; at < first + count;) {
+    const std::int64_t r = at / cols, c = at % cols, n = std::min(cols - c, first + count - at);
+    if (CopyMarkedRun(cells + (at - first), n, fine + r * stride + c, nodata)) RaiseInvalidCell(grid);
+    at += n;
+  }
+}
+
+template <typename T>
+T* Sized(std::vector<T>& buffer, std::int64_t count) {
+  if (buffer.size() < static_cast<std::size_t>(count)) buffer.resize(static_cast<std::size_t>(count));
+  return buffer.data();
+}
+
+}  // namespace
+
+struct MosaicPasses::Worker {
+  std::vector<float> block;  // one grid's cells of a band
+  std::vector<float> fine;   // a band's gathered fine cells
+  std::vector<float> coarse;
+  std::vector<std::uint8_t> bytes;  // a band's coded bytes
+  std::optional<BlockBuffer<float>> reads;
+};
+
+MosaicPasses::MosaicPasses(const LatticeRect& extent, std::int64_t k, std::vector<MosaicSource>& sources)
+    : extent_(extent), k_(k), fine_(FineCells(extent, k)), sources_(sources) {
+  // Rows per band: at most kBandCells fine cells and a 32nd of the rows, but one row.
+  const double fine_row = static_cast<double>(k) * static_cast<double>(k) * static_cast<double>(extent.cols);
+  band_rows_ = std::max<std::int64_t>(
+      1, std::min(static_cast<std::int64_t>(static_cast<double>(kBandCells) / fine_row), (extent.rows + 31) / 32));
+  bands_ = (extent.rows + band_rows_ - 1) / band_rows_;
+}
+
+void MosaicPasses::Walk(const ProgressSink& progress, const PassOptions& options, const BandWork& work,
+                        const std::function<void(std::int64_t)>& after) {
+  PassProgress steps(progress, static_cast<std::int32_t>(extent_.cols), static_cast<std::int32_t>(extent_.rows));
+  const int threads = options.Workers(bands_);
+  std::vector<Worker> workers(static_cast<std::size_t>(threads));
+  const std::int64_t stripe = kStripeBands * threads;
+  for (std::int64_t first = 0; first < bands_; first += stripe) {
+    const std::int64_t last = std::min(bands_, first + stripe);
+    const std::int64_t top = fine_.row + BandStart(first) * k_, bottom = fine_.row + BandEnd(last - 1) * k_;
+    std::vector<MosaicSource*> active;
+    for (MosaicSource& source : sources_) {
+      const LatticeRect& place = source.Tile().place;
+      if (place.row >= bottom || place.RowEnd() <= top) continue;
+      source.Open(options);
+      active.push_back(&source);
+    }
+    RunChunks(
+        last - first, threads,
+        [&](std::int64_t chunk, int worker) { work(first + chunk, workers[static_cast<std::size_t>(worker)], active); },
+        [&](std::int64_t chunk) {
+          if (after) after(first + chunk);
+          steps.Through(BandEnd(first + chunk) * extent_.cols);
+        });
+    for (MosaicSource* source : active) {
+      if (source->Tile().place.RowEnd() <= bottom) source->Close();  // no later stripe reaches it
+    }
+  }
+}
+
+void MosaicPasses::Band(std::int64_t band, Worker& worker, const std::vector<MosaicSource*>& active,
+                        const Sink& sink) const {
+  const std::int64_t fine_rows = (BandEnd(band) - BandStart(band)) * k_;
+  // Coarse cells go in strips of columns, so that a band's fine cells stay within kBandCells however
+  // large k is (but one coarse cell).
+  const std::int64_t strip =
+      k_ == 1 ? extent_.cols : std::clamp<std::int64_t>(kBandCells / (fine_rows * k_), 1, extent_.cols);
+  for (std::int64_t first_col = 0; first_col < extent_.cols; first_col += strip) {
+    const LatticeRect area{fine_.col + first_col * k_, fine_.row + BandStart(band) * k_,
+                           std::min(strip, extent_.cols - first_col) * k_, fine_rows};
+    std::vector<MosaicSource*> reaching;
+    std::vector<LatticeRect> blocks;  // each grid's cells in the area
+    bool overlap = false;
+    for (MosaicSource* source : active) {
+      const LatticeRect block = Intersection(source->Tile().place, area);
+      if (block.cols == 0) continue;
+      for (const LatticeRect& other : blocks) overlap = overlap || Intersection(block, other).cols != 0;
+      reaching.push_back(source);
+      blocks.push_back(block);
+    }
+    if (overlap || k_ != 1) {
+      Gathered(band, area, worker, reaching, blocks, overlap, sink);
+    } else {
+      Direct(worker, reaching, blocks, sink);
+    }
+  }
+}
+
+void MosaicPasses::Direct(Worker& worker, const std::vector<MosaicSource*>& reaching,
+                          const std::vector<LatticeRect>& blocks, const Sink& sink) const {
+  if (!worker.reads) worker.reads.emplace(kPassBlockCells);
+  for (std::size_t i = 0; i < reaching.size(); ++i) {
+    const LatticeRect& b = blocks[i];
+    const MosaicTile& grid = reaching[i]->Tile();
+    const CellNoData nodata = reaching[i]->NoData();
+    reaching[i]->Visit(b.row - grid.place.row, b.rows, b.col - grid.place.col, b.cols, worker.block, *worker.reads,
+                       [&](const float* cells, std::size_t count, std::size_t offset) {
+                         sink({b.row - fine_.row, b.col - fine_.col, b.cols, static_cast<std::int64_t>(offset), cells,
+                               static_cast<std::int64_t>(count), nodata, &grid});
+                       });
+  }
+}
+
+void MosaicPasses::Gathered(std::int64_t band, const LatticeRect& area, Worker& worker,
+                            const std::vector<MosaicSource*>& reaching, const std::vector<LatticeRect>& blocks,
+                            bool overlap, const Sink& sink) const {
+  const std::int64_t stride = area.cols, cells = area.rows * stride;
+  float* fine = Sized(worker.fine, cells);
+  std::int64_t covered = 0;
+  for (const LatticeRect& b : blocks) covered += b.cols * b.rows;
+  if (overlap || covered != cells) std::fill(fine, fine + cells, kMissing);
+  for (std::size_t i = 0; i < reaching.size(); ++i) {
+    const LatticeRect& b = blocks[i];
+    const MosaicSource& source = *reaching[i];
+    const MosaicTile& grid = source.Tile();
+    float* at = fine + (b.row - area.row) * stride + (b.col - area.col);
+    if (overlap) {
+      float* block = Sized(worker.block, b.cols * b.rows);
+      source.Read(b.row - grid.place.row, b.rows, b.col - grid.place.col, b.cols, block);
+      Merge(block, b.rows, b.cols, source.NoData(), grid, at, stride);
+      continue;
+    }
+    // No other grid here: the cells go where they belong, missing ones as NaN.
+    if (!worker.reads) worker.reads.emplace(kPassBlockCells);
+    source.Visit(b.row - grid.place.row, b.rows, b.col - grid.place.col, b.cols, worker.block, *worker.reads,
+                 [&](const float* from, std::size_t count, std::size_t offset) {
+                   CopyMarked(from, static_cast<std::int64_t>(count), static_cast<std::int64_t>(offset), b.cols, at,
+                              stride, source.NoData(), grid);
+                 });
+  }
+  const std::int64_t first_row = BandStart(band), first_col = (area.col - fine_.col) / k_;
+  if (k_ == 1) {
+    sink({first_row, first_col, stride, 0, fine, cells, CellNoData::NotANumber(), nullptr});
+    return;
+  }
+  const std::int64_t cols = stride / k_;
+  float* coarse = Sized(worker.coarse, cols);
+  for (std::int64_t r = 0; r < area.rows / k_; ++r) {
+    CoarsenRows(fine + r * k_ * stride, stride, k_, cols, coarse);
+    sink({first_row + r, first_col, cols, 0, coarse, cols, CellNoData::NotANumber(), nullptr});
+  }
+}
+
+CellRange MosaicPasses::Scan(const ProgressSink& progress, const PassOptions& options, BinaryFile* keep) {
+  std::vector<CellRange> parts(static_cast<std::size_t>(bands_));
+  CellRange range;
+  Walk(
+      progress, options,
+      [&](std::int64_t band, Worker& worker, const std::vector<MosaicSource*>& active) {
+        CellRange& part = parts[static_cast<std::size_t>(band)];
+        Band(band, worker, active, [&](const Run& run) {
+          NamingGrid(run.grid, [&] { ScanCells(run.cells, static_cast<std::size_t>(run.count), run.nodata, part); });
+          if (keep != nullptr) {  // a coarse row, or a part of one
+            keep->WriteExactlyAt((run.row * extent_.cols + run.col) * std::int64_t{sizeof(float)}, run.cells,
+                                 static_cast<std::size_t>(run.count) * sizeof(float));
+          }
+        });
+      },
+      [&](std::int64_t band) { range.Widen(parts[static_cast<std::size_t>(band)]); });
+  return range;
+}
+
+template <typename Coding>
+void MosaicPasses::CodeWith(ImagePixels& output, const ProgressSink& progress, const PassOptions& options, Coding code,
+                            const std::function<void(std::int64_t)>& after) {
+  const std::int64_t width = extent_.cols;
+  Walk(
+      progress, options,
+      [&](std::int64_t band, Worker& worker, const std::vector<MosaicSource*>& active) {
+        const std::int64_t first_row = BandStart(band), cells = (BandEnd(band) - first_row) * width;
+        std::uint8_t* bytes = Sized(worker.bytes, cells);
+        std::memset(bytes, kNoDataByte, static_cast<std::size_t>(cells));
+        Band(band, worker, active, [&](const Run& run) {
+          NamingGrid(run.grid, [&] {
+            // The run's pieces of each row go to their places in the band's rows.
+            for (std::int64_t at = run.first; at < run.first + run.count;) {
+              const std::int64_t r = at / run.cols, c = at % run.cols;
+              const std::int64_t count = std::min(run.cols - c, run.first + run.count - at);
+              code(run.cells + (at - run.first), static_cast<std::size_t>(count), run.nodata,
+                   bytes + (run.row - first_row + r) * width + run.col + c, band);
+              at += count;
+            }
+          });
+        });
+        output.WriteAt(first_row * width, bytes, static_cast<std::size_t>(cells));
+      },
+      after);
+}
+
+void MosaicPasses::Code(const CellScale& scale, ImagePixels& output, const ProgressSink& progress,
+                        const PassOptions& options) {
+  CodeWith(output, progress, options,
+           [&](const float* cells, std::size_t count, CellNoData nodata, std::uint8_t* out, std::int64_t) {
+             CodeCells(cells, count, nodata, scale, out);
+           },
+           {});
+}
+
+OutsideCounts MosaicPasses::Code(const FixedScale& fixed, ImagePixels& output, const ProgressSink& progress,
+                                 const PassOptions& options) {
+  std::vector<OutsideCounts> parts(static_cast<std::size_t>(bands_));
+  OutsideCounts total;
+  CodeWith(
+      output, progress, options,
+      [&](const float* cells, std::size_t count, CellNoData nodata, std::uint8_t* out, std::int64_t band) {
+        CodeCellsClamped(cells, count, nodata, fixed, out, parts[static_cast<std::size_t>(band)]);
+      },
+      [&](std::int64_t band) { total += parts[static_cast<std::size_t>(band)]; });
+  return total;
+}
+
+}  // namespace kavrimo
