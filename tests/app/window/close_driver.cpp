@@ -2,7 +2,7 @@
 // until the window manager has made the window active, types the names from KAVRIMO_DRIVE_INPUT and
 // KAVRIMO_DRIVE_OUTPUT, presses Convert and, when the bar reaches 10 in the pass named by
 // KAVRIMO_ACT_PASS ("1" or "2"), runs KAVRIMO_ACT_COMMAND (a shell command that closes the window
-// through the window manager). From then on each progress step of that pass is held 20 ms, so the pass
+// through the window manager). From then on each progress step of that pass is held 60 ms, so the pass
 // outlasts the window manager's reply on any machine; a close that is seen ends it long before.
 // It prints the text of every message box ("message: <text>") and closes the box, the window's state
 // when the close reaches it ("close: <status> at <bar>") and when the program ends ("end: <status> at
@@ -51,7 +51,7 @@ void WatchProgress() {
   QObject::connect(bar, &QProgressBar::valueChanged, [pass](int value) {
     static bool sent = false;
     if (sent) {
-      if (status->text() == pass) QThread::msleep(20);
+      if (status->text() == pass) QThread::msleep(60);
     } else if (value >= 10 && status->text() == pass) {
       sent = true;
       QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), qEnvironmentVariable("KAVRIMO_ACT_COMMAND")});
