@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "app/grid/common_geographic_systems.h"
 #include "app/grid/coordinate_system.h"
 #include "app/grid/geotiff_reader_state.h"
 #include "runtime/fp.h"
@@ -32,8 +33,10 @@ std::span<const double> Reals(TIFF* tif, ttag_t tag) {
   return {values, count};
 }
 
-// The EPSG geographic coordinate system of code, when PROJ knows it.
+// The EPSG geographic coordinate system of code, when PROJ knows it: the common ones from the table,
+// without opening PROJ's database.
 std::optional<GeographicSystem> GeographicSystemOf(int code) {
+  if (std::optional<GeographicSystem> common = CommonGeographicSystem(code)) return common;
   try {
     return LookUpGeographicSystem(code);
   } catch (const ECoordinateSystemError&) {

@@ -3,6 +3,8 @@
 // NAD83), and every kind of code refused with its number.
 #include "app/grid/coordinate_system.h"
 
+#include "app/grid/common_geographic_systems.h"
+
 #include <gtest/gtest.h>
 
 #include <numbers>
@@ -54,6 +56,21 @@ TEST(CoordinateSystem, CodesOfAnythingButAGeographic2DSystemAreRefusedByNumber) 
   for (const auto& [code, message] : cases) {
     EXPECT_EQ(testing_support::MessageOf([code = code] { LookUpGeographicSystem(code); }), message);
   }
+}
+
+TEST(CoordinateSystem, CommonSystemsAreAsProjDescribesThemInDegreesFromGreenwich) {
+  for (const int code : CommonGeographicCodes()) {
+    SCOPED_TRACE(code);
+    const GeographicSystem table = CommonGeographicSystem(code).value();
+    const GeographicSystem proj = LookUpGeographicSystem(code);
+    EXPECT_EQ(std::tuple(table.code, table.name, table.unit_radians, table.unit_name, table.prime_meridian,
+                         table.prime_meridian_radians),
+              std::tuple(proj.code, proj.name, proj.unit_radians, proj.unit_name, proj.prime_meridian,
+                         proj.prime_meridian_radians));
+    EXPECT_TRUE(IsDegree(table.unit_radians));
+  }
+  EXPECT_EQ(CommonGeographicCodes().size(), 14u);
+  EXPECT_FALSE(CommonGeographicSystem(4807).has_value());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // the program knows, with their texts. This binary links none of the module's code, as the programs.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -100,6 +101,31 @@ TEST(GeoTiffModule, WrittenGridsReadBack) {
   const float* block = reader->DecodeBlock(0, 0);
   EXPECT_EQ(std::vector<float>(block, block + 6), std::vector<float>(cells, cells + 6));
   EXPECT_EQ(GeographicSystemOf(4326).name, "WGS 84");
+}
+
+// A GeoTIFF naming a common geographic system is read without PROJ's database: with PROJ unable to find
+// it, the read leaves no refusal of the code behind in the lookup's memory of answers.
+TEST(GeoTiffModule, CommonGeographicCodesAreReadWithoutProjsDatabase) {
+  const TempDir dir;
+  EXPECT_EQ(InChild([&] {
+              auto writer = CreateGeoTiff(
+                  dir.File("g.tif"),
+                  {.ncols = 1, .nrows = 1, .column_spacing = 1, .row_spacing = 1, .nodata = {}, .epsg_code = 4283});
+              const float cell = 1;
+              writer->WriteRows(0, 1, &cell);
+              writer->Finish();
+              ::setenv("PROJ_DATA", dir.Path().c_str(), 1);  // a folder without proj.db
+              std::string seen;
+              try {
+                GeographicSystemOf(4807);
+              } catch (const ECoordinateSystemError& e) {
+                seen = e.Message() + "; ";
+              }
+              OpenGeoTiff(dir.File("g.tif"));
+              ::unsetenv("PROJ_DATA");
+              return seen + "read; then from PROJ: " + GeographicSystemOf(4283).name;
+            }),
+            "EPSG code 4807 is not in the coordinate system database; read; then from PROJ: GDA94");
 }
 
 }  // namespace
