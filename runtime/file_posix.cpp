@@ -122,7 +122,11 @@ WholeFile ReadWholeFile(const std::string& path, std::string& content) {
   BinaryFile file(fd, path);  // closes on every way out
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return WholeFile::kRefused;
-  content.reserve(static_cast<std::size_t>(st.st_size));
+  // One byte more than the file holds: a file that keeps its size is read whole by one read and told
+  // ended by the next; one that grew meanwhile is read on to its end.
+  content.resize(static_cast<std::size_t>(st.st_size) + 1);
+  content.resize(file.Read(content.data(), content.size()));
+  if (content.size() <= static_cast<std::size_t>(st.st_size)) return WholeFile::kRead;
   char buffer[65536];
   while (const std::size_t got = file.Read(buffer, sizeof buffer)) content.append(buffer, got);
   return WholeFile::kRead;
