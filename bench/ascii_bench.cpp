@@ -135,10 +135,7 @@ AsciiResult MeasureAscii(const ScratchFolder& folder, int side, const std::strin
                 floor.back(), engine1.back(), engine2.back(), others.back());
     std::fflush(stdout);
   }
-  result.floor = Median(floor);
-  result.engine1 = Median(engine1);
-  result.engine2 = Median(engine2);
-  result.others = Median(others);
+  StoreMedians({{floor, result.floor}, {engine1, result.engine1}, {engine2, result.engine2}, {others, result.others}});
   std::filesystem::remove(base + ".asc");
   std::filesystem::remove(base + ".flt");
   std::filesystem::remove(twin);

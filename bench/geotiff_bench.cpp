@@ -259,12 +259,12 @@ GeoTiffResult MeasureGeoTiff(const ScratchFolder& folder, int side, int large_si
         run + 1, floor.back(), engine1.back(), engine2.back(), plain1.back(), twin1.back(), others.back());
     std::fflush(stdout);
   }
-  result.floor = Median(floor);
-  result.engine1 = Median(engine1);
-  result.engine2 = Median(engine2);
-  result.plain1 = Median(plain1);
-  result.twin1 = Median(twin1);
-  result.others = Median(others);
+  StoreMedians({{floor, result.floor},
+                {engine1, result.engine1},
+                {engine2, result.engine2},
+                {plain1, result.plain1},
+                {twin1, result.twin1},
+                {others, result.others}});
   for (const std::string& file : {twin + ".flt", twin + ".hdr", deflate, plain, twin_image})
     std::filesystem::remove(file);
 

@@ -100,13 +100,13 @@ SizeResult MeasureSize(const ScratchFolder& folder, int side, const std::string&
   }
   Remove(reference);
   Remove(data);
-  result.floor = Median(floor);
-  result.engine1 = Median(engine1);
-  result.engine2 = Median(engine2);
-  result.engine1_busy = Median(engine1_busy);
-  result.engine2_busy = Median(engine2_busy);
-  result.plain = Median(plain);
-  result.others = Median(others);
+  StoreMedians({{floor, result.floor},
+                {engine1, result.engine1},
+                {engine2, result.engine2},
+                {engine1_busy, result.engine1_busy},
+                {engine2_busy, result.engine2_busy},
+                {plain, result.plain},
+                {others, result.others}});
   result.peak1 = *std::max_element(peak1.begin(), peak1.end());
   result.peak2 = *std::max_element(peak2.begin(), peak2.end());
   return result;

@@ -17,6 +17,10 @@ double Median(std::vector<double> values) {
   return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+void StoreMedians(std::initializer_list<MedianInto> series) {
+  for (const MedianInto& one : series) one.median = Median(one.values);
+}
+
 double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }

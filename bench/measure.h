@@ -4,12 +4,21 @@
 
 #include <chrono>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 namespace kavrimo::bench {
 
 double Median(std::vector<double> values);
+
+// One series of runs' values and the result field its median goes to.
+struct MedianInto {
+  const std::vector<double>& values;
+  double& median;
+};
+// Stores the median of each series in its field.
+void StoreMedians(std::initializer_list<MedianInto> series);
 
 // The seconds since start, and the seconds run takes.
 double SecondsSince(std::chrono::steady_clock::time_point start);

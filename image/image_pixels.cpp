@@ -23,7 +23,9 @@ ImagePixels ImagePixels::OpenForReading(const TKelImg& image, const std::string&
   return ImagePixels(std::move(file));
 }
 
-ImagePixels ImagePixels::OpenForWriting(const std::string& path) { return ImagePixels(BinaryFile::OpenExisting(path)); }
+ImagePixels ImagePixels::OpenForWriting(const std::string& path) {
+  return ImagePixels(BinaryFile::OpenExisting(path, OpenMode::ReadWrite));
+}
 
 std::size_t ImagePixels::ReadAt(std::int64_t first, std::uint8_t* pixels, std::size_t count) const {
   return file_.ReadAt(kFirstPixel + first, pixels, count);

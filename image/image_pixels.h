@@ -18,8 +18,8 @@ class ImagePixels {
   // Rows x Columns first, so that nothing is set aside for pixels the file does not hold: a short file
   // raises "<path> holds <n> pixels; its header promises <m>".
   static ImagePixels OpenForReading(const TKelImg& image, const std::string& path);
-  // Opens the image file at path, its header written, for writing its pixels; the file is opened in the
-  // process-wide open mode.
+  // Opens the image file at path, its header written, for reading and writing its pixels, whatever the
+  // process-wide open mode an image component left behind.
   static ImagePixels OpenForWriting(const std::string& path);
 
   const std::string& Path() const { return file_.Path(); }

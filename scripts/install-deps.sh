@@ -14,9 +14,12 @@ packages=(
   clang-14 libclang-rt-14-dev clang-format-14 clang-tidy-14
   # installing and packaging: the icon's sizes, the package's dependencies and checks, manual pages
   librsvg2-bin dpkg-dev file lintian desktop-file-utils man-db groff-base
+  # the window closed through a real window manager: an X server, the window manager and the tools
+  # that act as the user
+  xvfb openbox xdotool wmctrl x11-utils
 )
 # The screenshot tooling is only needed for the window's visual check.
-if [[ "${KAVRIMO_SCREENSHOT:-0}" == 1 ]]; then packages+=(xvfb xauth imagemagick); fi
+if [[ "${KAVRIMO_SCREENSHOT:-0}" == 1 ]]; then packages+=(xauth imagemagick); fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -10,6 +10,8 @@
 namespace kavrimo::cli {
 namespace {
 
+constexpr char kThreads[] = "threads";
+
 // A finite real by the number text rules, "." as decimal separator; nothing for any other text.
 std::optional<double> Finite(const std::string& text) {
   try {
@@ -58,15 +60,39 @@ std::string CheckCellSize(const std::vector<std::string>& values) {
   return size && *size > 0 ? "" : "--cell-size needs a number greater than 0";
 }
 
+OptionSpec QuietOption(const char* help) { return {.name = "quiet", .letter = 'q', .help = help}; }
+
+OptionSpec TemplateOption() {
+  return {.name = "template",
+          .value_name = "FILE",
+          .values = 1,
+          .help = "Header template (default: header.bin beside the program or in ../share/kavrimo)."};
+}
+
+OptionSpec RangeOption() {
+  return {.name = "range",
+          .value_name = "MIN MAX",
+          .values = 2,
+          .help = "Scale over MIN to MAX (reals, MIN < MAX, \".\" as decimal separator).",
+          .check = CheckRange};
+}
+
+OptionSpec ThreadsOption(const char* help, const char* excludes) {
+  return {.name = "threads",
+          .value_name = "N",
+          .values = 1,
+          .help = help,
+          .excludes = excludes,
+          .check = CheckPositiveWholeNumber<kThreads>};
+}
+
 OptionSpec BoundsOption(const char* excludes) {
-  return {"bounds",
-          0,
-          "WEST SOUTH EAST NORTH",
-          4,
-          "Only the cells that overlap this box (degrees, \".\" as decimal separator).",
-          nullptr,
-          excludes,
-          CheckBounds};
+  return {.name = "bounds",
+          .value_name = "WEST SOUTH EAST NORTH",
+          .values = 4,
+          .help = "Only the cells that overlap this box (degrees, \".\" as decimal separator).",
+          .excludes = excludes,
+          .check = CheckBounds};
 }
 
 OptionSpec CellSizeOption() {

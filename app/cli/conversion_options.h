@@ -23,7 +23,12 @@ std::string CheckBounds(const std::vector<std::string>& values);
 // Why the value of --cell-size cannot be used ("" when it can): a finite number greater than 0.
 std::string CheckCellSize(const std::vector<std::string>& values);
 
-// The option lines of both, for a command's table.
+// The option lines of both, for a command's table; -q and --threads with the command's own help, as
+// each prints and works on one grid or many.
+OptionSpec QuietOption(const char* help);
+OptionSpec TemplateOption();
+OptionSpec RangeOption();
+OptionSpec ThreadsOption(const char* help, const char* excludes = nullptr);
 OptionSpec BoundsOption(const char* excludes = nullptr);
 OptionSpec CellSizeOption();
 

@@ -22,7 +22,6 @@
 namespace kavrimo::cli {
 namespace {
 
-constexpr char kThreads[] = "threads";
 constexpr char kJobs[] = "jobs";
 
 const CommandSpec kSpec{
@@ -41,24 +40,10 @@ const CommandSpec kSpec{
         "make the image of a region of the grid or of coarser cells, as mosaic makes it of one grid; with\n"
         "--out-dir, --cell-size applies to every grid.",
     .options =
-        {{.name = "quiet",
-          .letter = 'q',
-          .help = "No status lines, success lines or progress; errors still on standard error."},
-         {.name = "template",
-          .value_name = "FILE",
-          .values = 1,
-          .help = "Header template (default: header.bin beside the program or in ../share/kavrimo)."},
-         {.name = "range",
-          .value_name = "MIN MAX",
-          .values = 2,
-          .help = "Scale over MIN to MAX (reals, MIN < MAX, \".\" as decimal separator).",
-          .check = CheckRange},
-         {.name = "threads",
-          .value_name = "N",
-          .values = 1,
-          .help = "Threads for one grid (default: the number of processors).",
-          .excludes = "out-dir",
-          .check = CheckPositiveWholeNumber<kThreads>},
+        {QuietOption("No status lines, success lines or progress; errors still on standard error."),
+         TemplateOption(),
+         RangeOption(),
+         ThreadsOption("Threads for one grid (default: the number of processors).", "out-dir"),
          {.name = "out-dir", .value_name = "DIR", .values = 1, .help = "Convert every INPUT to DIR/<base name>.IMG."},
          {.name = "jobs",
           .value_name = "N",

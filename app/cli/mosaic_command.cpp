@@ -17,8 +17,6 @@
 namespace kavrimo::cli {
 namespace {
 
-constexpr char kThreads[] = "threads";
-
 const CommandSpec kSpec{
     .name = "mosaic",
     .synopsis =
@@ -32,23 +30,10 @@ const CommandSpec kSpec{
         "keeps the cells that overlap a box, --cell-size coarsens to cells of SIZE (a whole multiple of the\n"
         "grids' cell size, anchored at the first grid's upper-left corner), each the mean of its valid cells.\n"
         "The grids are streamed, never held in memory; those outside the box are not read past their headers.",
-    .options = {{.name = "quiet",
-                 .letter = 'q',
-                 .help = "No status lines, success line or progress; errors still on standard error."},
-                {.name = "template",
-                 .value_name = "FILE",
-                 .values = 1,
-                 .help = "Header template (default: header.bin beside the program or in ../share/kavrimo)."},
-                {.name = "range",
-                 .value_name = "MIN MAX",
-                 .values = 2,
-                 .help = "Scale over MIN to MAX (reals, MIN < MAX, \".\" as decimal separator).",
-                 .check = CheckRange},
-                {.name = "threads",
-                 .value_name = "N",
-                 .values = 1,
-                 .help = "Threads (default: the number of processors).",
-                 .check = CheckPositiveWholeNumber<kThreads>},
+    .options = {QuietOption("No status lines, success line or progress; errors still on standard error."),
+                TemplateOption(),
+                RangeOption(),
+                ThreadsOption("Threads (default: the number of processors)."),
                 BoundsOption(),
                 CellSizeOption(),
                 {.name = "inputs-from",

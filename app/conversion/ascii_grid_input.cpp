@@ -23,18 +23,16 @@ CellRange AsciiGridInput::ScanRange(const ProgressSink& progress, const PassOpti
   return Scratched([&] { return ScanAsciiValues(*values_, header_, scratch, progress, options); });
 }
 
-void AsciiGridInput::CodeGrid(const CellScale& scale, ImagePixels& output, const ProgressSink& progress,
-                              const PassOptions& options) {
-  if (!scanned_) ScanRange([](int) {}, options);  // the coding over the grid's own range needs pass 1
-  Scratched([&] { kavrimo::CodeGrid(*ScratchCells(), header_, scale, output, progress, options); });
-}
-
-OutsideCounts AsciiGridInput::CodeGrid(const FixedScale& fixed, ImagePixels& output, const ProgressSink& progress,
+OutsideCounts AsciiGridInput::CodeGrid(const GridCoding& coding, ImagePixels& output, const ProgressSink& progress,
                                        const PassOptions& options) {
-  if (scanned_) {
-    return Scratched([&] { return kavrimo::CodeGrid(*ScratchCells(), header_, fixed, output, progress, options); });
+  if (!scanned_) {
+    // Over a fixed range the text is parsed and coded in one pass; over the grid's own range pass 1 comes first.
+    if (const auto* fixed = std::get_if<FixedScale>(&coding)) {
+      return CodeAsciiValues(*values_, header_, *fixed, output, progress, options);
+    }
+    ScanRange([](int) {}, options);
   }
-  return CodeAsciiValues(*values_, header_, fixed, output, progress, options);
+  return Scratched([&] { return kavrimo::CodeGrid(*ScratchCells(), header_, coding, output, progress, options); });
 }
 
 void AsciiGridInput::Close() {

@@ -19,11 +19,8 @@ class AsciiGridInput : public ScratchedGridInput {
   // file goes beside output (swept: a batch's record of the folders swept for leftovers, or null).
   AsciiGridInput(const std::string& input, const std::string& output, SweptFolders* swept = nullptr);
 
-  void OpenData() override {}
   CellRange ScanRange(const ProgressSink& progress, const PassOptions& options) override;
-  void CodeGrid(const CellScale& scale, ImagePixels& output, const ProgressSink& progress,
-                const PassOptions& options) override;
-  OutsideCounts CodeGrid(const FixedScale& fixed, ImagePixels& output, const ProgressSink& progress,
+  OutsideCounts CodeGrid(const GridCoding& coding, ImagePixels& output, const ProgressSink& progress,
                          const PassOptions& options) override;
   void Close() override;
 

@@ -112,11 +112,8 @@ ConversionResult Convert(const ConversionRequest& request, TKelImg& KelImg1, Con
     SetFileMode(OpenMode::ReadWrite);
     ImagePixels output = ImagePixels::OpenForWriting(temporary.Path());
     StartPass(host, "Step 2 of 2");
-    if (request.fixed_range) {
-      outside = grid->CodeGrid(FixedScale{scale, range}, output, progress, options);
-    } else {
-      grid->CodeGrid(scale, output, progress, options);
-    }
+    outside = grid->CodeGrid(request.fixed_range ? GridCoding{FixedScale{scale, range}} : GridCoding{scale}, output,
+                             progress, options);
     grid->Close();
     output.Close();
   });

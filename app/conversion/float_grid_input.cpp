@@ -14,14 +14,9 @@ CellRange FloatGridInput::ScanRange(const ProgressSink& progress, const PassOpti
   return kavrimo::ScanRange(data_, header_, progress, options);
 }
 
-void FloatGridInput::CodeGrid(const CellScale& scale, ImagePixels& output, const ProgressSink& progress,
-                              const PassOptions& options) {
-  kavrimo::CodeGrid(data_, header_, scale, output, progress, options);
-}
-
-OutsideCounts FloatGridInput::CodeGrid(const FixedScale& fixed, ImagePixels& output, const ProgressSink& progress,
+OutsideCounts FloatGridInput::CodeGrid(const GridCoding& coding, ImagePixels& output, const ProgressSink& progress,
                                        const PassOptions& options) {
-  return kavrimo::CodeGrid(data_, header_, fixed, output, progress, options);
+  return kavrimo::CodeGrid(data_, header_, coding, output, progress, options);
 }
 
 void FloatGridInput::Close() { data_.Close(); }

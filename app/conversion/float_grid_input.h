@@ -15,9 +15,7 @@ class FloatGridInput : public GridInput {
 
   void OpenData() override;
   CellRange ScanRange(const ProgressSink& progress, const PassOptions& options) override;
-  void CodeGrid(const CellScale& scale, ImagePixels& output, const ProgressSink& progress,
-                const PassOptions& options) override;
-  OutsideCounts CodeGrid(const FixedScale& fixed, ImagePixels& output, const ProgressSink& progress,
+  OutsideCounts CodeGrid(const GridCoding& coding, ImagePixels& output, const ProgressSink& progress,
                          const PassOptions& options) override;
   void Close() override;
 

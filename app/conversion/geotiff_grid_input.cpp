@@ -15,15 +15,15 @@ CellRange GeoTiffGridInput::ScanRange(const ProgressSink& progress, const PassOp
   return Scratched([&] { return ScanGeoTiff(source_, header_, ScratchCells(), progress, options); });
 }
 
-void GeoTiffGridInput::CodeGrid(const CellScale& scale, ImagePixels& output, const ProgressSink& progress,
-                                const PassOptions& options) {
-  if (!scanned_ && !source_.Layout().in_place) ScanRange([](int) {}, options);  // decoded cells come from pass 1
-  Scratched([&] { CodeGeoTiff(source_, header_, ScratchCells(), scale, output, progress, options); });
-}
-
-OutsideCounts GeoTiffGridInput::CodeGrid(const FixedScale& fixed, ImagePixels& output, const ProgressSink& progress,
+OutsideCounts GeoTiffGridInput::CodeGrid(const GridCoding& coding, ImagePixels& output, const ProgressSink& progress,
                                          const PassOptions& options) {
-  return CodeGeoTiff(source_, header_, fixed, output, progress, options);
+  if (const auto* fixed = std::get_if<FixedScale>(&coding)) {
+    return CodeGeoTiff(source_, header_, *fixed, output, progress, options);
+  }
+  if (!scanned_ && !source_.Layout().in_place) ScanRange([](int) {}, options);  // decoded cells come from pass 1
+  const CellScale& scale = std::get<CellScale>(coding);
+  Scratched([&] { CodeGeoTiff(source_, header_, ScratchCells(), scale, output, progress, options); });
+  return {};
 }
 
 void GeoTiffGridInput::Close() {

@@ -18,11 +18,8 @@ class GeoTiffGridInput : public ScratchedGridInput {
   // beside output (swept: a batch's record of the folders swept for leftovers, or null).
   GeoTiffGridInput(const std::string& input, const std::string& output, SweptFolders* swept = nullptr);
 
-  void OpenData() override {}
   CellRange ScanRange(const ProgressSink& progress, const PassOptions& options) override;
-  void CodeGrid(const CellScale& scale, ImagePixels& output, const ProgressSink& progress,
-                const PassOptions& options) override;
-  OutsideCounts CodeGrid(const FixedScale& fixed, ImagePixels& output, const ProgressSink& progress,
+  OutsideCounts CodeGrid(const GridCoding& coding, ImagePixels& output, const ProgressSink& progress,
                          const PassOptions& options) override;
   void Close() override;
 

@@ -15,15 +15,14 @@ class GridInput {
   virtual ~GridInput() = default;
 
   const GridHeader& Header() const { return header_; }
-  // Opens the cells once the header has been accepted (a float grid's data file).
-  virtual void OpenData() = 0;
+  // Opens the cells once the header has been accepted (a float grid's data file); most inputs have
+  // nothing to open.
+  virtual void OpenData() {}
   // Pass 1: the range of the valid cells (ScanRange).
   virtual CellRange ScanRange(const ProgressSink& progress, const PassOptions& options) = 0;
-  // Pass 2: codes every cell into output's pixels (CodeGrid), over the scanned range's scale or over a
-  // fixed range; the second returns the valid cells outside the fixed range.
-  virtual void CodeGrid(const CellScale& scale, ImagePixels& output, const ProgressSink& progress,
-                        const PassOptions& options) = 0;
-  virtual OutsideCounts CodeGrid(const FixedScale& fixed, ImagePixels& output, const ProgressSink& progress,
+  // Pass 2: codes every cell into output's pixels (CodeGrid) as coding says; returns the valid cells
+  // outside a fixed range (none over the scanned range's scale).
+  virtual OutsideCounts CodeGrid(const GridCoding& coding, ImagePixels& output, const ProgressSink& progress,
                                  const PassOptions& options) = 0;
   // Closes the input's files, checked.
   virtual void Close() = 0;

@@ -104,20 +104,20 @@ CellRange MosaicGridInput::ScanRange(const ProgressSink& progress, const PassOpt
   });
 }
 
-void MosaicGridInput::CodeGrid(const CellScale& scale, ImagePixels& output, const ProgressSink& progress,
-                               const PassOptions& options) {
+OutsideCounts MosaicGridInput::CodeGrid(const GridCoding& coding, ImagePixels& output, const ProgressSink& progress,
+                                        const PassOptions& options) {
+  if (const auto* fixed = std::get_if<FixedScale>(&coding)) {
+    return Scratched([&] { return passes_->Code(*fixed, output, progress, options); });
+  }
+  const CellScale& scale = std::get<CellScale>(coding);
   if (coarse_) {
     GridHeader cells = header_;
     cells.nodata_single = std::numeric_limits<float>::quiet_NaN();  // the missing cells were kept as NaN
     coarse_->NamingOutput([&] { kavrimo::CodeGrid(coarse_->File(), cells, scale, output, progress, options); });
-    return;
+    return {};
   }
   Scratched([&] { passes_->Code(scale, output, progress, options); });
-}
-
-OutsideCounts MosaicGridInput::CodeGrid(const FixedScale& fixed, ImagePixels& output, const ProgressSink& progress,
-                                        const PassOptions& options) {
-  return Scratched([&] { return passes_->Code(fixed, output, progress, options); });
+  return {};
 }
 
 void MosaicGridInput::Close() {

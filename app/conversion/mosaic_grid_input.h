@@ -46,9 +46,7 @@ class MosaicGridInput : public GridInput {
   // Pass 1; of coarse cells, it keeps them in a scratch file of their own (4 bytes per cell of the image,
   // set aside before any cell is read), so that pass 2 codes them as a float grid's.
   CellRange ScanRange(const ProgressSink& progress, const PassOptions& options) override;
-  void CodeGrid(const CellScale& scale, ImagePixels& output, const ProgressSink& progress,
-                const PassOptions& options) override;
-  OutsideCounts CodeGrid(const FixedScale& fixed, ImagePixels& output, const ProgressSink& progress,
+  OutsideCounts CodeGrid(const GridCoding& coding, ImagePixels& output, const ProgressSink& progress,
                          const PassOptions& options) override;
   void Close() override;
 

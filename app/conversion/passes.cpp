@@ -161,4 +161,13 @@ OutsideCounts CodeGrid(const BinaryFile& data, const GridHeader& header, const F
   return total;
 }
 
+OutsideCounts CodeGrid(const BinaryFile& data, const GridHeader& header, const GridCoding& coding, ImagePixels& output,
+                       const ProgressSink& progress, const PassOptions& options) {
+  if (const auto* fixed = std::get_if<FixedScale>(&coding)) {
+    return CodeGrid(data, header, *fixed, output, progress, options);
+  }
+  CodeGrid(data, header, std::get<CellScale>(coding), output, progress, options);
+  return {};
+}
+
 }  // namespace kavrimo

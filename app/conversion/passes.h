@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <variant>
 
 #include "app/conversion/cell_coding.h"
 #include "app/conversion/pass_runner.h"
@@ -55,6 +56,13 @@ void CodeGrid(const BinaryFile& data, const GridHeader& header, const CellScale&
 // Pass 2 over a fixed range, the grid read once: codes every cell by CodeCellsClamped and returns how
 // many valid cells lie outside the range. Raises as CodeGrid does.
 OutsideCounts CodeGrid(const BinaryFile& data, const GridHeader& header, const FixedScale& fixed, ImagePixels& output,
+                       const ProgressSink& progress, const PassOptions& options = {});
+
+// How pass 2 codes: over the scanned range's scale, or over a fixed range, counting the valid cells outside it.
+using GridCoding = std::variant<CellScale, FixedScale>;
+
+// Pass 2 as coding says: one of the two above; no cell lies outside a scanned range's scale.
+OutsideCounts CodeGrid(const BinaryFile& data, const GridHeader& header, const GridCoding& coding, ImagePixels& output,
                        const ProgressSink& progress, const PassOptions& options = {});
 
 }  // namespace kavrimo

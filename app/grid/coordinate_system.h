@@ -29,8 +29,8 @@ struct GeographicSystem {
 // unit and its prime meridian. Raises ECoordinateSystemError "EPSG code <code> is not in the coordinate system
 // database" for a code PROJ does not know (0 and negative codes included) and "EPSG code <code> names a <kind>, not a
 // geographic 2D coordinate system" for any other kind of object (projected, geocentric, geographic 3D,
-// vertical, ...). Safe to call from several threads: each call has its own PROJ context. PROJ's own
-// log is silenced.
+// vertical, ...). The database is asked once per code and process: later calls give (or raise) the
+// first answer. Safe to call from several threads. PROJ's own log is silenced.
 GeographicSystem LookUpGeographicSystem(int code);
 
 // The name of the prime meridian of EPSG code ("Jakarta" for 8908), or "" when PROJ does not know it.

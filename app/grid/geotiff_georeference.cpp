@@ -4,8 +4,6 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
-#include <map>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -34,20 +32,13 @@ std::span<const double> Reals(TIFF* tif, ttag_t tag) {
   return {values, count};
 }
 
-// The EPSG geographic coordinate system of code, when PROJ knows it; asked once per code and process.
+// The EPSG geographic coordinate system of code, when PROJ knows it.
 std::optional<GeographicSystem> GeographicSystemOf(int code) {
-  static std::mutex mutex;
-  static std::map<int, std::optional<GeographicSystem>> known;
-  const std::lock_guard lock(mutex);
-  if (const auto found = known.find(code); found != known.end()) return found->second;
-  std::optional<GeographicSystem> system;
   try {
-    system = LookUpGeographicSystem(code);
+    return LookUpGeographicSystem(code);
   } catch (const ECoordinateSystemError&) {
-    // Not a geographic code PROJ knows: nothing to say about its unit or meridian.
+    return std::nullopt;  // not a geographic code PROJ knows: nothing to say about its unit or meridian
   }
-  known.emplace(code, system);
-  return system;
 }
 
 std::string WithCode(const std::string& what, std::optional<unsigned short> code) {

@@ -68,22 +68,39 @@ class DisabledWhileRunning {
   bool had_focus_;
 };
 
-// Sets a flag for the life of the object.
-class FlagWhileAlive {
+// Marks a command running, for the window (its flag) and for its host (a cancel request cleared
+// before, the input held during the command handed on after), however the command ends.
+class RunningCommand {
  public:
-  explicit FlagWhileAlive(bool& flag) : flag_(flag) { flag_ = true; }
-  ~FlagWhileAlive() { flag_ = false; }
-  FlagWhileAlive(const FlagWhileAlive&) = delete;
-  FlagWhileAlive& operator=(const FlagWhileAlive&) = delete;
+  RunningCommand(bool& flag, WindowHost& host) : flag_(flag), host_(host) {
+    flag_ = true;
+    host_.BeginCommand();
+  }
+  ~RunningCommand() {
+    flag_ = false;
+    host_.EndCommand();
+  }
+  RunningCommand(const RunningCommand&) = delete;
+  RunningCommand& operator=(const RunningCommand&) = delete;
 
  private:
   bool& flag_;
+  WindowHost& host_;
 };
 
 // A name from a file dialog holds U+FFFD where the dialog could not read the bytes of a name that is
 // not UTF-8: it names another file, so it is refused rather than written.
 void CheckDialogName(const QString& chosen) {
   if (chosen.contains(QChar::ReplacementCharacter)) throw EInOutError(3, ToNative(chosen));
+}
+
+// Puts the name chosen in a file dialog ("" when it was cancelled: nothing changes) into edit, and keeps
+// it as the name the dialog starts from next time.
+void TakeChosenName(const QString& chosen, QString& dialog_name, QLineEdit& edit) {
+  if (chosen.isEmpty()) return;
+  CheckDialogName(chosen);
+  dialog_name = chosen;
+  edit.setText(chosen);
 }
 
 }  // namespace
@@ -174,19 +191,13 @@ void TForm1::FormCreate() {
 void TForm1::FormDestroy() { IniFile.reset(); }
 
 void TForm1::Button1Click() {
-  const QString chosen = dialogs_.ChooseOpenFile(this, QString::fromLatin1(kOpenFilter), open_dialog_name_);
-  if (chosen.isEmpty()) return;
-  CheckDialogName(chosen);
-  open_dialog_name_ = chosen;
-  Edit1->setText(chosen);
+  TakeChosenName(dialogs_.ChooseOpenFile(this, QString::fromLatin1(kOpenFilter), open_dialog_name_), open_dialog_name_,
+                 *Edit1);
 }
 
 void TForm1::Button2Click() {
-  const QString chosen = dialogs_.ChooseSaveFile(this, QString::fromLatin1(kSaveFilter), save_dialog_name_);
-  if (chosen.isEmpty()) return;
-  CheckDialogName(chosen);
-  save_dialog_name_ = chosen;
-  Edit2->setText(chosen);
+  TakeChosenName(dialogs_.ChooseSaveFile(this, QString::fromLatin1(kSaveFilter), save_dialog_name_), save_dialog_name_,
+                 *Edit2);
 }
 
 void TForm1::Button3Click() {
@@ -196,8 +207,7 @@ void TForm1::Button3Click() {
   request.template_path = files_.template_path;
   request.threads = DefaultThreadCount();
   const DisabledWhileRunning guard(*Button3);
-  const FlagWhileAlive running(converting_);
-  host_.ResetCancel();
+  const RunningCommand running(converting_, host_);
   // The decimal separator, the busy cursor and the names saved, in that order, before the engine reads
   // the grid; a settings file that cannot be written stops the command here.
   SetDecimalSeparator('.');
@@ -207,13 +217,27 @@ void TForm1::Button3Click() {
 }
 
 void TForm1::SaveNames(const std::string& input, const std::string& output) {
+  // Both names are checked before either is written: a name saved cut would name another file after
+  // a restart.
+  for (const auto& [which, name] : {std::pair{"input", &input}, std::pair{"output", &output}}) {
+    if (!TIniFile::CanKeep(*name)) {
+      throw ECommandError(std::string("The ") + which +
+                          " name holds a line break, which the settings file cannot keep");
+    }
+  }
   IniFile->WriteString("files", "input", input);
   IniFile->WriteString("files", "output", output);
 }
 
 void TForm1::ShowException(const std::exception& error) {
+  // A failed file operation carries the file's name beside its message ("File not found"): the box
+  // shows it before the message, as the command line does.
+  std::string message = error.what();
+  if (const auto* io = dynamic_cast<const EInOutError*>(&error); io != nullptr && !io->Path().empty()) {
+    message = io->Path() + ": " + message;
+  }
   dialogs_.ShowMessage(FormDialogs::Icon::Critical, QCoreApplication::applicationName(),
-                       FromNative(WithFullStop(error.what())));
+                       FromNative(WithFullStop(message)));
 }
 
 template <typename Handler>

@@ -44,7 +44,7 @@ class TForm1 : public QWidget {
   void Button3Click();
 
   // The default error display: the message with a full stop as needed, under the application title,
-  // with the error icon.
+  // with the error icon; a failed file operation names its file first ("<name>: File not found.").
   void ShowException(const std::exception& error);
 
   // The template and the settings file this window uses.
@@ -74,6 +74,8 @@ class TForm1 : public QWidget {
   // Runs a handler; an error that escapes it goes to the default error display.
   template <typename Handler>
   void Guarded(Handler handler);
+  // Writes both names to the settings file; a name it cannot keep (a line break) is refused before
+  // either is written.
   void SaveNames(const std::string& input, const std::string& output);
 
   ProgramFiles files_;

@@ -39,11 +39,26 @@ std::vector<Line> SplitLines(const std::string& content) {
   return lines;
 }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
 std::string_view TrimBlanks(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
+}
+
+bool InQuotes(std::string_view value) { return value.size() >= 2 && value.front() == '"' && value.back() == '"'; }
+
+// A value as the file holds it: in quotes when it begins or ends with a blank, which reading would
+// otherwise drop, or when it is itself in quotes, which reading would otherwise take off.
+std::string AsStored(const std::string& value) {
+  if (value.empty() || !(IsBlank(value.front()) || IsBlank(value.back()) || InQuotes(value))) return value;
+  return '"' + value + '"';
+}
+
+// A stored value (blanks around it removed) as it was written: without its quotes, if it has them.
+std::string_view AsWritten(std::string_view stored) {
+  return InQuotes(stored) ? stored.substr(1, stored.size() - 2) : stored;
 }
 
 bool SameName(std::string_view a, std::string_view b) {
@@ -129,12 +144,14 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
   if (!range) return default_value;
   const auto index = FindKey(lines, *range, key);
   if (!index) return default_value;
-  const std::string_view value = KeyValue(lines[*index].text)->second;
-  return std::string(value.substr(0, kMaxValueLength));
+  return std::string(AsWritten(KeyValue(lines[*index].text)->second));
 }
+
+bool TIniFile::CanKeep(const std::string& value) { return value.find_first_of("\r\n") == std::string::npos; }
 
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
   const auto fail = [this]() { throw EIniFileException("Unable to write to " + file_name_); };
+  if (!CanKeep(value)) throw EIniFileException("Unable to write to " + file_name_ + ": the value holds a line break");
   if (folder_ == Folder::CreateMissing && !MakePrivateFolders(FolderOf(file_name_))) fail();
   std::string content;
   try {
@@ -146,7 +163,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
   std::vector<Line> lines = SplitLines(content);
   const std::string line_break =
       lines.empty() || lines.front().line_break.empty() ? std::string("\n") : lines.front().line_break;
-  const std::string entry = key + "=" + value.substr(0, value.find_first_of("\r\n"));
+  const std::string entry = key + "=" + AsStored(value);
   const auto terminate = [&](std::size_t index) {
     if (lines[index].line_break.empty()) lines[index].line_break = line_break;
   };

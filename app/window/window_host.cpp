@@ -105,11 +105,12 @@ void WindowHost::SetStatus(const std::string& text) {
 
 void WindowHost::SetProgress(int position) {
   progress_.setValue(std::clamp(position, progress_.minimum(), progress_.maximum()));
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  held_input_.ProcessHoldingInput();
   if (cancel_) throw ConversionCancelled();
 }
 
 void WindowHost::ProcessMessages() {
+  held_input_.Release();
   QCoreApplication::processEvents();
   if (cancel_) throw ConversionCancelled();
 }

@@ -6,6 +6,7 @@
 
 #include "app/conversion/conversion.h"
 #include "app/window/form_dialogs.h"
+#include "app/window/held_input.h"
 
 class QLabel;
 class QProgressBar;
@@ -25,11 +26,12 @@ class WindowHost : public ConversionHost {
   // it.
   void SetStatus(const std::string& text) override;
   // position 0 to 100; a value outside is clamped to the nearer end. Then handles the pending events
-  // that are not the user's input (a request to close the window, a repaint), so that closing the
-  // window is seen at the next step; input waits for the two points of ProcessMessages. Raises
-  // ConversionCancelled once RequestCancel was called.
+  // but the user's input (a repaint, a close sent by the window manager), so that closing the window
+  // is seen at the next step; clicks and keys wait for the two points of ProcessMessages, or for the
+  // end of the command. Raises ConversionCancelled once RequestCancel was called.
   void SetProgress(int position) override;
-  // Handles every pending event, paint requests included; raises ConversionCancelled as SetProgress.
+  // Handles every pending event, the input held since the last call first; raises ConversionCancelled
+  // as SetProgress.
   void ProcessMessages() override;
   // The modal box titled "Information" with the information icon.
   void ShowInformation(const std::string& text) override;
@@ -39,14 +41,18 @@ class WindowHost : public ConversionHost {
   void SetBusyCursor(bool busy) override;
 
   // The user gave up the command running (closed the window): its next progress step or processing of
-  // events ends it. Cleared by ResetCancel, before each command.
+  // events ends it. Cleared by BeginCommand.
   void RequestCancel() { cancel_ = true; }
-  void ResetCancel() { cancel_ = false; }
+  // Before each command: no cancel requested.
+  void BeginCommand() { cancel_ = false; }
+  // After each command, however it ended: the input held during its last pass goes to the windows.
+  void EndCommand() { held_input_.Release(); }
 
  private:
   QLabel& status_;
   QProgressBar& progress_;
   FormDialogs& dialogs_;
+  HeldInput held_input_;
   bool busy_ = false;
   bool cancel_ = false;
 };

@@ -13,6 +13,7 @@
 #include <limits>
 #include <string>
 
+#include "image/image_pixels.h"
 #include "image_test_support.h"
 #include "runtime/errors.h"
 #include "runtime/file.h"
@@ -44,6 +45,9 @@ TEST_F(KelImgTest, AttachCopiesEveryFieldIntoTheProperties) {
   ASSERT_EQ(img.State(), ImageState::ValidImage);
   EXPECT_EQ(img.FileName(), path);
   EXPECT_EQ(FileMode(), OpenMode::ReadOnly);
+  // The mode the attach leaves behind is not the one the image's pixels are written in.
+  const std::uint8_t pixel = 7;
+  EXPECT_NO_THROW(ImagePixels::OpenForWriting(path).WriteAt(0, &pixel, 1));
   EXPECT_EQ(img.Comment(), kSampleComment);
   EXPECT_EQ(std::vector<double>({1.0 * img.ImageType(), 1.0 * img.Projection(), 1.0 * img.Rows(), 1.0 * img.Columns(),
                                  img.RefLatitude(), img.RefLongitude(), img.ColumnSpacing(), img.RowSpacing(),

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <exception>
 
 namespace kavrimo::testing_support {
@@ -37,6 +38,23 @@ std::string InChild(const std::function<std::string()>& body, bool unprivileged,
     return "child failed: exit " + std::to_string(WEXITSTATUS(status)) + " " + report;
   }
   return WIFEXITED(status) ? report : "child failed: " + report;
+}
+
+std::string InFreshProgram(const std::vector<std::string>& arguments) {
+  std::fflush(stdout);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    std::vector<char*> argv{const_cast<char*>("/proc/self/exe")};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  if (child < 0) return "fork failed";
+  int status = -1;
+  ::waitpid(child, &status, 0);
+  if (WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
+  return "exit " + std::to_string(WEXITSTATUS(status));
 }
 
 bool UnderAddressSanitizer() {

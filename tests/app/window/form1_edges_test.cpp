@@ -59,8 +59,67 @@ TEST_F(Form1EdgeTest, NamesThatAreNotUtf8KeepTheirBytes) {
   dialogs_.answers = {QString::fromUtf8("/x/caf\xEF\xBF\xBD.IMG")};
   QTest::mouseClick(form.Button2, Qt::LeftButton);
   ASSERT_EQ(dialogs_.messages.size(), 2u);
-  EXPECT_EQ(dialogs_.messages[1].text, QStringLiteral("Invalid filename."));
+  EXPECT_EQ(dialogs_.messages[1].text, QString::fromUtf8("/x/caf\xEF\xBF\xBD.IMG: Invalid filename."));
   EXPECT_EQ(form.Edit2->text(), before);
+  for (const std::string& name : {grid + ".hdr", grid + ".flt", output}) fs::remove(name);  // Qt cannot name them
+}
+
+// Names with blanks at their ends come back from the settings file as they were used: after a restart,
+// Convert writes the same file again, never the name without its blanks.
+TEST_F(Form1EdgeTest, NamesWithBlanksAtTheirEndsComeBackAfterARestart) {
+  CopyGrid(dir_ + "grid ");
+  const struct {
+    std::string input, output, lookalike;  // lookalike: the name without the blanks, never written
+  } cases[] = {{dir_ + "grid.flt", dir_ + "out.IMG ", dir_ + "out.IMG"},
+               {dir_ + "grid .flt\t", dir_ + "out.IMG\t ", dir_ + "out.IMG"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    fs::remove(settings_);
+    TForm1& form = Open();
+    form.Edit1->setText(QString::fromStdString(c.input));
+    form.Edit2->setText(QString::fromStdString(c.output));
+    for (int run = 0; run < 2; ++run) {
+      fs::remove(c.output);
+      dialogs_.messages.clear();
+      QTest::mouseClick(form_->Button3, Qt::LeftButton);
+      ASSERT_EQ(dialogs_.messages.size(), 1u);
+      EXPECT_EQ(dialogs_.messages[0].text, QStringLiteral("Image created succesfully"));
+      EXPECT_EQ(ReadText(c.output).substr(512), "\x0D\x7E\xFD");
+      EXPECT_FALSE(fs::exists(c.lookalike));
+      Open();  // a restart: the fields come from the settings file
+      EXPECT_EQ(form_->Edit1->text().toStdString(), c.input);
+      EXPECT_EQ(form_->Edit2->text().toStdString(), c.output);
+    }
+  }
+}
+
+// A name with a line break (a file dialog can give one) cannot be kept in the settings file: Convert
+// refuses it before anything is written, the settings file and any earlier image as they were.
+TEST_F(Form1EdgeTest, ANameWithALineBreakIsRefusedBeforeAnythingIsWritten) {
+  const std::string settings = "[files]\ninput=earlier.flt\noutput=earlier.IMG\n";
+  const struct {
+    const char* field;
+    std::string input, output;
+  } cases[] = {{"output", dir_ + "grid.flt", dir_ + "out\n.IMG"}, {"input", dir_ + "grid.flt\r", dir_ + "out.IMG"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.field);
+    WriteText(settings_, settings);
+    WriteText(dir_ + "out.IMG", "earlier image");
+    TForm1& form = Open();
+    dialogs_.messages.clear();
+    dialogs_.answers = {QString::fromStdString(c.input)};
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    dialogs_.answers = {QString::fromStdString(c.output)};
+    QTest::mouseClick(form.Button2, Qt::LeftButton);
+    QTest::mouseClick(form.Button3, Qt::LeftButton);
+    ASSERT_EQ(dialogs_.messages.size(), 1u);
+    EXPECT_EQ(dialogs_.messages[0].text.toStdString(),
+              std::string("The ") + c.field + " name holds a line break, which the settings file cannot keep.");
+    EXPECT_EQ(ReadText(settings_), settings);
+    EXPECT_EQ(ReadText(dir_ + "out.IMG"), "earlier image");
+    EXPECT_FALSE(fs::exists(dir_ + "out\n.IMG"));
+    EXPECT_EQ(form.ProgressBar1->value(), 0);
+  }
 }
 
 // A name longer than the file system takes is refused before the grid is read: no pass starts.
@@ -74,7 +133,7 @@ TEST_F(Form1EdgeTest, NamesTooLongAreRefusedBeforeTheGridIsRead) {
     Type(form.Edit2, output);
     QTest::mouseClick(form.Button3, Qt::LeftButton);
     ASSERT_EQ(dialogs_.messages.size(), 1u);
-    EXPECT_EQ(dialogs_.messages[0].text, QStringLiteral("Invalid filename."));
+    EXPECT_EQ(dialogs_.messages[0].text.toStdString(), output + ": Invalid filename.");
     EXPECT_EQ(form.Label4->text(), QString());
     EXPECT_EQ(form.ProgressBar1->value(), 0);
   }

@@ -1,4 +1,6 @@
 // TForm1 driven as a user would: settings at start, typing, Convert, errors, browse buttons.
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -43,7 +45,7 @@ class Form1Test : public FormTest {
     ASSERT_GT(dialogs_.messages.size(), index);
     EXPECT_EQ(dialogs_.messages[index].icon, icon);
     EXPECT_EQ(dialogs_.messages[index].title, QString::fromLatin1(title));
-    EXPECT_EQ(dialogs_.messages[index].text, QString::fromStdString(text));
+    EXPECT_EQ(dialogs_.messages[index].text.toStdString(), text);
   }
 };
 
@@ -149,19 +151,37 @@ TEST_F(Form1Test, TypedAsciiGridAndGeoTiffConvert) {
   }
 }
 
-TEST_F(Form1Test, MissingGridShowsErrorWithFullStopThenConvertWorksAgain) {
+// A grid that cannot be opened is named in the box with a full stop, whatever its kind: a missing
+// header, GeoTIFF, data file or ASCII grid, a folder or a FIFO named like a GeoTIFF. No image is left,
+// the names were saved first, and Convert works again.
+TEST_F(Form1Test, AGridThatCannotBeOpenedIsNamedThenConvertWorksAgain) {
+  QDir().mkpath(QString::fromStdString(dir_ + "folder.tif"));
+  ASSERT_EQ(::mkfifo((dir_ + "fifo.tiff").c_str(), 0600), 0);
+  WriteText(dir_ + "nodata.hdr", "ncols 1\nnrows 1\n");
+  const struct {
+    const char* grid;
+    std::string message;
+  } cases[] = {{"missing.flt", "Cannot open file " + dir_ + "missing.hdr."},
+               {"none.tif", dir_ + "none.tif: File not found."},
+               {"folder.tif", dir_ + "folder.tif: File access denied."},
+               {"fifo.tiff", dir_ + "fifo.tiff: File access denied."},
+               {"nodata.flt", dir_ + "nodata.flt: File not found."},
+               {"none.asc", "Cannot open file " + dir_ + "none.asc."}};
   TForm1& form = Open();
-  TypeAndConvert(dir_ + "missing.flt", dir_ + "out.IMG");
-  EXPECT_EQ(dialogs_.messages.size(), 1u);
-  ExpectMessage(0, FormDialogs::Icon::Critical, "Kavrimo", "Cannot open file " + dir_ + "missing.hdr.");
-  EXPECT_TRUE(form.Button3->isEnabled());
-  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-  EXPECT_FALSE(QFile::exists(QString::fromStdString(dir_ + "out.IMG")));
-  // The names were saved before the failure.
-  EXPECT_EQ(ReadText(settings_), "[files]\ninput=" + dir_ + "missing.flt\noutput=" + dir_ + "out.IMG\n");
-
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.grid);
+    dialogs_.messages.clear();
+    TypeAndConvert(dir_ + c.grid, dir_ + "out.IMG");
+    ASSERT_EQ(dialogs_.messages.size(), 1u);
+    ExpectMessage(0, FormDialogs::Icon::Critical, "Kavrimo", c.message);
+    EXPECT_TRUE(form.Button3->isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(dir_ + "out.IMG")));
+    EXPECT_EQ(ReadText(settings_), "[files]\ninput=" + dir_ + c.grid + "\noutput=" + dir_ + "out.IMG\n");
+  }
+  dialogs_.messages.clear();
   TypeAndConvert(dir_ + "grid.flt", dir_ + "out.IMG");
-  ExpectMessage(1, FormDialogs::Icon::Information, "Information", "Image created succesfully");
+  ExpectMessage(0, FormDialogs::Icon::Information, "Information", "Image created succesfully");
   EXPECT_EQ(ReadText(dir_ + "out.IMG").size(), 515u);
 }
 

@@ -39,6 +39,10 @@ TEST_F(IniFileTest, ReadsValueOrDefault) {
                {"plain", "[files]\ninput=C:\\data\\dem.flt\noutput=C:\\data\\dem.IMG\n", "output", "C:\\data\\dem.IMG"},
                {"section and key in other case", "[FILES]\nInPut=a.flt\n", "input", "a.flt"},
                {"blanks around names and value", "  [ files ]  \n  input =  a b.flt \t\n", "input", "a b.flt"},
+               {"quoted value", "[files]\ninput= \" a b.flt \" \n", "input", " a b.flt "},
+               {"quotes in quotes", "[files]\ninput=\"\"a\"\"\n", "input", "\"a\""},
+               {"quote at one end only", "[files]\ninput=\"a.flt\n", "input", "\"a.flt"},
+               {"quote alone", "[files]\ninput=\"\n", "input", "\""},
                {"crlf lines", "[files]\r\ninput=x.flt\r\n", "input", "x.flt"},
                {"last line without break", "[files]\ninput=x.flt", "input", "x.flt"},
                {"empty value", "[files]\ninput=\n", "input", ""},
@@ -58,13 +62,34 @@ TEST_F(IniFileTest, ReadsValueOrDefault) {
   }
 }
 
-TEST_F(IniFileTest, LongValueIsWrittenWholeAndReadCutTo2047Characters) {
-  std::string value(3000, 'v');
-  for (std::size_t i = 0; i < value.size(); ++i) value[i] = static_cast<char>('a' + i % 26);
-  TIniFile ini(path_);
-  ini.WriteString("files", "input", value);
-  EXPECT_EQ(Get(), "[files]\ninput=" + value + "\n");
-  EXPECT_EQ(ini.ReadString("files", "input", ""), value.substr(0, 2047));
+// Every value that can be kept comes back byte for byte, however long; one with a line break is
+// refused and the file left as it was.
+TEST_F(IniFileTest, ValuesComeBackByteForByteOrAreRefused) {
+  std::string long_value(5000, 'v');
+  for (std::size_t i = 0; i < long_value.size(); ++i) long_value[i] = static_cast<char>('a' + i % 26);
+  const std::string kept[] = {" lead.flt", "trail.IMG ", "\tboth\t", "   ",          "\"quoted\"",
+                              "\"",        "a \"b\" c",  "",         "caf\xE9 \xFF", long_value};
+  for (const std::string& value : kept) {
+    SCOPED_TRACE(value.substr(0, 20));
+    Put("[files]\ninput=earlier\n");
+    TIniFile ini(path_);
+    ASSERT_TRUE(TIniFile::CanKeep(value));
+    ini.WriteString("files", "input", value);
+    EXPECT_EQ(TIniFile(path_).ReadString("files", "input", "<default>"), value);
+  }
+  for (const std::string value : {"a\n[evil]\nb", "a.IMG\r", "\na", "a\r\nb"}) {
+    SCOPED_TRACE(value);
+    Put("[files]\ninput=earlier\n");
+    EXPECT_FALSE(TIniFile::CanKeep(value));
+    try {
+      TIniFile(path_).WriteString("files", "input", value);
+      ADD_FAILURE() << "no error raised";
+    } catch (const EIniFileException& e) {
+      EXPECT_EQ(e.Message(), "Unable to write to " + path_ + ": the value holds a line break");
+    }
+    EXPECT_EQ(Get(), "[files]\ninput=earlier\n");
+    EXPECT_EQ(FilesInDir(), 1);
+  }
 }
 
 TEST_F(IniFileTest, WritesExactText) {
@@ -82,8 +107,9 @@ TEST_F(IniFileTest, WritesExactText) {
       {"section appended to file without final break", "[other]\nk=v", "input", "a",
        "[other]\nk=v\n[files]\ninput=a\n"},
       {"crlf file keeps crlf", "[files]\r\ninput=a\r\n", "output", "b", "[files]\r\ninput=a\r\noutput=b\r\n"},
-      {"value written unchanged", nullptr, "input", " two  blanks ", "[files]\ninput= two  blanks \n"},
-      {"line break cuts the value", nullptr, "input", "a\n[evil]\nb", "[files]\ninput=a\n"},
+      {"value written unchanged", nullptr, "input", "a  b", "[files]\ninput=a  b\n"},
+      {"blanks at the ends quoted", nullptr, "input", " two  blanks ", "[files]\ninput=\" two  blanks \"\n"},
+      {"value in quotes quoted", nullptr, "input", "\"q\"", "[files]\ninput=\"\"q\"\"\n"},
       {"empty file", "", "input", "a", "[files]\ninput=a\n"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
