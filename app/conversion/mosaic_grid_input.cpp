@@ -1,17 +1,12 @@
 #include "app/conversion/mosaic_grid_input.h"
 
-#include <algorithm>
 #include <limits>
 
-#include "app/conversion/chunk_runner.h"
 #include "app/conversion/grid_input_factory.h"
 #include "runtime/errors.h"
 
 namespace kavrimo {
 namespace {
-
-// Headers read by one thread at a time, in order.
-constexpr std::int64_t kHeadersPerShare = 32;
 
 // The coarse cells' size and k: the grids' own cells without --cell-size (or with their own size).
 std::pair<double, std::int64_t> CellsOf(const MosaicRequest& request, const MosaicLattice& lattice) {
@@ -31,22 +26,12 @@ std::vector<std::string> MosaicInputFiles(const MosaicRequest& request) {
   return files;
 }
 
-MosaicGridInput::MosaicGridInput(const MosaicRequest& request, const std::string& output, SweptFolders* swept,
-                                 int threads)
+MosaicGridInput::MosaicGridInput(const MosaicRequest& request, const std::string& output, SweptFolders* swept)
     : output_(output), swept_(swept), given_(request.inputs.size()) {
   if (request.inputs.empty()) throw ECommandError("A mosaic needs at least one grid");
-  std::vector<MosaicTile> tiles(request.inputs.size());
-  // The headers in shares on the passes' threads; the first grid in order that cannot be read raises.
-  const auto count = static_cast<std::int64_t>(tiles.size());
-  const std::int64_t shares = (count + kHeadersPerShare - 1) / kHeadersPerShare;
-  RunChunks(
-      shares, PassOptions{threads}.Workers(shares),
-      [&](std::int64_t share, int) {
-        for (std::int64_t i = share * kHeadersPerShare; i < std::min(count, (share + 1) * kHeadersPerShare); ++i) {
-          tiles[static_cast<std::size_t>(i)] = ReadTileHeader(request.inputs[static_cast<std::size_t>(i)]);
-        }
-      },
-      [](std::int64_t) {});
+  std::vector<MosaicTile> tiles;
+  tiles.reserve(request.inputs.size());
+  for (const std::string& input : request.inputs) tiles.push_back(ReadTileHeader(input));
   const MosaicLattice lattice(tiles.front().name, tiles.front().header);
   std::vector<LatticeRect> places;
   places.reserve(tiles.size());

@@ -33,10 +33,8 @@ class MosaicGridInput : public GridInput {
  public:
   // Reads every grid's header and places the grids (mosaic_lattice.h); raises the first grid's error
   // that cannot be read and every refusal: "No grid covers the bounds <WEST SOUTH EAST NORTH>", the
-  // lattice's and CheckMosaicSize's. Scratch space, where a grid needs it, goes beside output. The
-  // headers are read on up to threads threads.
-  MosaicGridInput(const MosaicRequest& request, const std::string& output, SweptFolders* swept = nullptr,
-                  int threads = 1);
+  // lattice's and CheckMosaicSize's. Scratch space, where a grid needs it, goes beside output.
+  MosaicGridInput(const MosaicRequest& request, const std::string& output, SweptFolders* swept = nullptr);
 
   // "Mosaic of <n> of <m> grids: <cols> x <rows> cells": the grids the image reaches, of all given.
   std::string Summary() const;
