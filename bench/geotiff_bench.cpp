@@ -2,6 +2,8 @@
 // engine in a child process.
 #include "bench/geotiff_bench.h"
 
+#include <geotiff.h>
+#include <geovalues.h>
 #include <sys/resource.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -36,6 +38,19 @@ float LargeCell(std::int64_t row, std::int64_t column) {
                             (hash & 1023) / 256.0);
 }
 
+// Names the cells' coordinate system, latitude and longitude on WGS 84, as the GeoTIFFs users hold do:
+// a file that names none must lie within the degrees' range, and the largest grid does not.
+void WriteGeographicKeys(TIFF* tif, const std::string& path) {
+  GTIF* keys = GTIFNew(tif);
+  if (keys == nullptr) throw std::runtime_error("cannot write the GeoKeys of " + path);
+  GTIFKeySet(keys, GTModelTypeGeoKey, TYPE_SHORT, 1, ModelTypeGeographic);
+  GTIFKeySet(keys, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsArea);
+  GTIFKeySet(keys, GeographicTypeGeoKey, TYPE_SHORT, 1, GCS_WGS_84);
+  const bool ok = GTIFWriteKeys(keys) != 0;
+  GTIFFree(keys);
+  if (!ok) throw std::runtime_error("cannot write the GeoKeys of " + path);
+}
+
 // Writes a GeoTIFF of side x side float32 cells from cells(first_row, rows, out): tiles of kTile (or one
 // strip when tiles is false), compressed by compression (with the floating-point predictor for Deflate),
 // placed as the float twin is, its no-data value the twin's.
@@ -65,6 +80,7 @@ void WriteGeoTiff(const std::string& path, int side, std::uint16_t compression, 
   TIFFSetField(tif, 33550, 3, scale);  // ModelPixelScale
   TIFFSetField(tif, 33922, 6, tie);    // ModelTiepoint
   TIFFSetField(tif, tiff::kNoDataTag, "-9999");
+  WriteGeographicKeys(tif, path);
   bool ok = true;
   if (tiles) {
     std::vector<float> band(static_cast<std::size_t>(kTile) * n), tile(static_cast<std::size_t>(kTile) * kTile);
