@@ -267,11 +267,14 @@ void MosaicPasses::Fused(std::int64_t band, const LatticeRect& area, Worker& wor
                    }
                  });
   }
-  float* coarse = Sized(worker.coarse, cols);
+  // The band's coarse rows in one run where they lie one after another in the image (a strip as wide as
+  // the image), so that pass 1 keeps them in one write; else row by row.
   const std::int64_t first_col = (area.col - fine_.col) / k_;
-  for (std::int64_t r = 0; r < rows; ++r) {
-    CoarseMeans(sums + r * cols, counts + r * cols, cols, coarse);
-    sink({BandStart(band) + r, first_col, cols, 0, coarse, cols, CellNoData::NotANumber(), nullptr});
+  const std::int64_t together = cols == extent_.cols ? rows : 1;
+  float* coarse = Sized(worker.coarse, together * cols);
+  for (std::int64_t r = 0; r < rows; r += together) {
+    CoarseMeans(sums + r * cols, counts + r * cols, together * cols, coarse);
+    sink({BandStart(band) + r, first_col, cols, 0, coarse, together * cols, CellNoData::NotANumber(), nullptr});
   }
 }
 
@@ -284,7 +287,7 @@ CellRange MosaicPasses::Scan(const ProgressSink& progress, const PassOptions& op
         CellRange& part = parts[static_cast<std::size_t>(band)];
         Band(band, worker, active, [&](const Run& run) {
           NamingGrid(run.grid, [&] { ScanCells(run.cells, static_cast<std::size_t>(run.count), run.nodata, part); });
-          if (keep != nullptr) {  // a coarse row, or a part of one
+          if (keep != nullptr) {  // coarse rows as wide as the image, or a part of one row
             keep->WriteExactlyAt((run.row * extent_.cols + run.col) * std::int64_t{sizeof(float)}, run.cells,
                                  static_cast<std::size_t>(run.count) * sizeof(float));
           }
