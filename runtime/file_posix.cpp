@@ -122,7 +122,16 @@ WholeFile ReadWholeFile(const std::string& path, std::string& content) {
   BinaryFile file(fd, path);  // closes on every way out
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return WholeFile::kRefused;
-  content.reserve(static_cast<std::size_t>(st.st_size));
+  // One byte more than the file holds, in one read: a regular file's read stops short only at its end,
+  // so a file that keeps its size is read whole by it; one that grew meanwhile is read on to its end.
+  content.resize(static_cast<std::size_t>(st.st_size) + 1);
+  ssize_t first;
+  do {
+    first = ::read(fd, content.data(), content.size());
+  } while (first < 0 && errno == EINTR);
+  if (first < 0) RaiseIoErrorFromErrno(errno, path);
+  content.resize(static_cast<std::size_t>(first));
+  if (content.size() <= static_cast<std::size_t>(st.st_size)) return WholeFile::kRead;
   char buffer[65536];
   while (const std::size_t got = file.Read(buffer, sizeof buffer)) content.append(buffer, got);
   return WholeFile::kRead;

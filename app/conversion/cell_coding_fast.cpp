@@ -28,7 +28,7 @@ namespace {
 // Each vector lane keeps its own maximum and minimum, replaced only by a strictly greater (less) cell;
 // since the range includes 0, no zero of either sign ever replaces an end, and the greatest lane is the
 // maximum the one-cell-at-a-time loop finds, to the bit. A NaN anywhere raises, as its no-data
-// comparison would.
+// comparison would, but where NaN cells are the missing ones.
 
 // The cells of v with +0 in place of no-data cells; NaN lanes are added to nan.
 __attribute__((target("avx2"), always_inline)) inline __m256 ValidAvx2(__m256 v, __m256 missing, __m256 use_missing,
@@ -56,7 +56,8 @@ __attribute__((target("avx2"))) void ScanAvx2(const float* cells, std::size_t co
     max1 = _mm256_max_ps(b, max1);
     min1 = _mm256_min_ps(b, min1);
   }
-  if (!_mm256_testz_ps(nan, nan)) fp::RaiseInvalidOp();
+  // Where NaN cells are the missing ones, they changed nothing: max and min keep their second operand.
+  if (!nodata.nan && !_mm256_testz_ps(nan, nan)) fp::RaiseInvalidOp();
   alignas(32) float lanes[4][8];
   _mm256_store_ps(lanes[0], max0);
   _mm256_store_ps(lanes[1], max1);
@@ -326,10 +327,11 @@ bool HasAvx2() {
 
 }  // namespace
 
-// The vector code finds missing cells by one comparison with the no-data value; grids whose NaN cells
-// are the missing ones take the portable loops, which ask CellNoData::Matches.
+// The vector code finds missing cells by one comparison with the no-data value; where NaN cells are the
+// missing ones, the scan's maxima and minima pass them by and the coding leaves them to the exact path
+// (its n is out of 0..253), which asks CellNoData::Matches.
 void ScanCells(const float* cells, std::size_t count, CellNoData nodata, CellRange& range, CellPath path) {
-  if (path == CellPath::Best && HasAvx2() && !nodata.nan) {
+  if (path == CellPath::Best && HasAvx2()) {
     ScanAvx2(cells, count, nodata, range);
   } else {
     ScanCellsOneByOne(cells, count, nodata, range);
@@ -341,7 +343,7 @@ void CodeCells(const float* cells, std::size_t count, CellNoData nodata, const C
   if (!FastScaleApplies(scale)) {
     // A slope of 0 (every valid cell is 0) or an infinite scale: rare, and cheap in the reference.
     CodeCellsOneByOne(cells, count, nodata, scale, out);
-  } else if (path == CellPath::Best && HasAvx2() && !nodata.nan) {
+  } else if (path == CellPath::Best && HasAvx2()) {
     OutsideCounts unused;
     CodeAvx2<false>(cells, count, nodata, FixedScale{scale, {}}, out, unused);
   } else {
@@ -354,7 +356,7 @@ void CodeCellsClamped(const float* cells, std::size_t count, CellNoData nodata, 
   if (!FastScaleApplies(fixed.scale)) {
     // A slope of 0, from a range narrower than 253 times the smallest single.
     CodeCellsClampedOneByOne(cells, count, nodata, fixed, out, counts);
-  } else if (path == CellPath::Best && HasAvx2() && !nodata.nan) {
+  } else if (path == CellPath::Best && HasAvx2()) {
     CodeAvx2<true>(cells, count, nodata, fixed, out, counts);
   } else {
     CodeClampedPortable(cells, count, nodata, fixed, out, counts);

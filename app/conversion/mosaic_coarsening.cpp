@@ -6,6 +6,7 @@
 #include <immintrin.h>
 #endif
 
+#include <algorithm>
 #include <limits>
 
 namespace kavrimo {
@@ -96,9 +97,96 @@ __attribute__((target("avx2"))) std::int64_t CoarsenAvx2(const float* fine, std:
   }
   return c;
 }
+
+// Four blocks' sums and counts of valid cells in the lanes of vectors, and the NaN cells seen.
+struct Lanes {
+  __m128 value, nan, nans;
+  bool possible;
+
+  __attribute__((target("avx2"))) void Add(__m128 x, __m256d& sum, __m256i& count) {
+    nans = _mm_or_ps(nans, _mm_cmpunord_ps(x, x));
+    if (possible) x = _mm_blendv_ps(x, nan, _mm_cmpeq_ps(x, value));
+    const __m256d v = _mm256_cvtps_pd(x);
+    const __m256d valid = _mm256_cmp_pd(v, v, _CMP_ORD_Q);
+    sum = _mm256_add_pd(sum, _mm256_and_pd(v, valid));
+    count = _mm256_sub_epi64(count, _mm256_castpd_si256(valid));
+  }
+};
+
+// Adds whole blocks [c, end) of a fine row (cells: block c's first cell) four at a time, each lane one
+// block's cells in order; returns the first block not done. Missing cells are made NaN before they add.
+__attribute__((target("avx2"))) std::int64_t AccumulateAvx2(const float* cells, std::int64_t c, std::int64_t end,
+                                                            std::int64_t k, CellNoData nodata, double* sums,
+                                                            std::int64_t* counts, bool& invalid) {
+  const auto step = static_cast<int>(k);
+  const __m128i across = _mm_setr_epi32(0, step, 2 * step, 3 * step);
+  Lanes lanes{_mm_set1_ps(nodata.value), _mm_set1_ps(kMissing), _mm_setzero_ps(), nodata.possible};
+  for (; c + 4 <= end; c += 4, cells += 4 * k) {
+    __m256d sum = _mm256_loadu_pd(sums + c);
+    __m256i count = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(counts + c));
+    std::int64_t i = 0;
+    for (; i + 4 <= k; i += 4) {
+      __m128 a = _mm_loadu_ps(cells + i), b = _mm_loadu_ps(cells + k + i);
+      __m128 d = _mm_loadu_ps(cells + 2 * k + i), e = _mm_loadu_ps(cells + 3 * k + i);
+      _MM_TRANSPOSE4_PS(a, b, d, e);  // a: each block's cell i, b: its cell i + 1, ...
+      lanes.Add(a, sum, count);
+      lanes.Add(b, sum, count);
+      lanes.Add(d, sum, count);
+      lanes.Add(e, sum, count);
+    }
+    for (; i < k; ++i) lanes.Add(_mm_i32gather_ps(cells + i, across, 4), sum, count);
+    _mm256_storeu_pd(sums + c, sum);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(counts + c), count);
+  }
+  invalid = invalid || (!nodata.nan && _mm_movemask_ps(lanes.nans) != 0);
+  return c;
+}
 #endif
 
+// Adds cells [0, n) of block c's fine cells from its cell first on, one at a time.
+bool AccumulateEach(const float* cells, std::int64_t n, CellNoData nodata, double& sum, std::int64_t& count) {
+  int invalid = 0;
+  for (std::int64_t i = 0; i < n; ++i) {
+    const float v = cells[i];
+    invalid |= static_cast<int>(v != v);
+    const float marked = nodata.possible && v == nodata.value ? kMissing : v;
+    sum += Valid(marked);
+    count += marked == marked;
+  }
+  return invalid != 0 && !nodata.nan;
+}
+
 }  // namespace
+
+bool AccumulateCoarse(const float* cells, std::int64_t n, std::int64_t col, std::int64_t k, CellNoData nodata,
+                      double* sums, std::int64_t* counts, CellPath path) {
+  bool invalid = false;
+  std::int64_t c = col / k, at = 0;
+  if (col % k != 0) {  // the rest of a block begun in an earlier run
+    const std::int64_t part = std::min(n, k - col % k);
+    invalid = AccumulateEach(cells, part, nodata, sums[c], counts[c]);
+    at = part;
+    ++c;
+  }
+  const std::int64_t end = c + (n - at) / k;  // blocks whole in this run
+#if defined(__x86_64__)
+  if (path == CellPath::Best && HasAvx2() && k <= (std::int64_t{1} << 28)) {
+    const std::int64_t done = AccumulateAvx2(cells + at, c, end, k, nodata, sums, counts, invalid);
+    at += (done - c) * k;
+    c = done;
+  }
+#endif
+  for (; at < n; ++c) {
+    const std::int64_t part = std::min(n - at, k);
+    invalid = AccumulateEach(cells + at, part, nodata, sums[c], counts[c]) || invalid;
+    at += part;
+  }
+  return invalid;
+}
+
+void CoarseMeans(const double* sums, const std::int64_t* counts, std::int64_t cols, float* coarse) {
+  for (std::int64_t c = 0; c < cols; ++c) coarse[c] = Mean(sums[c], counts[c]);
+}
 
 void CoarsenRows(const float* fine, std::int64_t stride, std::int64_t k, std::int64_t cols, float* coarse,
                  CellPath path) {

@@ -14,4 +14,14 @@ namespace kavrimo {
 void CoarsenRows(const float* fine, std::int64_t stride, std::int64_t k, std::int64_t cols, float* coarse,
                  CellPath path = CellPath::Best);
 
+// Adds n cells of one fine row, fine columns col.. of the blocks sums[c] and counts[c] hold (block c:
+// fine columns [c * k, c * k + k)), to their blocks' sums and counts of valid cells: the rows of a block
+// added one after another in row order give CoarsenRows's sums. A cell nodata matches is missing (it
+// adds +0, as a NaN of CoarsenRows does). Returns true when a cell is a NaN that nodata does not match.
+bool AccumulateCoarse(const float* cells, std::int64_t n, std::int64_t col, std::int64_t k, CellNoData nodata,
+                      double* sums, std::int64_t* counts, CellPath path = CellPath::Best);
+
+// The means of cols blocks' sums and counts into coarse, NaN for a block without a valid cell.
+void CoarseMeans(const double* sums, const std::int64_t* counts, std::int64_t cols, float* coarse);
+
 }  // namespace kavrimo

@@ -84,6 +84,13 @@ void CopyMarked(const float* cells, std::int64_t count, std::int64_t first, std:
   }
 }
 
+// Whether every block's edges lie on the lines of area's blocks of k x k cells.
+bool OnCoarseLines(const std::vector<LatticeRect>& blocks, const LatticeRect& area, std::int64_t k) {
+  return std::all_of(blocks.begin(), blocks.end(), [&](const LatticeRect& b) {
+    return (b.col - area.col) % k == 0 && b.cols % k == 0 && (b.row - area.row) % k == 0 && b.rows % k == 0;
+  });
+}
+
 template <typename T>
 T* Sized(std::vector<T>& buffer, std::int64_t count) {
   if (buffer.size() < static_cast<std::size_t>(count)) buffer.resize(static_cast<std::size_t>(count));
@@ -96,6 +103,8 @@ struct MosaicPasses::Worker {
   std::vector<float> block;  // one grid's cells of a band
   std::vector<float> fine;   // a band's gathered fine cells
   std::vector<float> coarse;
+  std::vector<double> sums;  // a band's coarse cells' sums and counts of valid cells
+  std::vector<std::int64_t> counts;
   std::vector<std::uint8_t> bytes;  // a band's coded bytes
   std::optional<BlockBuffer<float>> reads;
 };
@@ -184,6 +193,10 @@ void MosaicPasses::Direct(Worker& worker, const std::vector<MosaicSource*>& reac
 void MosaicPasses::Gathered(std::int64_t band, const LatticeRect& area, Worker& worker,
                             const std::vector<MosaicSource*>& reaching, const std::vector<LatticeRect>& blocks,
                             bool overlap, const Sink& sink) const {
+  if (!overlap && k_ > 1 && OnCoarseLines(blocks, area, k_)) {
+    Fused(band, area, worker, reaching, blocks, sink);
+    return;
+  }
   const std::int64_t stride = area.cols, cells = area.rows * stride;
   float* fine = Sized(worker.fine, cells);
   std::int64_t covered = 0;
@@ -221,6 +234,50 @@ void MosaicPasses::Gathered(std::int64_t band, const LatticeRect& area, Worker& 
   }
 }
 
+void MosaicPasses::Fused(std::int64_t band, const LatticeRect& area, Worker& worker,
+                         const std::vector<MosaicSource*>& reaching, const std::vector<LatticeRect>& blocks,
+                         const Sink& sink) const {
+  const std::int64_t cols = area.cols / k_, rows = area.rows / k_;
+  double* sums = Sized(worker.sums, rows * cols);
+  std::int64_t* counts = Sized(worker.counts, rows * cols);
+  std::fill(sums, sums + rows * cols, 0.0);
+  std::fill(counts, counts + rows * cols, 0);
+  if (!worker.reads) worker.reads.emplace(kPassBlockCells);
+  for (std::size_t i = 0; i < reaching.size(); ++i) {
+    const LatticeRect& b = blocks[i];
+    const MosaicSource& source = *reaching[i];
+    const MosaicTile& grid = source.Tile();
+    const std::int64_t top = (b.row - area.row) / k_, left = (b.col - area.col) / k_;
+    source.Visit(b.row - grid.place.row, b.rows, b.col - grid.place.col, b.cols, worker.block, *worker.reads,
+                 [&](const float* from, std::size_t count, std::size_t offset) {
+                   const auto first = static_cast<std::int64_t>(offset), end = first + static_cast<std::int64_t>(count);
+                   if (first == 0) {  // the block's cells from the start (again, when a window was read twice)
+                     for (std::int64_t r = top; r < top + b.rows / k_; ++r) {
+                       std::fill(sums + r * cols + left, sums + r * cols + left + b.cols / k_, 0.0);
+                       std::fill(counts + r * cols + left, counts + r * cols + left + b.cols / k_, 0);
+                     }
+                   }
+                   for (std::int64_t at = first; at < end;) {
+                     const std::int64_t r = at / b.cols, c = at % b.cols, n = std::min(b.cols - c, end - at);
+                     const std::int64_t row = (top + r / k_) * cols + left;
+                     if (AccumulateCoarse(from + (at - first), n, c, k_, source.NoData(), sums + row, counts + row)) {
+                       RaiseInvalidCell(grid);
+                     }
+                     at += n;
+                   }
+                 });
+  }
+  // The band's coarse rows in one run where they lie one after another in the image (a strip as wide as
+  // the image), so that pass 1 keeps them in one write; else row by row.
+  const std::int64_t first_col = (area.col - fine_.col) / k_;
+  const std::int64_t together = cols == extent_.cols ? rows : 1;
+  float* coarse = Sized(worker.coarse, together * cols);
+  for (std::int64_t r = 0; r < rows; r += together) {
+    CoarseMeans(sums + r * cols, counts + r * cols, together * cols, coarse);
+    sink({BandStart(band) + r, first_col, cols, 0, coarse, together * cols, CellNoData::NotANumber(), nullptr});
+  }
+}
+
 CellRange MosaicPasses::Scan(const ProgressSink& progress, const PassOptions& options, BinaryFile* keep) {
   std::vector<CellRange> parts(static_cast<std::size_t>(bands_));
   CellRange range;
@@ -230,7 +287,7 @@ CellRange MosaicPasses::Scan(const ProgressSink& progress, const PassOptions& op
         CellRange& part = parts[static_cast<std::size_t>(band)];
         Band(band, worker, active, [&](const Run& run) {
           NamingGrid(run.grid, [&] { ScanCells(run.cells, static_cast<std::size_t>(run.count), run.nodata, part); });
-          if (keep != nullptr) {  // a coarse row, or a part of one
+          if (keep != nullptr) {  // coarse rows as wide as the image, or a part of one row
             keep->WriteExactlyAt((run.row * extent_.cols + run.col) * std::int64_t{sizeof(float)}, run.cells,
                                  static_cast<std::size_t>(run.count) * sizeof(float));
           }

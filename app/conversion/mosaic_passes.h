@@ -6,7 +6,9 @@
 // scanned or coded with its grid's own no-data value, straight from where it was read. Elsewhere the
 // band's fine cells are gathered first, each taking the first grid in order whose cell there is valid,
 // and a coarse cell is the mean of the valid fine cells of its block: their sum in double precision in
-// row order, divided by their number, rounded to single.
+// row order, divided by their number, rounded to single. Where no two grids overlap and every grid's
+// edges lie on the coarse cells' lines, each block's cells come from one grid, in row order as it is
+// read: they are summed straight from where they were read, without being gathered.
 //
 // Bands are shared out to threads in stripes of a few bands; before a stripe the grids it reaches are
 // opened (an ASCII grid or a compressed GeoTIFF is parsed or decoded once, on every thread) and after it
@@ -73,6 +75,10 @@ class MosaicPasses {
   // The cells of area gathered first, then coarsened.
   void Gathered(std::int64_t band, const LatticeRect& area, Worker& worker, const std::vector<MosaicSource*>& reaching,
                 const std::vector<LatticeRect>& blocks, bool overlap, const Sink& sink) const;
+  // The coarse cells of area where each block of k x k fine cells lies within one grid or none: each
+  // grid's cells added straight to their blocks' sums as they are read.
+  void Fused(std::int64_t band, const LatticeRect& area, Worker& worker, const std::vector<MosaicSource*>& reaching,
+             const std::vector<LatticeRect>& blocks, const Sink& sink) const;
   template <typename Coding>
   void CodeWith(ImagePixels& output, const ProgressSink& progress, const PassOptions& options, Coding code,
                 const std::function<void(std::int64_t)>& after);

@@ -11,6 +11,7 @@
 #include "app/grid/geotiff_library.h"
 #include "app/grid/grid_stream.h"
 #include "runtime/errors.h"
+#include "runtime/mapped_file.h"
 #include "runtime/path.h"
 
 namespace kavrimo {
@@ -18,6 +19,9 @@ namespace {
 
 // The fewest cells visited through a mapping.
 constexpr std::int64_t kMappedCells = std::int64_t{1} << 18;
+// Mapped windows reach out to these boundaries of the file (within it): where the system caches a file
+// in large blocks, a window of whole aligned 2 MiB is mapped at one fault, a smaller one page by page.
+constexpr std::int64_t kWindowAlignment = std::int64_t{2} << 20;
 
 BinaryFile OpenText(const std::string& name) {
   try {
@@ -121,6 +125,7 @@ void MosaicSource::Visit(std::int64_t row, std::int64_t rows, std::int64_t col, 
   const std::int64_t count = rows * cols;
   // A mapping costs a few system calls and faults whatever its size: small blocks are cheaper read.
   if (tile_.kind == MosaicKind::kFloat && cols == tile_.header.ncols && count >= kMappedCells) {
+    if (!tile_.header.big_endian && VisitAligned(row * cols, count, visit)) return;
     const GridStream stream(data_, tile_.Cells(), tile_.header.big_endian);
     if (stream.Visit(row * cols, static_cast<std::size_t>(count), reads, visit) < static_cast<std::size_t>(count)) {
       throw EInOutError(100, data_.Path());
@@ -130,6 +135,17 @@ void MosaicSource::Visit(std::int64_t row, std::int64_t rows, std::int64_t col, 
   if (block.size() < static_cast<std::size_t>(count)) block.resize(static_cast<std::size_t>(count));
   Read(row, rows, col, cols, block.data());
   visit(block.data(), static_cast<std::size_t>(count), 0);
+}
+
+bool MosaicSource::VisitAligned(std::int64_t first, std::int64_t count, const CellVisitor& visit) const {
+  const std::int64_t from = first * std::int64_t{sizeof(float)}, to = (first + count) * std::int64_t{sizeof(float)};
+  const std::int64_t start = from / kWindowAlignment * kWindowAlignment;
+  const std::int64_t end = std::min(data_.Size(), (to + kWindowAlignment - 1) / kWindowAlignment * kWindowAlignment);
+  if (end < to) return false;  // the file ends early: the stream's reads say where
+  // A window cut short is visited again by the stream's reads, which tell what the cells were.
+  return VisitWindow(data_, start, static_cast<std::size_t>(end - start), [&](const char* bytes) {
+           visit(reinterpret_cast<const float*>(bytes + (from - start)), static_cast<std::size_t>(count), 0);
+         }) == WindowVisit::kWhole;
 }
 
 void MosaicSource::ReadGrid(const BinaryFile& file, std::int64_t base, std::int64_t row, std::int64_t rows,

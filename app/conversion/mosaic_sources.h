@@ -64,6 +64,9 @@ class MosaicSource {
              BlockBuffer<float>& reads, const CellVisitor& visit) const;
 
  private:
+  // Visits the float grid's cells [first, first + count) through a mapped window widened to aligned
+  // boundaries; false when it cannot (nothing visited) or the file shrank meanwhile.
+  bool VisitAligned(std::int64_t first, std::int64_t count, const CellVisitor& visit) const;
   void ReadGrid(const BinaryFile& file, std::int64_t base, std::int64_t row, std::int64_t rows, std::int64_t col,
                 std::int64_t cols, float* out) const;
   void ReadBlocks(std::int64_t row, std::int64_t rows, std::int64_t col, std::int64_t cols, float* out) const;

@@ -2,6 +2,7 @@
 // cells, the cells a box overlaps, the extent and the image's corner; the means of coarse cells.
 #include "app/conversion/mosaic_lattice.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -139,12 +140,13 @@ TEST(MosaicLatticeTest, ExtentSizeAndCorner) {
   EXPECT_EQ(MessageOf([] { CheckMosaicSize({0, 0, 32767, 32767}); }), "no error");
 }
 
-// Coarse means on both paths, against the sums written out: blocks of k from 1 to 6, some with no valid
-// cell, and a width that leaves blocks beyond the last four.
+// Coarse means on both paths, against the sums written out: blocks of k from 1 to 9, some with no valid
+// cell, and a width that leaves blocks beyond the last four; the same cells summed as they are read, in
+// runs that end anywhere, missing as NaN or as a no-data value; a NaN that is not missing is told.
 TEST(MosaicCoarseningTest, BothPathsGiveTheMeansInRowOrder) {
   std::mt19937 random(5);
   const float missing = std::numeric_limits<float>::quiet_NaN();
-  for (std::int64_t k = 1; k <= 6; ++k) {
+  for (std::int64_t k = 1; k <= 9; ++k) {
     const std::int64_t cols = 7, stride = cols * k + 3;
     std::vector<float> fine(static_cast<std::size_t>(stride * k));
     for (float& v : fine) {
@@ -173,6 +175,28 @@ TEST(MosaicCoarseningTest, BothPathsGiveTheMeansInRowOrder) {
       for (std::size_t c = 0; c < coarse.size(); ++c) {
         EXPECT_TRUE(coarse[c] == expected[c] || (std::isnan(coarse[c]) && std::isnan(expected[c])))
             << "k " << k << ", block " << c;
+      }
+      for (const bool nan_missing : {true, false}) {
+        const CellNoData nodata = nan_missing ? CellNoData::NotANumber() : CellNoData(-9999);
+        std::vector<double> sums(static_cast<std::size_t>(cols));
+        std::vector<std::int64_t> counts(static_cast<std::size_t>(cols));
+        for (std::int64_t r = 0; r < k; ++r) {
+          std::vector<float> row(fine.begin() + r * stride, fine.begin() + r * stride + cols * k);
+          if (!nan_missing)
+            std::replace_if(
+                row.begin(), row.end(), [](float v) { return v != v; }, -9999.0f);
+          for (std::int64_t at = 0, piece = 3 + r % 4 * k; at < cols * k; at += piece) {
+            const std::int64_t n = std::min(piece, cols * k - at);
+            EXPECT_FALSE(AccumulateCoarse(row.data() + at, n, at, k, nodata, sums.data(), counts.data(), path));
+          }
+          const float nan = missing;  // one NaN more: missing, or told where a value marks the missing cells
+          EXPECT_EQ(AccumulateCoarse(&nan, 1, cols * k - 1, k, nodata, sums.data(), counts.data(), path), !nan_missing);
+        }
+        CoarseMeans(sums.data(), counts.data(), cols, coarse.data());
+        for (std::size_t c = 0; c < coarse.size(); ++c) {
+          EXPECT_TRUE(coarse[c] == expected[c] || (std::isnan(coarse[c]) && std::isnan(expected[c])))
+              << "k " << k << ", block " << c << (nan_missing ? ", NaN missing" : ", no-data value");
+        }
       }
     }
   }
