@@ -56,6 +56,11 @@ bool FolderExists(const std::string& path);
 enum class WholeFile { kRead, kMissing, kRefused };
 WholeFile ReadWholeFile(const std::string& path, std::string& content);
 
+// Reads a file or stream to its end, waiting on it as standard input is waited on: a regular file, a
+// FIFO, a device or a process substitution (/dev/fd/N). Returns kMissing or kRefused, content empty, when
+// it cannot be opened; raises EInOutError naming path when a read fails (a folder, say).
+WholeFile ReadWholeStream(const std::string& path, std::string& content);
+
 // Asks the system to write a regular file's cached data to disk; does nothing for a missing file or
 // anything else. Never raises.
 void SyncFileQuietly(const std::string& path);
@@ -110,6 +115,7 @@ class BinaryFile {
 
  private:
   friend WholeFile ReadWholeFile(const std::string& path, std::string& content);
+  friend WholeFile ReadWholeStream(const std::string& path, std::string& content);
   BinaryFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
   int fd_ = -1;
   std::string path_;

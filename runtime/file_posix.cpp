@@ -137,6 +137,20 @@ WholeFile ReadWholeFile(const std::string& path, std::string& content) {
   return WholeFile::kRead;
 }
 
+WholeFile ReadWholeStream(const std::string& path, std::string& content) {
+  content.clear();
+  if (IsMalformedPath(path)) return WholeFile::kRefused;
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return errno == ENOENT ? WholeFile::kMissing : WholeFile::kRefused;
+  BinaryFile file(fd, path);  // closes on every way out
+  char buffer[65536];
+  while (const std::size_t got = file.Read(buffer, sizeof buffer)) content.append(buffer, got);
+  return WholeFile::kRead;
+}
+
 void SyncFileQuietly(const std::string& path) {
   if (IsMalformedPath(path)) return;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

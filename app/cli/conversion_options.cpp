@@ -4,8 +4,10 @@
 #include <optional>
 
 #include "runtime/errors.h"
+#include "runtime/file.h"
 #include "runtime/fp.h"
 #include "runtime/number_text.h"
+#include "runtime/path.h"
 
 namespace kavrimo::cli {
 namespace {
@@ -116,6 +118,15 @@ MosaicRequest AreaRequest(const ParsedArgs& parsed, std::vector<std::string> inp
     request.cell_size_text = parsed.Value("cell-size");
   }
   return request;
+}
+
+std::string CheckOutput(const std::string& output) {
+  for (const char* grid : {".flt", ".hdr", ".asc", ".tif", ".tiff"}) {
+    if (HasExtension(output, grid) && PathExists(output)) {
+      return output + ": is named as a grid, not an image; give the image to write as OUTPUT";
+    }
+  }
+  return {};
 }
 
 }  // namespace kavrimo::cli

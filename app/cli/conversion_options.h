@@ -32,6 +32,11 @@ OptionSpec ThreadsOption(const char* help, const char* excludes = nullptr);
 OptionSpec BoundsOption(const char* excludes = nullptr);
 OptionSpec CellSizeOption();
 
+// Why OUTPUT is refused ("" when it is not): an existing file named as a grid (.flt, .hdr, .asc, .tif or
+// .tiff, any letter case) is most likely the last INPUT of a command whose OUTPUT was forgotten, and is
+// never replaced by an image. A new file of such a name is written.
+std::string CheckOutput(const std::string& output);
+
 // A mosaic of inputs over what --bounds and --cell-size say (both checked).
 MosaicRequest AreaRequest(const ParsedArgs& parsed, std::vector<std::string> inputs);
 

@@ -191,6 +191,9 @@ int RunConvert(const std::vector<std::string>& args, Streams& io) {
   if (auto status = ParseCommandLine(kSpec, args, io, parsed)) return *status;
   SetDecimalSeparator('.');  // the grids' headers and the status texts use the full stop, whatever the locale
   const std::vector<std::string>& inputs = parsed.Arguments();
+  if (!parsed.IsSet("out-dir")) {
+    if (const std::string refusal = CheckOutput(inputs[1]); !refusal.empty()) return UsageError(io.err, refusal);
+  }
   ConvertOptions options;
   options.quiet = parsed.IsSet("quiet");
   options.template_path = parsed.IsSet("template") ? parsed.Value("template") : LocateProgramFiles().template_path;

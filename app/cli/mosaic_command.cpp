@@ -59,7 +59,7 @@ std::vector<std::string> NamesIn(const std::string& text) {
 std::string ReadNames(const std::string& path, std::istream& in) {
   std::string text;
   if (path == "-") return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (ReadWholeFile(path, text) != WholeFile::kRead) throw EFOpenError(path);
+  if (ReadWholeStream(path, text) != WholeFile::kRead) throw EFOpenError(path);
   return text;
 }
 
@@ -72,6 +72,7 @@ int RunMosaic(const std::vector<std::string>& args, Streams& io) {
   std::vector<std::string> inputs = parsed.Arguments();
   const std::string output = inputs.back();
   inputs.pop_back();
+  if (const std::string refusal = CheckOutput(output); !refusal.empty()) return UsageError(io.err, refusal);
   std::string listed;
   if (parsed.IsSet("inputs-from")) {
     listed = parsed.Value("inputs-from");
