@@ -5,11 +5,11 @@
 
 namespace kavrimo::cli {
 
-int RunOnImage(const CommandSpec& spec, const std::vector<std::string>& args, Streams& io,
+int RunOnImage(const CommandSpec& syntax, const std::vector<std::string>& args, Streams& io,
                const std::function<int(const ParsedArgs&, TKelImg&)>& command,
                const std::function<void(const ParsedArgs&)>& before) {
   ParsedArgs parsed;
-  if (auto status = ParseCommandLine(spec, args, io, parsed)) return *status;
+  if (auto status = ParseCommandLine(syntax, args, io, parsed)) return *status;
   if (before) before(parsed);
   const std::string& path = parsed.Arguments().front();
   TerminalHost host(io.out, io.err, false, true);
