@@ -44,6 +44,8 @@ std::string_view TrimControls(std::string_view text) {
   return text.substr(begin, end - begin);
 }
 
+constexpr bool IsBreak(char c) { return c == '\r' || c == '\n'; }
+
 float ParseSingle(std::string_view value_text) { return fp::ToSingle(ParseReal(TrimControls(value_text))); }
 
 // The header's lines, split at CR LF, a lone CR or a lone LF (a text that ends with a break has no
@@ -60,16 +62,16 @@ class HeaderLines {
     const std::string upper_key = AsciiUpper(key);
     const std::string_view text = text_, upper = upper_;
     bool matched = false;
-    std::size_t start = 0;
-    while (start < text.size()) {
-      std::size_t end = text.find_first_of("\r\n", start);
-      if (end == std::string_view::npos) end = text.size();
-      if (upper.substr(start, end - start).find(upper_key) != std::string_view::npos) {
-        store(ValueText(text.substr(start, end - start)));
-        matched = true;
-      }
-      start = end + 1;
-      if (end < text.size() && text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
+    // Each place the key is found lies on one line, bounded by the breaks around it (a key holds no
+    // break); the line's later places are passed over.
+    for (std::size_t at = upper.find(upper_key); at != std::string_view::npos; at = upper.find(upper_key, at)) {
+      std::size_t start = at;
+      while (start > 0 && !IsBreak(text[start - 1])) --start;
+      std::size_t end = at + upper_key.size();
+      while (end < text.size() && !IsBreak(text[end])) ++end;
+      store(ValueText(text.substr(start, end - start)));
+      matched = true;
+      at = end;
     }
     return matched;
   }
