@@ -175,6 +175,23 @@ void MosaicPasses::Band(std::int64_t band, Worker& worker, const std::vector<Mos
   }
 }
 
+bool MosaicPasses::Whole(std::int64_t band, const std::vector<MosaicSource*>& active) const {
+  if (k_ != 1) return true;  // coarse cells are handed on whole
+  const LatticeRect area{fine_.col, fine_.row + BandStart(band), fine_.cols, BandEnd(band) - BandStart(band)};
+  std::vector<LatticeRect> blocks;
+  std::int64_t covered = 0;
+  for (const MosaicSource* source : active) {
+    const LatticeRect block = Intersection(source->Tile().place, area);
+    if (block.cols == 0) continue;
+    for (const LatticeRect& other : blocks) {
+      if (Intersection(block, other).cols != 0) return true;  // gathered: whole, missing cells as NaN
+    }
+    blocks.push_back(block);
+    covered += block.cols * block.rows;
+  }
+  return covered == area.cols * area.rows;
+}
+
 void MosaicPasses::Direct(Worker& worker, const std::vector<MosaicSource*>& reaching,
                           const std::vector<LatticeRect>& blocks, const Sink& sink) const {
   if (!worker.reads) worker.reads.emplace(kPassBlockCells);
@@ -306,7 +323,7 @@ void MosaicPasses::CodeWith(ImagePixels& output, const ProgressSink& progress, c
       [&](std::int64_t band, Worker& worker, const std::vector<MosaicSource*>& active) {
         const std::int64_t first_row = BandStart(band), cells = (BandEnd(band) - first_row) * width;
         std::uint8_t* bytes = Sized(worker.bytes, cells);
-        std::memset(bytes, kNoDataByte, static_cast<std::size_t>(cells));
+        if (!Whole(band, active)) std::memset(bytes, kNoDataByte, static_cast<std::size_t>(cells));
         Band(band, worker, active, [&](const Run& run) {
           NamingGrid(run.grid, [&] {
             // The run's pieces of each row go to their places in the band's rows.

@@ -69,6 +69,8 @@ class MosaicPasses {
   void Walk(const ProgressSink& progress, const PassOptions& options, const BandWork& work,
             const std::function<void(std::int64_t)>& after);
   void Band(std::int64_t band, Worker& worker, const std::vector<MosaicSource*>& active, const Sink& sink) const;
+  // Whether Band hands every cell of band to its sink: else the cells no grid covers are left out.
+  bool Whole(std::int64_t band, const std::vector<MosaicSource*>& active) const;
   // The cells of area (fine cells of a band) read grid by grid, each scanned or coded with its own no-data.
   void Direct(Worker& worker, const std::vector<MosaicSource*>& reaching, const std::vector<LatticeRect>& blocks,
               const Sink& sink) const;
