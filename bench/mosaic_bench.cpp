@@ -87,6 +87,32 @@ MosaicBounds Sixteenth() {
   return {-180 + 3072 * kCell, top - 5120 * kCell, -180 + 5120 * kCell, top - 3072 * kCell, "a sixteenth"};
 }
 
+// The names of the tiles of side 256 (prefix "b") that the box of Sixteenth() touches.
+std::vector<std::string> SixteenthTiles(const ScratchFolder& folder) {
+  std::vector<std::string> names;
+  for (int ty = 12; ty < 20; ++ty) {
+    for (int tx = 12; tx < 20; ++tx) names.push_back(folder.File("b" + std::to_string(ty) + "_" + std::to_string(tx)));
+  }
+  return names;
+}
+
+// One timed run of each floor: what the mosaics of 64 and 1024 tiles and the box must at least read and
+// write, whatever they compute.
+void TimeFloors(const ScratchFolder& folder, const std::vector<std::string>& tiles64,
+                const std::vector<std::string>& tiles1024, const std::string& out, std::vector<double> (&floors)[3]) {
+  const std::int64_t cells = std::int64_t{kSide} * kSide;
+  const std::vector<std::string> box = SixteenthTiles(folder);
+  const auto timed = [&](const std::vector<std::string>& headers, const std::vector<std::string>& grids,
+                         std::int64_t out_cells) {
+    const double seconds = Seconds([&] { ReadGridsTwiceWriteQuarter(headers, grids, out_cells, out); });
+    std::filesystem::remove(out);  // each run writes a new file, as the mosaics do
+    return seconds;
+  };
+  floors[0].push_back(timed(tiles64, tiles64, cells));
+  floors[1].push_back(timed(tiles1024, tiles1024, cells));
+  floors[2].push_back(timed(tiles1024, box, cells / 16));
+}
+
 }  // namespace
 
 namespace {
@@ -221,9 +247,10 @@ MosaicBenchResult MeasureMosaic(const ScratchFolder& folder, const std::string& 
   const std::vector<std::string> tiles1024 = CutIntoTiles(folder, twin, 256, "b");
   std::printf(" %.1f s\n", SecondsSince(start));
   const Checks checks = MakeChecks(folder, twin, tiles64, template_path, result.identical);
-  std::vector<double> times[2][5], others;
+  std::vector<double> times[2][5], floors[3], others;
   for (int run = 0; run < runs; ++run) {
     const CpuClock before = CpuClock::Now();
+    TimeFloors(folder, tiles64, tiles1024, out, floors);
     for (int t = 0; t < 2; ++t) {
       result.identical =
           TimeOnce(twin, tiles64, tiles1024, checks, out, template_path, t + 1, times[t]) && result.identical;
@@ -244,6 +271,9 @@ MosaicBenchResult MeasureMosaic(const ScratchFolder& folder, const std::string& 
     result.bounds[t] = Median(times[t][3]);
     result.coarse[t] = Median(times[t][4]);
   }
+  result.floor64 = Median(floors[0]);
+  result.floor1024 = Median(floors[1]);
+  result.floor_bounds = Median(floors[2]);
   result.others = Median(others);
   std::filesystem::remove_all(folder.File(""));
   std::filesystem::create_directory(folder.File(""));
@@ -269,6 +299,10 @@ bool ReportMosaic(const MosaicBenchResult& r) {
         t + 1, a, Verdict(a <= 1.2), b, Verdict(b <= 1.3), c, Verdict(c <= 0.1), d, Verdict(d <= 1.1));
     met = met && a <= 1.2 && b <= 1.3 && c <= 0.1 && d <= 1.1;
   }
+  std::printf(
+      "  floors (the files read twice and the image written, one thread): 64 tiles %.2f x the grid, 1024 tiles "
+      "%.2f x, box %.3f x the whole mosaic\n",
+      r.floor64 / r.twin[0], r.floor1024 / r.twin[0], r.floor_bounds / r.tiles1024[0]);
   std::printf("  images identical to the grid's own (whole, box, coarse; coarse of the tiles): %s\n",
               Verdict(r.identical));
   if (r.large_side != 0) {

@@ -15,6 +15,8 @@ namespace kavrimo::bench {
 struct MosaicBenchResult {
   // Medians in seconds, on one thread and on two.
   double twin[2] = {}, tiles64[2] = {}, tiles1024[2] = {}, bounds[2] = {}, coarse[2] = {};
+  // The floors, on one thread: the files read twice and the image written (mosaic_bench.cpp).
+  double floor64 = 0, floor1024 = 0, floor_bounds = 0;
   double others = 0;  // processors other programs kept busy meanwhile
   bool identical = true;
   int large_side = 0;  // 0 when the large mosaics were skipped

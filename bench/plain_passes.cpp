@@ -1,6 +1,7 @@
 // The floor and the plain reference conversion.
 #include "bench/plain_passes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -16,20 +17,17 @@ namespace {
 constexpr std::size_t kPlainBlock = std::size_t{1} << 20;  // 1 MiB
 constexpr std::int64_t kHeader = 512;
 
-}  // namespace
-
-void ReadTwiceWriteQuarter(const std::string& data, std::int64_t cells, const std::string& out, std::size_t read_bytes,
-                           std::size_t write_bytes) {
-  const BinaryFile in = BinaryFile::OpenExisting(data, OpenMode::ReadOnly);
-  const std::int64_t size = cells * 4;
-  std::vector<char> block(read_bytes);
-  for (int pass = 0; pass < 2; ++pass) {
-    for (std::int64_t at = 0; at < size; at += static_cast<std::int64_t>(read_bytes)) {
-      const auto count =
-          static_cast<std::size_t>(std::min<std::int64_t>(size - at, static_cast<std::int64_t>(read_bytes)));
-      if (in.ReadAt(at, block.data(), count) != count) throw EInOutError(100);
-    }
+// Reads bytes [0, size) of in in blocks of block.size().
+void ReadAll(const BinaryFile& in, std::int64_t size, std::vector<char>& block) {
+  for (std::int64_t at = 0; at < size; at += static_cast<std::int64_t>(block.size())) {
+    const auto count =
+        static_cast<std::size_t>(std::min<std::int64_t>(size - at, static_cast<std::int64_t>(block.size())));
+    if (in.ReadAt(at, block.data(), count) != count) throw EInOutError(100);
   }
+}
+
+// Writes 512 + cells bytes to out in blocks of write_bytes.
+void WriteQuarter(const std::string& out, std::int64_t cells, std::size_t write_bytes) {
   BinaryFile output = BinaryFile::Create(out);
   const std::vector<char> bytes(write_bytes, 7);
   output.WriteExactlyAt(0, bytes.data(), kHeader);
@@ -39,6 +37,32 @@ void ReadTwiceWriteQuarter(const std::string& data, std::int64_t cells, const st
     output.WriteExactlyAt(kHeader + at, bytes.data(), count);
   }
   output.Close();
+}
+
+}  // namespace
+
+void ReadTwiceWriteQuarter(const std::string& data, std::int64_t cells, const std::string& out, std::size_t read_bytes,
+                           std::size_t write_bytes) {
+  const BinaryFile in = BinaryFile::OpenExisting(data, OpenMode::ReadOnly);
+  std::vector<char> block(read_bytes);
+  for (int pass = 0; pass < 2; ++pass) ReadAll(in, cells * 4, block);
+  WriteQuarter(out, cells, write_bytes);
+}
+
+void ReadGridsTwiceWriteQuarter(const std::vector<std::string>& headers, const std::vector<std::string>& grids,
+                                std::int64_t out_cells, const std::string& out) {
+  std::string header;
+  for (const std::string& grid : headers) {
+    if (ReadWholeFile(grid + ".hdr", header) != WholeFile::kRead) throw EFOpenError(grid + ".hdr");
+  }
+  std::vector<char> block(kPlainBlock);
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const std::string& grid : grids) {
+      const BinaryFile in = BinaryFile::OpenExisting(grid + ".flt", OpenMode::ReadOnly);
+      ReadAll(in, in.Size(), block);
+    }
+  }
+  WriteQuarter(out, out_cells, kPlainBlock);
 }
 
 void PlainConversion(const std::string& data, std::int64_t cells, std::int32_t nodata, const std::string& out) {
