@@ -59,7 +59,7 @@ std::string CheckBounds(const std::vector<std::string>& values) {
 
 std::string CheckCellSize(const std::vector<std::string>& values) {
   const std::optional<double> size = Finite(values.front());
-  return size && *size > 0 ? "" : "--cell-size needs a number greater than 0";
+  return size && *size > 0 ? "" : "--cell-size needs a finite number greater than 0, not '" + values.front() + "'";
 }
 
 OptionSpec QuietOption(const char* help) { return {.name = "quiet", .letter = 'q', .help = help}; }
