@@ -103,7 +103,7 @@ struct MosaicPasses::Worker {
   std::vector<float> block;  // one grid's cells of a band
   std::vector<float> fine;   // a band's gathered fine cells
   std::vector<float> coarse;
-  std::vector<double> sums;  // a band's coarse cells' sums and counts of valid cells
+  std::vector<double> sums;  // one coarse row's sums and counts of valid cells
   std::vector<std::int64_t> counts;
   std::vector<std::uint8_t> bytes;  // a band's coded bytes
   std::optional<BlockBuffer<float>> reads;
@@ -255,32 +255,35 @@ void MosaicPasses::Fused(std::int64_t band, const LatticeRect& area, Worker& wor
                          const std::vector<MosaicSource*>& reaching, const std::vector<LatticeRect>& blocks,
                          const Sink& sink) const {
   const std::int64_t cols = area.cols / k_, rows = area.rows / k_;
-  double* sums = Sized(worker.sums, rows * cols);
-  std::int64_t* counts = Sized(worker.counts, rows * cols);
-  std::fill(sums, sums + rows * cols, 0.0);
-  std::fill(counts, counts + rows * cols, 0);
+  float* coarse = Sized(worker.coarse, rows * cols);  // the area's coarse cells, row after row
+  std::int64_t covered = 0;
+  for (const LatticeRect& b : blocks) covered += b.cols * b.rows;
+  if (covered != area.cols * area.rows) std::fill(coarse, coarse + rows * cols, kMissing);
   if (!worker.reads) worker.reads.emplace(kPassBlockCells);
   for (std::size_t i = 0; i < reaching.size(); ++i) {
     const LatticeRect& b = blocks[i];
     const MosaicSource& source = *reaching[i];
     const MosaicTile& grid = source.Tile();
-    const std::int64_t top = (b.row - area.row) / k_, left = (b.col - area.col) / k_;
+    // One coarse row of the block at a time: its sums start at its first fine row and become means at
+    // its last. A window read again from its first cell starts again, and its means replace the first.
+    const std::int64_t across = b.cols / k_;
+    double* sums = Sized(worker.sums, across);
+    std::int64_t* counts = Sized(worker.counts, across);
+    float* const means = coarse + (b.row - area.row) / k_ * cols + (b.col - area.col) / k_;
     source.Visit(b.row - grid.place.row, b.rows, b.col - grid.place.col, b.cols, worker.block, *worker.reads,
                  [&](const float* from, std::size_t count, std::size_t offset) {
                    const auto first = static_cast<std::int64_t>(offset), end = first + static_cast<std::int64_t>(count);
-                   if (first == 0) {  // the block's cells from the start (again, when a window was read twice)
-                     for (std::int64_t r = top; r < top + b.rows / k_; ++r) {
-                       std::fill(sums + r * cols + left, sums + r * cols + left + b.cols / k_, 0.0);
-                       std::fill(counts + r * cols + left, counts + r * cols + left + b.cols / k_, 0);
-                     }
-                   }
                    for (std::int64_t at = first; at < end;) {
                      const std::int64_t r = at / b.cols, c = at % b.cols, n = std::min(b.cols - c, end - at);
-                     const std::int64_t row = (top + r / k_) * cols + left;
-                     if (AccumulateCoarse(from + (at - first), n, c, k_, source.NoData(), sums + row, counts + row)) {
+                     if (c == 0 && r % k_ == 0) {
+                       std::fill(sums, sums + across, 0.0);
+                       std::fill(counts, counts + across, 0);
+                     }
+                     if (AccumulateCoarse(from + (at - first), n, c, k_, source.NoData(), sums, counts)) {
                        RaiseInvalidCell(grid);
                      }
                      at += n;
+                     if (c + n == b.cols && r % k_ == k_ - 1) CoarseMeans(sums, counts, across, means + r / k_ * cols);
                    }
                  });
   }
@@ -288,10 +291,9 @@ void MosaicPasses::Fused(std::int64_t band, const LatticeRect& area, Worker& wor
   // the image), so that pass 1 keeps them in one write; else row by row.
   const std::int64_t first_col = (area.col - fine_.col) / k_;
   const std::int64_t together = cols == extent_.cols ? rows : 1;
-  float* coarse = Sized(worker.coarse, together * cols);
   for (std::int64_t r = 0; r < rows; r += together) {
-    CoarseMeans(sums + r * cols, counts + r * cols, together * cols, coarse);
-    sink({BandStart(band) + r, first_col, cols, 0, coarse, together * cols, CellNoData::NotANumber(), nullptr});
+    sink({BandStart(band) + r, first_col, cols, 0, coarse + r * cols, together * cols, CellNoData::NotANumber(),
+          nullptr});
   }
 }
 
