@@ -141,6 +141,27 @@ __attribute__((target("avx2"))) std::int64_t AccumulateAvx2(const float* cells, 
   invalid = invalid || (!nodata.nan && _mm_movemask_ps(lanes.nans) != 0);
   return c;
 }
+
+// CoarseMeans four blocks at a time; returns the first block not done. A count below 2^52 becomes a
+// double exactly as its bits under those of 2^52, less 2^52; a lane without a valid cell is NaN.
+__attribute__((target("avx2"))) std::int64_t MeansAvx2(const double* sums, const std::int64_t* counts,
+                                                       std::int64_t cols, float* coarse) {
+  const __m256i exponent = _mm256_set1_epi64x(0x4330000000000000);  // the bits of 2^52
+  const __m256d two52 = _mm256_set1_pd(4503599627370496.0);
+  const __m256i below = _mm256_set1_epi64x(~std::int64_t{0} << 52);
+  const __m256i low_halves = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
+  std::int64_t c = 0;
+  for (; c + 4 <= cols; c += 4) {
+    const __m256i n = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(counts + c));
+    if (!_mm256_testz_si256(n, below)) break;  // a count of 2^52 or more: the scalar way
+    const __m256d count = _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(n, exponent)), two52);
+    const __m128 mean = _mm256_cvtpd_ps(_mm256_div_pd(_mm256_loadu_pd(sums + c), count));
+    const __m256i none = _mm256_cmpeq_epi64(n, _mm256_setzero_si256());
+    const __m128 none_lanes = _mm_castsi128_ps(_mm256_castsi256_si128(_mm256_permutevar8x32_epi32(none, low_halves)));
+    _mm_storeu_ps(coarse + c, _mm_blendv_ps(mean, _mm_set1_ps(kMissing), none_lanes));
+  }
+  return c;
+}
 #endif
 
 // Adds cells [0, n) of block c's fine cells from its cell first on, one at a time.
@@ -184,8 +205,12 @@ bool AccumulateCoarse(const float* cells, std::int64_t n, std::int64_t col, std:
   return invalid;
 }
 
-void CoarseMeans(const double* sums, const std::int64_t* counts, std::int64_t cols, float* coarse) {
-  for (std::int64_t c = 0; c < cols; ++c) coarse[c] = Mean(sums[c], counts[c]);
+void CoarseMeans(const double* sums, const std::int64_t* counts, std::int64_t cols, float* coarse, CellPath path) {
+  std::int64_t c = 0;
+#if defined(__x86_64__)
+  if (path == CellPath::Best && HasAvx2()) c = MeansAvx2(sums, counts, cols, coarse);
+#endif
+  for (; c < cols; ++c) coarse[c] = Mean(sums[c], counts[c]);
 }
 
 void CoarsenRows(const float* fine, std::int64_t stride, std::int64_t k, std::int64_t cols, float* coarse,

@@ -22,6 +22,7 @@ bool AccumulateCoarse(const float* cells, std::int64_t n, std::int64_t col, std:
                       double* sums, std::int64_t* counts, CellPath path = CellPath::Best);
 
 // The means of cols blocks' sums and counts into coarse, NaN for a block without a valid cell.
-void CoarseMeans(const double* sums, const std::int64_t* counts, std::int64_t cols, float* coarse);
+void CoarseMeans(const double* sums, const std::int64_t* counts, std::int64_t cols, float* coarse,
+                 CellPath path = CellPath::Best);
 
 }  // namespace kavrimo

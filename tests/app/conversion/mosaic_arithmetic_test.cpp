@@ -142,10 +142,17 @@ TEST(MosaicLatticeTest, ExtentSizeAndCorner) {
 
 // Coarse means on both paths, against the sums written out: blocks of k from 1 to 9, some with no valid
 // cell, and a width that leaves blocks beyond the last four; the same cells summed as they are read, in
-// runs that end anywhere, missing as NaN or as a no-data value; a NaN that is not missing is told.
+// runs that end anywhere, missing as NaN or as a no-data value; a NaN that is not missing is told; and
+// means of counts too large for the vectors' conversion.
 TEST(MosaicCoarseningTest, BothPathsGiveTheMeansInRowOrder) {
   std::mt19937 random(5);
   const float missing = std::numeric_limits<float>::quiet_NaN();
+  const std::int64_t huge = (std::int64_t{1} << 52) + 1;
+  const double huge_sums[] = {3.0e16, 1, 2, 3};
+  const std::int64_t huge_counts[] = {huge, 1, 2, 3};
+  float huge_means[4];
+  CoarseMeans(huge_sums, huge_counts, 4, huge_means);
+  EXPECT_EQ(huge_means[0], static_cast<float>(3.0e16 / static_cast<double>(huge)));
   for (std::int64_t k = 1; k <= 9; ++k) {
     const std::int64_t cols = 7, stride = cols * k + 3;
     std::vector<float> fine(static_cast<std::size_t>(stride * k));
@@ -192,7 +199,7 @@ TEST(MosaicCoarseningTest, BothPathsGiveTheMeansInRowOrder) {
           const float nan = missing;  // one NaN more: missing, or told where a value marks the missing cells
           EXPECT_EQ(AccumulateCoarse(&nan, 1, cols * k - 1, k, nodata, sums.data(), counts.data(), path), !nan_missing);
         }
-        CoarseMeans(sums.data(), counts.data(), cols, coarse.data());
+        CoarseMeans(sums.data(), counts.data(), cols, coarse.data(), path);
         for (std::size_t c = 0; c < coarse.size(); ++c) {
           EXPECT_TRUE(coarse[c] == expected[c] || (std::isnan(coarse[c]) && std::isnan(expected[c])))
               << "k " << k << ", block " << c << (nan_missing ? ", NaN missing" : ", no-data value");
