@@ -91,6 +91,20 @@ bool OnCoarseLines(const std::vector<LatticeRect>& blocks, const LatticeRect& ar
   });
 }
 
+// The grids of active that reach area, each with its cells there (blocks); true when two of them overlap.
+bool Reaching(const LatticeRect& area, const std::vector<MosaicSource*>& active, std::vector<MosaicSource*>& reaching,
+              std::vector<LatticeRect>& blocks) {
+  bool overlap = false;
+  for (MosaicSource* source : active) {
+    const LatticeRect block = Intersection(source->Tile().place, area);
+    if (block.cols == 0) continue;
+    for (const LatticeRect& other : blocks) overlap = overlap || Intersection(block, other).cols != 0;
+    reaching.push_back(source);
+    blocks.push_back(block);
+  }
+  return overlap;
+}
+
 template <typename T>
 T* Sized(std::vector<T>& buffer, std::int64_t count) {
   if (buffer.size() < static_cast<std::size_t>(count)) buffer.resize(static_cast<std::size_t>(count));
@@ -159,14 +173,7 @@ void MosaicPasses::Band(std::int64_t band, Worker& worker, const std::vector<Mos
                            std::min(strip, extent_.cols - first_col) * k_, fine_rows};
     std::vector<MosaicSource*> reaching;
     std::vector<LatticeRect> blocks;  // each grid's cells in the area
-    bool overlap = false;
-    for (MosaicSource* source : active) {
-      const LatticeRect block = Intersection(source->Tile().place, area);
-      if (block.cols == 0) continue;
-      for (const LatticeRect& other : blocks) overlap = overlap || Intersection(block, other).cols != 0;
-      reaching.push_back(source);
-      blocks.push_back(block);
-    }
+    const bool overlap = Reaching(area, active, reaching, blocks);
     if (overlap || k_ != 1) {
       Gathered(band, area, worker, reaching, blocks, overlap, sink);
     } else {
@@ -178,17 +185,11 @@ void MosaicPasses::Band(std::int64_t band, Worker& worker, const std::vector<Mos
 bool MosaicPasses::Whole(std::int64_t band, const std::vector<MosaicSource*>& active) const {
   if (k_ != 1) return true;  // coarse cells are handed on whole
   const LatticeRect area{fine_.col, fine_.row + BandStart(band), fine_.cols, BandEnd(band) - BandStart(band)};
+  std::vector<MosaicSource*> reaching;
   std::vector<LatticeRect> blocks;
+  if (Reaching(area, active, reaching, blocks)) return true;  // gathered: whole, missing cells as NaN
   std::int64_t covered = 0;
-  for (const MosaicSource* source : active) {
-    const LatticeRect block = Intersection(source->Tile().place, area);
-    if (block.cols == 0) continue;
-    for (const LatticeRect& other : blocks) {
-      if (Intersection(block, other).cols != 0) return true;  // gathered: whole, missing cells as NaN
-    }
-    blocks.push_back(block);
-    covered += block.cols * block.rows;
-  }
+  for (const LatticeRect& b : blocks) covered += b.cols * b.rows;
   return covered == area.cols * area.rows;
 }
 
