@@ -76,9 +76,23 @@ ConversionRequest RequestFor(const std::string& input, const std::string& output
 
 int ConvertOne(const std::string& input, const std::string& output, const ConvertOptions& options, int threads,
                Streams& io) {
-  TerminalHost host(io.out, io.err, io.err_is_terminal, options.quiet);
-  TKelImg image(host);
-  Convert(RequestFor(input, output, options, threads), image, host);
+  const ConversionRequest request = RequestFor(input, output, options, threads);
+  // A value of the grid's header that does not convert, a NaN cell or an overflow names no file: the
+  // line names the grid, as each line of a batch does. A mosaic names its grids itself.
+  const auto naming_grid = [&](const std::exception& e) {
+    if (request.mosaic) throw;
+    PrintFailure(io.err, e, input);
+    return kExitFailure;
+  };
+  try {
+    TerminalHost host(io.out, io.err, io.err_is_terminal, options.quiet);
+    TKelImg image(host);
+    Convert(request, image, host);
+  } catch (const EConvertError& e) {
+    return naming_grid(e);
+  } catch (const EMathError& e) {
+    return naming_grid(e);
+  }
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <limits>
 #include <string>
 
 #include "kavrimo_version.h"
@@ -128,6 +129,7 @@ TEST_F(CliTest, FailuresAreOneLineNamingTheirFile) {
   WriteGrid(File("nodata"), 3, 1, {1, 2, 3});
   std::filesystem::remove(File("nodata.flt"));
   WriteText(File("bad.hdr"), "ncols 12 \n");
+  WriteGrid(File("nan"), 2, 1, {1, std::numeric_limits<float>::quiet_NaN()});
   WriteText(File("short.bin"), "short");
   WriteText(File("junk.IMG"), std::string(600, 'j'));
   ASSERT_EQ(::mkfifo(File("fifo").c_str(), 0666), 0);
@@ -140,7 +142,8 @@ TEST_F(CliTest, FailuresAreOneLineNamingTheirFile) {
     std::string out = "";
   } cases[] = {
       {{"convert", File("none.flt"), File("o.IMG")}, "Cannot open file " + File("none.hdr")},
-      {{"convert", File("bad"), File("o.IMG")}, "' 12 ' is not a valid integer value"},
+      {{"convert", File("bad"), File("o.IMG")}, File("bad") + ": ' 12 ' is not a valid integer value"},
+      {{"convert", File("nan"), File("o.IMG")}, File("nan") + ": Invalid floating point operation", "Step 1 of 2\n"},
       {{"convert", File("nodata"), File("o.IMG")}, File("nodata.flt") + ": File not found"},
       {{"convert", File("dem"), File("none/o.IMG")}, File("none/o.IMG") + ": Invalid filename"},
       {{"convert", "--template", File("no.bin"), File("dem"), File("o.IMG")},
