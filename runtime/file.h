@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace kavrimo {
@@ -57,9 +58,10 @@ enum class WholeFile { kRead, kMissing, kRefused };
 WholeFile ReadWholeFile(const std::string& path, std::string& content);
 
 // Reads a file or stream to its end, waiting on it as standard input is waited on: a regular file, a
-// FIFO, a device or a process substitution (/dev/fd/N). Returns kMissing or kRefused, content empty, when
-// it cannot be opened; raises EInOutError naming path when a read fails (a folder, say).
-WholeFile ReadWholeStream(const std::string& path, std::string& content);
+// FIFO, a device or a process substitution (/dev/fd/N), each piece handed to take as it comes (take may
+// raise to stop reading). Returns kMissing or kRefused when it cannot be opened; raises EInOutError
+// naming path when a read fails (a folder, say).
+WholeFile ReadStream(const std::string& path, const std::function<void(const char* bytes, std::size_t count)>& take);
 
 // Asks the system to write a regular file's cached data to disk; does nothing for a missing file or
 // anything else. Never raises.
@@ -115,7 +117,7 @@ class BinaryFile {
 
  private:
   friend WholeFile ReadWholeFile(const std::string& path, std::string& content);
-  friend WholeFile ReadWholeStream(const std::string& path, std::string& content);
+  friend WholeFile ReadStream(const std::string& path, const std::function<void(const char*, std::size_t)>& take);
   BinaryFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
   int fd_ = -1;
   std::string path_;

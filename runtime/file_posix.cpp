@@ -137,8 +137,7 @@ WholeFile ReadWholeFile(const std::string& path, std::string& content) {
   return WholeFile::kRead;
 }
 
-WholeFile ReadWholeStream(const std::string& path, std::string& content) {
-  content.clear();
+WholeFile ReadStream(const std::string& path, const std::function<void(const char*, std::size_t)>& take) {
   if (IsMalformedPath(path)) return WholeFile::kRefused;
   int fd;
   do {
@@ -147,7 +146,7 @@ WholeFile ReadWholeStream(const std::string& path, std::string& content) {
   if (fd < 0) return errno == ENOENT ? WholeFile::kMissing : WholeFile::kRefused;
   BinaryFile file(fd, path);  // closes on every way out
   char buffer[65536];
-  while (const std::size_t got = file.Read(buffer, sizeof buffer)) content.append(buffer, got);
+  while (const std::size_t got = file.Read(buffer, sizeof buffer)) take(buffer, got);
   return WholeFile::kRead;
 }
 

@@ -1,8 +1,10 @@
 // kavrimo-cli mosaic: one image from many grids of any kind, on one lattice, cut to a box (--bounds) and
 // coarsened (--cell-size), with the status lines of convert after a first line that says what it holds.
 // --inputs-from names the grids of a folder of thousands without a long command line.
+#include <limits.h>
+
+#include <cstring>
 #include <istream>
-#include <iterator>
 
 #include "app/cli/cli.h"
 #include "app/cli/conversion_options.h"
@@ -44,23 +46,60 @@ const CommandSpec kSpec{
                  .once = true}},
     .arguments = {.min = 1}};
 
-// The names in the text of an --inputs-from file: one a line, byte for byte, empty lines skipped.
-std::vector<std::string> NamesIn(const std::string& text) {
-  std::vector<std::string> names;
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start) names.push_back(text.substr(start, end - start));
-    start = end + 1;
+// The names of an --inputs-from list, taken piece by piece as they are read: one a line, byte for byte,
+// empty lines skipped. A line that holds a NUL byte, or more bytes than the longest path the system
+// opens, names no file: the list is refused there, so that a device without end (/dev/zero) is not
+// read on.
+class NameLines {
+ public:
+  explicit NameLines(std::string list) : list_(std::move(list)) {}
+  void Take(const char* bytes, std::size_t count) {
+    for (const char* end = bytes + count; bytes < end;) {
+      const auto* newline = static_cast<const char*>(std::memchr(bytes, '\n', static_cast<std::size_t>(end - bytes)));
+      const char* stop = newline != nullptr ? newline : end;
+      if (std::memchr(bytes, '\0', static_cast<std::size_t>(stop - bytes)) != nullptr) {
+        Refuse("holds a NUL byte, which no file name holds");
+      }
+      if (current_.size() + static_cast<std::size_t>(stop - bytes) > kLongestPath) {
+        Refuse("is longer than " + std::to_string(kLongestPath) + " bytes, the longest file name");
+      }
+      current_.append(bytes, stop);
+      if (newline == nullptr) break;
+      EndLine();
+      bytes = newline + 1;
+    }
   }
-  return names;
-}
+  std::vector<std::string> Names() && {
+    EndLine();
+    return std::move(names_);
+  }
 
-std::string ReadNames(const std::string& path, std::istream& in) {
-  std::string text;
-  if (path == "-") return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (ReadWholeStream(path, text) != WholeFile::kRead) throw EFOpenError(path);
-  return text;
+ private:
+  static constexpr std::size_t kLongestPath = PATH_MAX - 1;
+  void EndLine() {
+    if (!current_.empty()) names_.push_back(std::move(current_));
+    current_.clear();
+    ++line_;
+  }
+  [[noreturn]] void Refuse(const std::string& what) const {
+    throw ECommandError(list_ + ": line " + std::to_string(line_) + " " + what);
+  }
+  std::string list_;
+  std::string current_;
+  std::int64_t line_ = 1;
+  std::vector<std::string> names_;
+};
+
+std::vector<std::string> ReadNames(const std::string& path, std::istream& in) {
+  NameLines lines(path == "-" ? "standard input" : path);
+  const auto take = [&](const char* bytes, std::size_t count) { lines.Take(bytes, count); };
+  if (path != "-") {
+    if (ReadStream(path, take) != WholeFile::kRead) throw EFOpenError(path);
+    return std::move(lines).Names();
+  }
+  char buffer[65536];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) take(buffer, static_cast<std::size_t>(in.gcount()));
+  return std::move(lines).Names();
 }
 
 }  // namespace
@@ -76,7 +115,7 @@ int RunMosaic(const std::vector<std::string>& args, Streams& io) {
   std::string listed;
   if (parsed.IsSet("inputs-from")) {
     listed = parsed.Value("inputs-from");
-    for (std::string& name : NamesIn(ReadNames(listed, io.in))) inputs.push_back(std::move(name));
+    for (std::string& name : ReadNames(listed, io.in)) inputs.push_back(std::move(name));
   }
   if (inputs.empty()) return UsageError(io.err, "mosaic needs at least one INPUT");
   const int threads = parsed.IsSet("threads") ? PositiveWholeNumber(parsed.Value("threads")) : DefaultThreadCount();

@@ -98,16 +98,24 @@ TEST_F(CliTest, MosaicTakesNamesFromAFileOrStandardInput) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadBytes(File("o.IMG")), ReadBytes(File("given.IMG")));
   }
+  // A line that cannot be a name stops the list where it stands: a device without end is not read on.
+  WriteText(File("nul"), names[1] + "\n" + std::string("x\0y", 3) + "\n");
   const struct {
     Args args;
     std::string err;
+    std::string in = "";
   } failures[] = {
       {{"mosaic", "--inputs-from", File("none"), File("o.IMG")}, "Cannot open file " + File("none")},
       {{"mosaic", "--inputs-from", File("list"), names[0], File("list")},
        "Cannot write over " + File("list") + ", which this command reads"},
+      {{"mosaic", "--inputs-from", File("nul"), File("o.IMG")},
+       File("nul") + ": line 2 holds a NUL byte, which no file name holds"},
+      {{"mosaic", "--inputs-from", "-", File("o.IMG")},
+       "standard input: line 1 is longer than 4095 bytes, the longest file name",
+       std::string(4096, 'n')},
   };
   for (const auto& c : failures) {
-    const CliResult r = Cli(c.args);
+    const CliResult r = Cli(c.args, c.in);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "kavrimo-cli: " + c.err + ".\n");
   }
