@@ -75,7 +75,7 @@ ConversionResult Convert(const ConversionRequest& request, TKelImg& KelImg1, Con
 
   std::unique_ptr<GridInput> grid;
   if (request.mosaic) {
-    auto mosaic = std::make_unique<MosaicGridInput>(*request.mosaic, request.output, request.swept);
+    auto mosaic = std::make_unique<MosaicGridInput>(*request.mosaic, request.output, request.swept, request.threads);
     host.SetStatus(mosaic->Summary());
     grid = std::move(mosaic);
   } else {

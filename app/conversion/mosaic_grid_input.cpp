@@ -1,12 +1,16 @@
 #include "app/conversion/mosaic_grid_input.h"
 
+#include <algorithm>
 #include <limits>
 
+#include "app/conversion/chunk_runner.h"
 #include "app/conversion/grid_input_factory.h"
 #include "runtime/errors.h"
 
 namespace kavrimo {
 namespace {
+
+constexpr std::int64_t kHeadersPerChunk = 16;
 
 // The coarse cells' size and k: the grids' own cells without --cell-size (or with their own size).
 std::pair<double, std::int64_t> CellsOf(const MosaicRequest& request, const MosaicLattice& lattice) {
@@ -26,12 +30,22 @@ std::vector<std::string> MosaicInputFiles(const MosaicRequest& request) {
   return files;
 }
 
-MosaicGridInput::MosaicGridInput(const MosaicRequest& request, const std::string& output, SweptFolders* swept)
+MosaicGridInput::MosaicGridInput(const MosaicRequest& request, const std::string& output, SweptFolders* swept,
+                                 int threads)
     : output_(output), swept_(swept), given_(request.inputs.size()) {
   if (request.inputs.empty()) throw ECommandError("A mosaic needs at least one grid");
-  std::vector<MosaicTile> tiles;
-  tiles.reserve(request.inputs.size());
-  for (const std::string& input : request.inputs) tiles.push_back(ReadTileHeader(input));
+  // A folder of small tiles costs mostly the opening of their headers: runs of them are read at once on
+  // the threads, and the error raised is that of the first grid in order that fails, as on one thread.
+  std::vector<MosaicTile> tiles(request.inputs.size());
+  const auto count = static_cast<std::int64_t>(tiles.size());
+  RunChunks((count + kHeadersPerChunk - 1) / kHeadersPerChunk, threads,
+            [&](std::int64_t chunk, int) {
+              for (std::int64_t i = chunk * kHeadersPerChunk; i < std::min(count, (chunk + 1) * kHeadersPerChunk);
+                   ++i) {
+                tiles[static_cast<std::size_t>(i)] = ReadTileHeader(request.inputs[static_cast<std::size_t>(i)]);
+              }
+            },
+            [](std::int64_t) {});
   const MosaicLattice lattice(tiles.front().name, tiles.front().header);
   std::vector<LatticeRect> places;
   places.reserve(tiles.size());

@@ -31,10 +31,12 @@ std::vector<std::string> MosaicInputFiles(const MosaicRequest& request);
 
 class MosaicGridInput : public GridInput {
  public:
-  // Reads every grid's header and places the grids (mosaic_lattice.h); raises the first grid's error
-  // that cannot be read and every refusal: "No grid covers the bounds <WEST SOUTH EAST NORTH>", the
-  // lattice's and CheckMosaicSize's. Scratch space, where a grid needs it, goes beside output.
-  MosaicGridInput(const MosaicRequest& request, const std::string& output, SweptFolders* swept = nullptr);
+  // Reads every grid's header, on up to threads threads, and places the grids (mosaic_lattice.h);
+  // raises the error of the first grid in order that cannot be read and every refusal: "No grid covers
+  // the bounds <WEST SOUTH EAST NORTH>", the lattice's and CheckMosaicSize's. Scratch space, where a
+  // grid needs it, goes beside output.
+  MosaicGridInput(const MosaicRequest& request, const std::string& output, SweptFolders* swept = nullptr,
+                  int threads = 1);
 
   // "Mosaic of <n> of <m> grids: <cols> x <rows> cells": the grids the image reaches, of all given.
   std::string Summary() const;

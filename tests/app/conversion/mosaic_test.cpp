@@ -294,6 +294,10 @@ TEST(MosaicTest, RefusalsFailuresAndWhatIsNotRead) {
   WriteText(nan + ".flt", CellBytes({5, 5, std::nanf(""), 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5}, false));
   WriteText(dir.File("mosaic.IMG"), "earlier");
   const MosaicBounds box{10, 48, 11, 50, "10 48 11 50"};
+  // Headers are read in runs on two threads: the error is still that of the first failing grid in order.
+  std::vector<std::string> many(40, a);
+  many[17] = dir.File("none");
+  many[38] = dir.File("later");
   const struct {
     const char* name;
     std::vector<std::string> inputs;
@@ -319,6 +323,7 @@ TEST(MosaicTest, RefusalsFailuresAndWhatIsNotRead) {
        1,
        "The mosaic would be 70004 x 4 cells; an image holds at most 32767 x 32767: use --bounds or --cell-size"},
       {"a missing header", {a, dir.File("none")}, std::nullopt, 1, "Cannot open file " + dir.File("none.hdr")},
+      {"two missing headers", many, std::nullopt, 1, "Cannot open file " + dir.File("none.hdr")},
       {"a NaN cell", {a, nan}, std::nullopt, 1, nan + ": Invalid floating point operation"},
       {"grids outside the box", {a, far, dir.File("far.asc"), huge}, box, 1, ""},
       {"a large grid coarsened", {huge}, std::nullopt, 3, ""},
